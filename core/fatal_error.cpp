@@ -16,6 +16,7 @@ constexpr int kMaxHandlers = 100;
 FatalHandler handlers[kMaxHandlers];
 int handler_count = 0;
 bool fatal_in_progress = false;
+bool fatal_throws = false;
 
 void default_report(const char* caption, const char* message) {
   std::fprintf(stderr, "%s\n%s\n", caption, message);
@@ -44,6 +45,8 @@ void add_fatal_handler(FatalHandler handler) {
   if (handler_count < kMaxHandlers) handlers[handler_count++] = handler;
 }
 
+void set_fatal_throws(bool on) { fatal_throws = on; }
+
 FatalReport set_fatal_report(FatalReport report) {
   FatalReport previous = current_report;
   current_report = report ? report : default_report;
@@ -57,7 +60,7 @@ void FatalError(const char* format, ...) {
   std::vsnprintf(message, sizeof message, format, args);
   va_end(args);
 
-  if (fatal_in_progress) throw FatalErrorException(message);
+  if (fatal_in_progress || fatal_throws) throw FatalErrorException(message);
   fatal_in_progress = true;
 
   for (int i = 0; i < handler_count; ++i) {

@@ -55,6 +55,12 @@ void add_fatal_handler(FatalHandler handler);
 using FatalReport = void (*)(const char* caption, const char* message);
 FatalReport set_fatal_report(FatalReport report);
 
+// When on, FatalError throws `class FatalError` with the formatted message
+// instead of reporting and ending the process. For fuzz targets, which must
+// go on to the next input after an input that ends in a fatal error; the
+// program itself never turns it on.
+void set_fatal_throws(bool on);
+
 // Allocation that ends in the out-of-memory fatal error instead of
 // returning null. Used by String and the containers.
 void* checked_malloc(std::size_t size);
