@@ -118,8 +118,10 @@ std::optional<int> read_date(std::string_view text, Date* date);
 
 // Reads "h:mm", "h:mm:ss", each optionally followed by "a" or "p", after
 // optional white space, into the time fields of *date_time (its date is
-// left alone). Returns whether a valid time was read; when the text does
-// not have the shape of a time at all the time is unset.
+// left alone). "p" moves hours other than 12 into the afternoon, and "a"
+// makes 12 midnight, so everything format_date_time() writes reads back.
+// Returns whether a valid time was read; when the text does not have the
+// shape of a time at all the time is unset.
 bool read_time(std::string_view text, DateTime* date_time);
 
 // Reads a date, white space, and a time. Returns whether the time read is
