@@ -13,6 +13,7 @@
 // "Stack<T>::discard_top", "HashTable<T>::add_bucket(duplicate)".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -43,6 +44,15 @@ template <typename T>
 String type_name_string() {
   return String(type_name<T>());
 }
+
+// A type whose objects may be moved to another address with memcpy, their
+// old bytes then simply forgotten: true for trivially copyable types and for
+// String, whose only resource is a heap buffer that no one points back into.
+// Vector moves such elements with realloc and memmove instead of one by one.
+template <typename T>
+struct is_trivially_relocatable : std::is_trivially_copyable<T> {};
+template <>
+struct is_trivially_relocatable<String> : std::true_type {};
 
 // ---------------------------------------------------------------------------
 // Vector<T>: elements by value in one heap block; element i in slot
@@ -265,7 +275,9 @@ class Vector {
   // source slots end up destroyed, the target slots constructed.
   static void shift(T* to, T* from, int n) {
     if (n <= 0 || to == from) return;
-    if (to < from) {
+    if constexpr (kRelocatable) {
+      std::memmove(static_cast<void*>(to), static_cast<const void*>(from), sizeof(T) * n);
+    } else if (to < from) {
       for (int k = 0; k < n; ++k) {
         new (to + k) T(std::move(from[k]));
         from[k].~T();
@@ -285,6 +297,16 @@ class Vector {
     if (new_gap + count_ > new_capacity) new_gap = new_capacity - count_;
     if (new_gap < 0) new_gap = 0;
     size_t bytes = static_cast<size_t>(new_capacity) * sizeof(T);
+    if constexpr (kRelocatable) {
+      // realloc can often grow a large block in place or by remapping its
+      // pages, which keeps the 8 KB growth steps from copying everything.
+      if (new_capacity < capacity_) shift(slots_ + new_gap, slots_ + gap_, count_);
+      slots_ = static_cast<T*>(checked_realloc(slots_, bytes));
+      if (new_capacity >= capacity_) shift(slots_ + new_gap, slots_ + gap_, count_);
+      capacity_ = new_capacity;
+      gap_ = new_gap;
+      return;
+    }
     T* fresh = static_cast<T*>(checked_malloc(bytes));
     for (int k = 0; k < count_; ++k) {
       new (fresh + new_gap + k) T(std::move(slots_[gap_ + k]));
@@ -342,6 +364,8 @@ class Vector {
       }
     }
   }
+
+  static constexpr bool kRelocatable = is_trivially_relocatable<T>::value && alignof(T) <= alignof(std::max_align_t);
 
   T* slots_ = nullptr;
   int count_ = 0;
