@@ -1,7 +1,9 @@
 #include "core/text_format.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdlib>
+#include <system_error>
 
 #include "core/date.h"
 
@@ -93,15 +95,25 @@ void append_ordinal_words(String& out, uint64_t n) {
   }
 }
 
+// "%.*f" as the "C" locale writes it. printf would follow LC_NUMERIC, which
+// a desktop program sets from the user's environment (a decimal comma in
+// much of Europe); these texts are stored and mailed and must not change.
+String fixed(double x, int precision) {
+  // Enough places to write any double exactly; more would only add zeros.
+  constexpr int kMaxPrecision = 1100;
+  if (precision > kMaxPrecision) precision = kMaxPrecision;
+  char buffer[1536];  // sign, 309 integer digits, point, kMaxPrecision places
+  std::to_chars_result result =
+      std::to_chars(buffer, buffer + sizeof buffer, x, std::chars_format::fixed, precision);
+  if (result.ec != std::errc()) return String();
+  return String(buffer, static_cast<int>(result.ptr - buffer));
+}
+
 }  // namespace
 
 String format_double(double x, int precision) {
-  // Enough places to write any double exactly; more would only add zeros.
-  constexpr int kMaxPrecision = 1100;
-  if (precision >= 0) {
-    return String::formatted("%.*f", precision < kMaxPrecision ? precision : kMaxPrecision, x);
-  }
-  String text = String::formatted("%.6f", x);
+  if (precision >= 0) return fixed(x, precision);
+  String text = fixed(x, 6);
   if (text.contains('.')) {
     while (text.last() == '0') text.remove_last(1);
     text.strip_trailing('.');
@@ -132,17 +144,17 @@ String format_size(int64_t bytes) {
   constexpr int64_t kTera = kGiga * 1024;
   double b = static_cast<double>(bytes);
   if (bytes < kKilo) return String::formatted("%" PRId64 " bytes", bytes);
-  if (bytes < kMega) return String::formatted("%.2f KB", b / kKilo);
-  if (bytes < kGiga) return String::formatted("%.2f MB", b / kMega);
-  if (bytes < kTera) return String::formatted("%.2f GB", b / kGiga);
-  return String::formatted("%.2f TB", b / kTera);
+  if (bytes < kMega) return fixed(b / kKilo, 2) + " KB";
+  if (bytes < kGiga) return fixed(b / kMega, 2) + " MB";
+  if (bytes < kTera) return fixed(b / kGiga, 2) + " GB";
+  return fixed(b / kTera, 2) + " TB";
 }
 
 String format_duration(int64_t milliseconds) {
   int64_t t = milliseconds;
   auto plural = [](int64_t n) { return n == 1 ? "" : "s"; };
   if (t < 1000) return String::formatted("%" PRId64 " millisecond%s", t, plural(t));
-  if (t < 100000) return String::formatted("%.2f seconds", static_cast<double>(t) / 1000);
+  if (t < 100000) return fixed(static_cast<double>(t) / 1000, 2) + " seconds";
   int64_t seconds = t / 1000;
   int64_t minutes = seconds / 60;
   int64_t hours = seconds / 3600;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -35,6 +36,25 @@ TEST(FormatNumbers, AHugePrecisionStaysBounded) {
   String text = format_double(1.0, INT_MAX);
   EXPECT_TRUE(text.starts_with("1.000"));
   EXPECT_LT(text.length(), 2000);
+}
+
+// A desktop program takes LC_NUMERIC from the user's environment; the
+// texts here keep the point anyway.
+TEST(FormatNumbers, DecimalPointIgnoresTheLocale) {
+  const char* found = nullptr;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "ru_RU.UTF-8"}) {
+    if (std::setlocale(LC_NUMERIC, name)) {
+      found = name;
+      break;
+    }
+  }
+  if (!found) GTEST_SKIP() << "no locale with a decimal comma is installed";
+  EXPECT_EQ(String::formatted("%.1f", 2.5), "2,5") << found;  // the hazard is real here
+  EXPECT_EQ(format_double(2.5), "2.5");
+  EXPECT_EQ(format_double(2.25, 1), "2.2");
+  EXPECT_EQ(format_size(1536), "1.50 KB");
+  EXPECT_EQ(format_duration(1500), "1.50 seconds");
+  std::setlocale(LC_NUMERIC, "C");
 }
 
 TEST(FormatNumbers, IntsAndCommas) {
