@@ -1,0 +1,28 @@
+// message.h - Message, one queued, personalised message of a send, and the
+// queue that holds them.
+//
+// The send operation gathers one Message per accepted recipient, the
+// preview window shows and edits the queue, and the send loop consumes it:
+// a message that was delivered leaves the queue, one that failed stays.
+//
+// Not for: the MIME form of a message (mail/mime_message.h).
+//
+// Failures: none; plain data.
+#pragma once
+
+#include "core/containers.h"
+#include "core/string.h"
+
+namespace tessaline {
+
+struct Message {
+  String recipient;    // the cleaned candidate text
+  String text_body;    // personalised
+  String html_body;    // personalised
+  String cc;           // the CC text, as typed in the project (or the preview)
+  String attachments;  // file specifications, one per line
+};
+
+using MessageQueue = Vector<Message>;
+
+}  // namespace tessaline
