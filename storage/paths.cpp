@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "platform/atomic_write.h"
 #include "storage/file.h"
 
 namespace tessaline {
@@ -133,33 +134,9 @@ bool read_whole_file(const String& name, String& contents) {
 
 bool write_whole_file(const String& name, const void* bytes, int n) {
   if (name.empty() || n < 0 || (n > 0 && !bytes)) return false;
-  String target = real_target(name);
-  File file;
-  struct stat old {};
-  if (stat(target.c_str(), &old) != 0) {
-    // Nothing to lose: a new file, removed again when it cannot be filled.
-    if (!file.open(target, File::kCreateNew | kShared)) return false;
-    bool ok = file.write(bytes, n);
-    if (file.close() && ok) return true;
-    unlink(target.c_str());
-    return false;
-  }
-  // The new contents go to a fresh file beside the old one, which is
-  // replaced only once they are all on disk: a full disk or a crash leaves
-  // the old file whole.
-  if (file.open(target, File::kTempBesideName | kShared)) {
-    String temporary = file.name();
-    bool ok = file.write(bytes, n) && file.flush();
-    ok = file.close() && ok;
-    if (ok) return put_in_place(temporary, target, old.st_mode & 07777, true);
-    unlink(temporary.c_str());
-    return false;
-  }
-  // A folder where no new file may be made, holding a file that may be
-  // written: rewrite it in place.
-  if (!file.create(target, false)) return false;
-  bool ok = file.write(bytes, n);
-  return file.close() && ok;
+  // A full disk or a crash while writing leaves the old file whole.
+  String error;
+  return write_file_atomically(name, static_cast<const char*>(bytes), n, error);
 }
 
 bool files_identical(const String& a, const String& b) {

@@ -46,7 +46,8 @@ String join_path(const String& directory, const String& name);
 // --- whole files ---
 // All bytes of the file; false when it cannot be opened or read.
 bool read_whole_file(const String& name, String& contents);
-// Creates or empties the file and writes the bytes; false on any failure.
+// Replaces the file's contents with the bytes, atomically (see
+// platform/atomic_write.h); false on any failure, the old file then intact.
 bool write_whole_file(const String& name, const void* bytes, int n);
 // True only when both files open, have the same size and the same bytes.
 bool files_identical(const String& a, const String& b);
