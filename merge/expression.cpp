@@ -135,7 +135,12 @@ class Evaluator {
       if (!product(right)) return false;
       if (value.is_text()) {
         String joined = value.as_text();
-        joined.append(right.as_text());
+        const String& tail = right.as_text();
+        if (tail.length() > kMaxTextLength - joined.length()) {
+          return fail(at, String::formatted(
+              "The \"+\" operator cannot make a text longer than %d bytes.", kMaxTextLength));
+        }
+        joined.append(tail);
         value.set_string(joined);
         continue;
       }

@@ -50,6 +50,10 @@ class ExpressionContext {
 // rather than allowed to exhaust the stack.
 inline constexpr int kMaxExpressionDepth = 200;
 
+// Texts joined with "+" may not grow beyond this (a loop that doubles a
+// variable would otherwise exhaust memory).
+inline constexpr int kMaxTextLength = 16 << 20;
+
 // Reads and evaluates one expression; the cursor is left behind the last
 // token used (and any white space after it).
 bool evaluate_expression(ExpressionContext& context, StringParser& parser, Var& value);
