@@ -92,7 +92,8 @@ void release_gdb() {
   g_environment = SQL_NULL_HENV;
   g_entry_points = OdbcEntryPoints();
   g_available = false;
-  if (g_library) dlclose(g_library);
+  // The library itself stays mapped until the process ends: drivers and
+  // their libraries may still have exit handlers in it.
   g_library = nullptr;
 }
 

@@ -87,8 +87,9 @@ const OdbcEntryPoints& odbc();
 SQLHENV odbc_environment();
 
 // Closes what the release hook closes (the program's connection), frees the
-// environment and unloads the library. Registered with atexit by iniz_gdb;
-// tests call it to load another library.
+// environment and forgets the entry points; the library stays mapped until
+// the process ends. Registered with atexit by iniz_gdb; tests call it to
+// load another library.
 void release_gdb();
 
 // Called by release_gdb before the environment goes, so that connections

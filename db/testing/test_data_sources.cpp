@@ -111,12 +111,14 @@ bool TestDataSources::start(bool with_postgres) {
 bool TestDataSources::write_configuration() {
   String sqlite_driver = find_last("/usr/lib/*/odbc/libsqlite3odbc.so");
   if (sqlite_driver.empty()) return fail("the SQLite ODBC driver (libsqliteodbc) is not installed");
-  String drivers = "[TessalineSQLite]\nDriver=" + sqlite_driver + "\n";
+  // DontDLClose keeps the drivers mapped after the last connection, so that
+  // leak reports can still name them.
+  String drivers = "[TessalineSQLite]\nDriver=" + sqlite_driver + "\nDontDLClose=1\n";
   String system_sources;
   if (port_ > 0) {
     String pg_driver = find_last("/usr/lib/*/odbc/psqlodbcw.so");
     if (pg_driver.empty()) return fail("the PostgreSQL ODBC driver (odbc-postgresql) is not installed");
-    drivers += "[TessalinePostgreSQL]\nDriver=" + pg_driver + "\n";
+    drivers += "[TessalinePostgreSQL]\nDriver=" + pg_driver + "\nDontDLClose=1\n";
     system_sources.format(
         "[%s]\nDriver=TessalinePostgreSQL\nServername=127.0.0.1\nPort=%d\nDatabase=postgres\n"
         "Username=postgres\nSSLmode=disable\n",
