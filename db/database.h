@@ -210,7 +210,6 @@ class Database {
   String dbms_name_;
   bool brackets_ = true;
   char quote_char_ = '"';
-  int identifier_case_ = 0;
   bool transactions_supported_ = false;
   HashTable<DBTable> tables_;
   String default_table_;
