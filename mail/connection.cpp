@@ -1,0 +1,314 @@
+#include "mail/connection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace tessaline {
+
+// --- addresses and resolution ----------------------------------------------
+
+Address Address::from_bytes(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+  Address address;
+  address.bytes[0] = a;
+  address.bytes[1] = b;
+  address.bytes[2] = c;
+  address.bytes[3] = d;
+  address.is_null = (a | b | c | d) == 0;
+  return address;
+}
+
+String Address::text() const {
+  return String::formatted("%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+namespace {
+
+bool system_resolve(const char* host, Address* address, int* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  int code = getaddrinfo(host, nullptr, &hints, &found);
+  if (code != 0) {
+    *error = code;
+    return false;
+  }
+  bool ok = false;
+  for (addrinfo* entry = found; entry; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
+    const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+    const auto* b = reinterpret_cast<const uint8_t*>(&in->sin_addr.s_addr);
+    *address = Address::from_bytes(b[0], b[1], b[2], b[3]);
+    ok = true;
+    break;
+  }
+  freeaddrinfo(found);
+  if (!ok) *error = EAI_ADDRFAMILY;
+  return ok;
+}
+
+Resolver current_resolver = nullptr;
+int last_resolve_error = 0;
+
+}  // namespace
+
+Resolver set_resolver(Resolver resolver) {
+  Resolver previous = current_resolver;
+  current_resolver = resolver;
+  return previous;
+}
+
+bool resolve(const char* host, Address* address) {
+  if (!host || !*host || !address) {
+    last_resolve_error = EAI_NONAME;
+    return false;
+  }
+  int error = 0;
+  Resolver resolver = current_resolver ? current_resolver : system_resolve;
+  if (!resolver(host, address, &error)) {
+    last_resolve_error = error;
+    return false;
+  }
+  return true;
+}
+
+int resolve_error() { return last_resolve_error; }
+
+// --- the connection ---------------------------------------------------------
+
+Connection::~Connection() { close(); }
+
+void Connection::close() {
+  if (handle >= 0) {
+    ::close(handle);
+    handle = -1;
+  }
+}
+
+bool Connection::create() {
+  close();
+  timed_out = false;
+  handle = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+  if (handle < 0) {
+    last_error = errno;
+    return false;
+  }
+  if (timeout_seconds > 0) {
+    // Blocking sends give up after the time limit too: a server that stops
+    // reading must not hold the program for ever.
+    timeval limit{};
+    limit.tv_sec = timeout_seconds;
+    setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  }
+  return true;
+}
+
+bool Connection::connect() {
+  timed_out = false;
+  if (handle < 0) {
+    last_error = EBADF;
+    return false;
+  }
+  sockaddr_in peer{};
+  peer.sin_family = family;
+  peer.sin_port = htons(port);
+  std::memcpy(&peer.sin_addr.s_addr, address.bytes, 4);
+
+  // Connect without blocking, so that the wait has a time limit, then put
+  // the socket back into blocking mode.
+  int flags = fcntl(handle, F_GETFL);
+  fcntl(handle, F_SETFL, flags | O_NONBLOCK);
+  int result = ::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+  if (result != 0 && errno != EINPROGRESS) {
+    last_error = errno;
+    fcntl(handle, F_SETFL, flags);
+    return false;
+  }
+  if (result != 0) {
+    if (!wait_until(POLLOUT)) {
+      fcntl(handle, F_SETFL, flags);
+      return false;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &size);
+    if (error != 0) {
+      last_error = error;
+      fcntl(handle, F_SETFL, flags);
+      return false;
+    }
+  }
+  fcntl(handle, F_SETFL, flags);
+  return true;
+}
+
+bool Connection::wait_until(short events) {
+  using Clock = std::chrono::steady_clock;
+  auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+  for (;;) {
+    int wait_ms = -1;
+    if (timeout_seconds > 0) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    }
+    pollfd entry{handle, events, 0};
+    int ready = ::poll(&entry, 1, wait_ms);
+    if (ready > 0) return true;
+    if (ready == 0) {
+      last_error = ETIMEDOUT;
+      timed_out = true;
+      return false;
+    }
+    if (errno != EINTR) {
+      last_error = errno;
+      return false;
+    }
+  }
+}
+
+bool Connection::send(const char* buffer, int length) {
+  if (!buffer || length <= 0) return false;
+  if (handle < 0) {
+    last_error = EBADF;
+    return false;
+  }
+  // A blocking send normally takes everything at once; a signal or the
+  // send time limit can cut it short, and then the rest follows or the
+  // whole send fails.
+  int done = 0;
+  while (done < length) {
+    ssize_t n = ::send(handle, buffer + done, length - done, MSG_NOSIGNAL);
+    if (n > 0) {
+      done += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    last_error = n < 0 ? errno : EPIPE;
+    if (last_error == EAGAIN || last_error == EWOULDBLOCK) timed_out = true;
+    if (last_error == ECONNRESET || last_error == EPIPE) close();
+    return false;
+  }
+  return true;
+}
+
+bool Connection::send_text(std::string_view text) {
+  return send(text.data(), static_cast<int>(text.size()));
+}
+
+int Connection::bytes_available() {
+  int count = 0;
+  if (handle < 0 || ioctl(handle, FIONREAD, &count) != 0) {
+    last_error = handle < 0 ? EBADF : errno;
+    return -1;
+  }
+  return count;
+}
+
+bool Connection::wait() {
+  timed_out = false;
+  if (handle < 0) {
+    last_error = EBADF;
+    return false;
+  }
+  if (!wait_until(POLLIN)) return false;
+  char byte;
+  for (;;) {
+    ssize_t n = ::recv(handle, &byte, 1, MSG_PEEK);
+    if (n == 1) return true;
+    if (n < 0 && errno == EINTR) continue;
+    last_error = n == 0 ? ENOTCONN : errno;  // 0: the peer closed
+    return false;
+  }
+}
+
+bool Connection::receive(String* output) {
+  if (wait_for_data && !wait()) return false;
+  int n = bytes_available();
+  if (n < 0) {
+    output->clear();
+    return false;
+  }
+  if (n == 0) {
+    output->clear();
+    return true;
+  }
+  if (n > ReplyAssembler::kMaxReply) n = ReplyAssembler::kMaxReply;
+  output->set_length(n);
+  ssize_t got;
+  do {
+    got = ::recv(handle, output->data(), n, 0);
+  } while (got < 0 && errno == EINTR);
+  if (got != n) {
+    last_error = got < 0 ? errno : EIO;
+    output->clear();
+    return false;
+  }
+  return true;
+}
+
+void Connection::set_corked(bool corked) {
+  if (handle < 0) return;
+  int on = corked ? 1 : 0;
+  setsockopt(handle, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+}
+
+// --- replies ----------------------------------------------------------------
+
+int reply_code(std::string_view line) {
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  int code = 0;
+  int digits = 0;
+  for (; i < line.size() && digits < 9; ++i) {
+    char c = line[i];
+    if (c == ',') continue;
+    if (c < '0' || c > '9') break;
+    code = code * 10 + (c - '0');
+    ++digits;
+  }
+  return code;
+}
+
+int ReplyAssembler::feed(std::string_view piece) {
+  if (raw_.length() + static_cast<int64_t>(piece.size()) > kMaxReply) return kTooLong;
+  raw_.append(piece);
+  text_ = raw_;
+  text_.trim_right();
+  // Only a complete line can end a reply: a piece may stop anywhere.
+  if (raw_.last() != '\n') return kMore;
+  std::string_view all = text_.view();
+  size_t start = all.find_last_of("\r\n");
+  std::string_view line = start == std::string_view::npos ? all : all.substr(start + 1);
+  if (line.size() >= 4 && line[3] == '-') return kMore;
+  return reply_code(line);
+}
+
+int read_reply(Connection& connection, String* text) {
+  if (text) text->clear();
+  ReplyAssembler reply;
+  String piece;
+  for (;;) {
+    if (!connection.receive(&piece)) return 0;
+    if (piece.empty()) continue;
+    int code = reply.feed(piece.view());
+    if (code == ReplyAssembler::kTooLong) {
+      connection.last_error = EMSGSIZE;
+      return 0;
+    }
+    if (text) *text = reply.text();
+    if (code != ReplyAssembler::kMore) return code;
+  }
+}
+
+}  // namespace tessaline

@@ -1,0 +1,122 @@
+// connection.h - the program's thin layer over BSD sockets: IPv4 addresses,
+// name resolution, one blocking TCP connection with time limits, and the
+// reader that assembles an SMTP reply from what arrives.
+//
+// Not for: anything but the SMTP client (mail/smtp_client.h), which is the
+// only user of a Connection. No TLS, no IPv6 (an Address is four bytes).
+//
+// Failures: every operation returns false (or 0 from read_reply) and keeps
+// the errno of the failed call in `last_error`; a time limit that ran out
+// also sets `timed_out`, so the caller can say which step gave up. Nothing
+// here is fatal and nothing here shows a message.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "core/string.h"
+
+namespace tessaline {
+
+// An IPv4 address in network order. `is_null` is true when all four bytes
+// are 0; a cached address that is not yet resolved is null too.
+struct Address {
+  uint8_t bytes[4] = {0, 0, 0, 0};
+  bool is_null = true;
+
+  static Address from_bytes(uint8_t a, uint8_t b, uint8_t c, uint8_t d);
+  String text() const;  // dotted quad
+};
+
+// Looks up an IPv4 address for a host name; on failure returns false and
+// leaves a getaddrinfo code (EAI_...) in *error.
+using Resolver = bool (*)(const char* host, Address* address, int* error);
+
+// Replaces the resolver behind resolve(); null restores the system one
+// (getaddrinfo). Tests map names such as "mail.example.test" to 127.0.0.1
+// with it, so that direct delivery is testable without DNS. Returns the
+// previous resolver (null for the system one).
+Resolver set_resolver(Resolver resolver);
+
+// False when the name is null or empty, when there is no output, or when
+// the name does not resolve to an IPv4 address; the code of the last
+// failure is then resolve_error(). Also true for 0.0.0.0 (null address).
+bool resolve(const char* host, Address* address);
+int resolve_error();
+
+// One TCP connection. The socket is blocking; connect, every wait for data
+// and every send give up after `timeout_seconds` (0 waits for ever).
+class Connection {
+ public:
+  Connection() = default;
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  bool is_open() const { return handle >= 0; }
+  void close();
+  bool create();
+  bool connect();
+  // Sends all `length` bytes, or fails; a peer that reset or closed the
+  // connection (ECONNRESET, EPIPE) also closes the socket, so that the next
+  // message opens a new one. Never raises SIGPIPE.
+  bool send(const char* buffer, int length);
+  bool send_text(std::string_view text);
+  // Bytes that can be read now, or -1.
+  int bytes_available();
+  // Blocks until at least one byte can be read; false when the peer closed
+  // the connection, on an error, or when the time limit ran out.
+  bool wait();
+  // Reads whatever has arrived (after wait() when wait_for_data is set).
+  bool receive(String* output);
+
+  // Coalesces the small sends that follow into full segments until
+  // set_corked(false) pushes them out (TCP_CORK). The bytes on the wire
+  // are the same; only their packaging changes.
+  void set_corked(bool corked);
+
+  uint16_t family = 2;  // AF_INET
+  bool wait_for_data = true;
+  int last_error = 0;
+  bool timed_out = false;
+  int handle = -1;
+  Address address;
+  uint16_t port = 0;
+  uint16_t protocol = 6;  // TCP
+  int timeout_seconds = 60;
+
+ private:
+  bool wait_until(short events);
+};
+
+// Assembles one SMTP reply from the pieces that arrive. A reply ends with a
+// complete line (ended by LF) whose fourth character is not '-'; its code
+// is the number at the start of that line. Pieces may split a line
+// anywhere. The text keeps everything received, trailing white space
+// stripped. Bounded: a reply longer than kMaxReply bytes is given up on.
+class ReplyAssembler {
+ public:
+  static constexpr int kMaxReply = 64 * 1024;
+  static constexpr int kMore = -1;      // feed more
+  static constexpr int kTooLong = -2;   // give up: no usable reply
+
+  // Returns kMore while the reply is incomplete, kTooLong, or the reply
+  // code (0 when the final line holds no number).
+  int feed(std::string_view piece);
+  const String& text() const { return text_; }
+
+ private:
+  String text_;
+  String raw_;
+};
+
+// The code of a complete final reply line: the decimal digits at its start,
+// commas ignored; 0 when none.
+int reply_code(std::string_view line);
+
+// Reads one SMTP reply from the connection. Returns its code, or 0 when
+// nothing usable arrived (connection closed, error, time limit, or a reply
+// beyond the size bound). `text`, when given, receives the reply's text.
+int read_reply(Connection& connection, String* text = nullptr);
+
+}  // namespace tessaline

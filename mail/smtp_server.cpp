@@ -1,0 +1,142 @@
+#include "mail/smtp_server.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "storage/paths.h"
+#include "mail/msmtprc.h"
+
+namespace tessaline {
+
+const SettingInfo kSmtpPortSetting = {"SMTP_Port", "SMTP Port",
+                                      "The port used by SMTP email transactions (usually 25)"};
+const SettingInfo kSmtpServerSetting = {
+    "SMTP_Server", "SMTP Server Name",
+    "The name of the mail server for SMTP email transactions (smtp.example.com)"};
+const SettingInfo kSmtpTimeoutSetting = {
+    "SMTP_Timeout", "SMTP Timeout",
+    "Seconds to wait for the mail server to connect or answer before giving up (usually 60)"};
+
+namespace {
+
+struct NetState {
+  SmtpSettings settings;
+  Address server_address;  // cache; null: not looked up
+  String host_name;
+  Address host_address;
+};
+
+NetState& state() {
+  static NetState net;
+  return net;
+}
+
+// Reads a number that must fit a port; false leaves *port alone.
+bool read_port(const RegistryReader& registry, std::string_view key, std::string_view name,
+               int* port) {
+  int value = 0;
+  if (!registry.read_number(key, name, &value)) return false;
+  if (value < 0 || value > 65535) return false;
+  *port = value;
+  return true;
+}
+
+// The system's default mail account, when the registry names one.
+bool read_mail_account(const RegistryReader& registry, SmtpSettings* settings) {
+  String account;
+  if (!registry.read_text(kMailAccountKey, "Default Mail Account", &account) || account.empty()) {
+    return false;
+  }
+  String key = String(kMailAccountKey) + "\\Accounts\\" + account;
+  if (!registry.key_exists(key.view())) return false;
+  int port = 25;
+  read_port(registry, key.view(), "SMTP Port", &port);
+  settings->port = port == 0 ? 25 : port;
+  registry.read_text(key.view(), "SMTP Server", &settings->server);
+  return true;
+}
+
+}  // namespace
+
+Vector<String> msmtprc_paths(const char* home, const char* xdg_config_home) {
+  Vector<String> paths;
+  if (home && *home) paths.append(String(home) + "/.msmtprc");
+  if (xdg_config_home && *xdg_config_home) {
+    paths.append(String(xdg_config_home) + "/msmtp/config");
+  } else if (home && *home) {
+    paths.append(String(home) + "/.config/msmtp/config");
+  }
+  return paths;
+}
+
+SmtpSettings default_smtp_settings(const RegistryReader* registry, std::string_view msmtprc) {
+  SmtpSettings settings;
+  bool found = registry && read_mail_account(*registry, &settings);
+  if (!found) {
+    MsmtpAccount account;
+    if (read_msmtp_default_account(msmtprc, &account)) {
+      settings.server = account.host;
+      if (account.port) settings.port = account.port;
+    }
+  }
+  // Values stored by the user win over the account's.
+  if (registry && registry->key_exists(kToolkitKey)) {
+    read_port(*registry, kToolkitKey, kSmtpPortSetting.name, &settings.port);
+    registry->read_text(kToolkitKey, kSmtpServerSetting.name, &settings.server);
+    int seconds = 0;
+    if (registry->read_number(kToolkitKey, kSmtpTimeoutSetting.name, &seconds) && seconds >= 0) {
+      settings.timeout_seconds = seconds;
+    }
+  }
+  return settings;
+}
+
+int net_startup(const RegistryReader* registry) {
+  String msmtprc;
+  for (const String& path : msmtprc_paths(std::getenv("HOME"), std::getenv("XDG_CONFIG_HOME"))) {
+    if (read_whole_file(path, msmtprc)) break;
+  }
+  NetState& net = state();
+  net.settings = default_smtp_settings(registry, msmtprc.view());
+  net.server_address = Address();
+
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) name[0] = 0;
+  net.host_name = name;
+  Address local;
+  if (!resolve(name, &local)) return 3;
+  net.host_address = local;
+  return 0;
+}
+
+void net_shutdown() { state().host_name.clear(); }
+
+const String& local_host_name() { return state().host_name; }
+Address local_address() { return state().host_address; }
+
+const String& smtp_server_name() { return state().settings.server; }
+uint16_t smtp_port() { return static_cast<uint16_t>(state().settings.port); }
+int smtp_timeout() { return state().settings.timeout_seconds; }
+
+void set_smtp_server(const String& name) {
+  state().settings.server = name;
+  state().server_address.is_null = true;
+}
+
+void set_smtp_port(int port) { state().settings.port = port >= 0 && port <= 65535 ? port : 0; }
+
+void set_smtp_timeout(int seconds) { state().settings.timeout_seconds = seconds < 0 ? 0 : seconds; }
+
+Address smtp_server_address() {
+  NetState& net = state();
+  if (net.server_address.is_null) resolve(net.settings.server.c_str(), &net.server_address);
+  return net.server_address;
+}
+
+Connection& smtp_connection() {
+  static Connection connection;
+  return connection;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,96 @@
+// smtp_server.h - which SMTP server the program talks to, and the one
+// process-wide SMTP connection.
+//
+// Three settings name the server: SMTP_Server (a host name), SMTP_Port and
+// SMTP_Timeout (seconds for connect and for every reply; 0 waits for
+// ever). net_startup() gives them their defaults once, before any window
+// opens: the default mail account under the registry key kMailAccountKey
+// when a registry reader is plugged in and the key names one; else the
+// default account of the user's msmtp configuration (~/.msmtprc, else
+// $XDG_CONFIG_HOME/msmtp/config); else port 25 and no server. Values the
+// user stored under kToolkitKey then win over those defaults.
+//
+// Not for: the SMTP dialogue (mail/smtp_client.h), storing settings.
+//
+// Failures: start-up is silent; a missing or unreadable configuration
+// leaves the defaults, and a server that cannot be found shows up later as
+// a failure to connect.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "core/containers.h"
+#include "core/string.h"
+#include "mail/connection.h"
+
+namespace tessaline {
+
+// The registry layer, as far as server lookup needs it. Keys are full
+// paths with their root ("HKEY_USERS\..."); every read returns false when
+// the key or the value is absent.
+class RegistryReader {
+ public:
+  virtual ~RegistryReader() = default;
+  virtual bool key_exists(std::string_view key) const = 0;
+  virtual bool read_text(std::string_view key, std::string_view name, String* value) const = 0;
+  virtual bool read_number(std::string_view key, std::string_view name, int* value) const = 0;
+};
+
+// Where the system's default mail account is named ("Default Mail Account"
+// holds the account; "Accounts\<account>" holds "SMTP Server" and
+// "SMTP Port").
+inline constexpr const char kMailAccountKey[] =
+    "HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Internet Account Manager";
+// Where the settings below are stored by name.
+inline constexpr const char kToolkitKey[] = "HKEY_CURRENT_USER\\Software\\Tessaline\\Loomwork";
+
+// A program setting as the configuration editor lists it.
+struct SettingInfo {
+  const char* name;
+  const char* caption;
+  const char* help;
+};
+extern const SettingInfo kSmtpPortSetting;
+extern const SettingInfo kSmtpServerSetting;
+extern const SettingInfo kSmtpTimeoutSetting;
+
+struct SmtpSettings {
+  String server;
+  int port = 25;
+  int timeout_seconds = 60;
+};
+
+// The defaults as described above, from the registry (may be null: no
+// registry layer) and the text of the msmtp configuration (may be empty).
+SmtpSettings default_smtp_settings(const RegistryReader* registry, std::string_view msmtprc);
+
+// Where msmtp looks for its configuration, in order: HOME/.msmtprc, then
+// XDG_CONFIG_HOME/msmtp/config (HOME/.config when that is unset). Null or
+// empty folders are skipped.
+Vector<String> msmtprc_paths(const char* home, const char* xdg_config_home);
+
+// Fills the settings from default_smtp_settings() with $HOME and
+// $XDG_CONFIG_HOME, resolves the local host name, and returns 0, or 3 when
+// the local host name does not resolve. Called once at start-up; the caller
+// may ignore the result.
+int net_startup(const RegistryReader* registry = nullptr);
+void net_shutdown();
+const String& local_host_name();
+Address local_address();
+
+const String& smtp_server_name();
+uint16_t smtp_port();
+int smtp_timeout();
+// A new server name forces a new look-up; a new port does not.
+void set_smtp_server(const String& name);
+void set_smtp_port(int port);
+void set_smtp_timeout(int seconds);
+// The configured server's address, looked up once per name; null when the
+// name is empty or does not resolve (then resolve_error() says why).
+Address smtp_server_address();
+
+// The one SMTP connection of the process.
+Connection& smtp_connection();
+
+}  // namespace tessaline
