@@ -1,0 +1,310 @@
+#include "mail/smtp_client.h"
+
+#include "mail/connection.h"
+#include "mail/smtp_server.h"
+
+namespace tessaline {
+
+// --- pure parts ---------------------------------------------------------------
+
+String smtp_command(std::string_view verb, std::string_view argument) {
+  String command;
+  command.append(verb);
+  size_t start = static_cast<size_t>(command.length());
+  command.append(argument);
+  for (int i = static_cast<int>(start); i < command.length(); ++i) {
+    char c = command.data()[i];
+    if (c == '\r' || c == '\n' || c == 0) command.data()[i] = ' ';
+  }
+  command.append("\r\n");
+  return command;
+}
+
+String smtp_retry_address(std::string_view text) {
+  String address = extract_address(text);
+  if (address.empty()) return address;
+  return "<" + address + ">";
+}
+
+double recipient_progress(int accepted, int count) {
+  return 0.04 + 0.06 * accepted / count;
+}
+
+double text_progress(int offset, int length) {
+  return 0.11 + 0.87 * offset / length;
+}
+
+bool DataPieces::next(std::string_view* piece, int* offset, bool* stuffed) {
+  if (at_ >= text_.size()) return false;
+  size_t end = text_.find('\n', at_);
+  end = end == std::string_view::npos ? text_.size() : end + 1;
+  *piece = text_.substr(at_, end - at_);
+  *offset = static_cast<int>(at_);
+  *stuffed = text_[at_] == '.';
+  at_ = end;
+  return true;
+}
+
+// --- the dialogue ---------------------------------------------------------------
+
+namespace {
+
+// One transaction walks these states; every step either moves on or fails
+// the message. The legal paths:
+//
+//   Closed --connect, greeting 220--> Ready          (else 4515, stays Closed)
+//   Ready --EHLO/HELO 250, or HELO 250 after a refused EHLO--> Greeted
+//                                                    (else 4557)
+//   Greeted --no originator, or MAIL FROM 250 (as stored or retried)-->
+//       SenderGiven                                  (else 4570)
+//   SenderGiven --every RCPT TO 250/251 (as stored or retried)-->
+//       RecipientsGiven                              (else 4590)
+//   RecipientsGiven --DATA 354--> InData             (else 4610)
+//   InData --compose, text, "." sent, 250--> Sent    (else 4615..4640)
+//
+// A connection that is already open starts at Ready: a kept connection
+// begins each message with a new greeting and no RSET. Any failure once the
+// connection is open ends it with quit(), because the server's view of the
+// transaction is then unknown (a half-sent text, a refused recipient, a
+// connection the server has dropped); the next message starts at Closed.
+enum class State { Closed, Ready, Greeted, SenderGiven, RecipientsGiven, InData, Sent, Failed };
+
+class Transaction {
+ public:
+  Transaction(MimeMessage& message, const String& host)
+      : message_(message), host_(host), connection_(smtp_connection()) {}
+
+  bool run() {
+    State state = connection_.is_open() ? State::Ready : State::Closed;
+    while (state != State::Sent && state != State::Failed) state = step(state);
+    if (state == State::Failed && connection_.is_open()) quit();
+    return state == State::Sent;
+  }
+
+ private:
+  State step(State state) {
+    switch (state) {
+      case State::Closed: return connect();
+      case State::Ready: return greet();
+      case State::Greeted: return give_sender();
+      case State::SenderGiven: return give_recipients();
+      case State::RecipientsGiven: return start_data();
+      case State::InData: return transmit();
+      case State::Sent:
+      case State::Failed: break;
+    }
+    return State::Failed;
+  }
+
+  State connect() {
+    String error;
+    if (!smtp_connect(host_, &error)) return fail(4515, error.c_str());
+    if (stopped(0.04)) return fail(4552, "Interrupted by user");
+    return State::Ready;
+  }
+
+  State greet() {
+    // Under direct delivery too, the greeting names the configured server.
+    // Without one, the local host name stands in: an empty argument is a
+    // syntax error to every server.
+    String name = smtp_server_name();
+    if (name.empty()) name = local_host_name();
+    if (name.empty()) name = "localhost";
+    bool eight_bit = message_.encoding == MimeMessage::k8Bit;
+    const char* verb = eight_bit ? "EHLO " : "HELO ";
+    if (!send(smtp_command(verb, name.view()))) return fail(4553, "Send failure");
+    int code = read_reply(connection_);
+    if (code == 250) return State::Greeted;
+    if (connection_.timed_out) return fail_timeout(4557, eight_bit ? "EHLO" : "HELO");
+    if (eight_bit) {
+      if (!send(smtp_command("HELO ", name.view()))) return fail(4555, "Send failure");
+      code = read_reply(connection_);
+      if (code == 250) {
+        seven_bit_only_ = true;
+        return State::Greeted;
+      }
+      if (connection_.timed_out) return fail_timeout(4557, "HELO");
+    }
+    return fail(4557, "Improper response to \"HELO\".");
+  }
+
+  State give_sender() {
+    const String& from = message_.from;
+    if (from.empty()) return State::SenderGiven;
+    if (!send(smtp_command("MAIL FROM:", from.view()))) return fail(4560, "Send failure");
+    if (read_reply(connection_) == 250) return State::SenderGiven;
+    if (connection_.timed_out) return fail_timeout(4570, "MAIL FROM");
+    if (!send(smtp_command("MAIL FROM:", smtp_retry_address(from.view()).view()))) {
+      return fail(4562, "Send failure");
+    }
+    int code = read_reply(connection_, &reply_);
+    if (code == 250) return State::SenderGiven;
+    if (connection_.timed_out) return fail_timeout(4570, "MAIL FROM");
+    message_.fail(4570, "Invalid response to originator:\r\n%s", reply_.c_str());
+    return State::Failed;
+  }
+
+  State give_recipients() {
+    const int count = message_.recipients.count();
+    for (int i = 0; i < count; ++i) {
+      const String& recipient = message_.recipients[i];
+      if (!send(smtp_command("RCPT TO:", recipient.view()))) return fail(4580, "Send failure");
+      int code = read_reply(connection_);
+      if (code != 250 && code != 251) {
+        if (connection_.timed_out) return fail_timeout(4590, "RCPT TO");
+        if (!send(smtp_command("RCPT TO:", smtp_retry_address(recipient.view()).view()))) {
+          return fail(4582, "Send failure");
+        }
+        code = read_reply(connection_, &reply_);
+        if (code != 250 && code != 251) {
+          if (connection_.timed_out) return fail_timeout(4590, "RCPT TO");
+          message_.fail(4590, "Invalid response to recipient %s\r\n%s", recipient.c_str(),
+                        reply_.c_str());
+          return State::Failed;
+        }
+      }
+      if (stopped(recipient_progress(i + 1, count))) return fail(4595, "Interrupted by user");
+    }
+    return State::RecipientsGiven;
+  }
+
+  State start_data() {
+    if (!send("DATA\r\n")) return fail(4600, "Send failure");
+    int code = read_reply(connection_, &reply_);
+    if (code != 354) {
+      if (connection_.timed_out) return fail_timeout(4610, "DATA");
+      message_.fail(4610, "Invalid response to DATA:\r\n%s", reply_.c_str());
+      return State::Failed;
+    }
+    if (stopped(0.11)) return fail(4612, "Interrupted by user");
+    return State::InData;
+  }
+
+  State transmit() {
+    String text;
+    if (!message_.compose(&text, seven_bit_only_)) return State::Failed;
+    const int length = text.length();
+    DataPieces pieces(text.view());
+    std::string_view piece;
+    int offset = 0;
+    bool stuffed = false;
+    String stuffed_line;
+    while (pieces.next(&piece, &offset, &stuffed)) {
+      if (stopped(text_progress(offset, length))) return fail(4622, "Interrupted by user");
+      if (stuffed) {
+        stuffed_line = ".";
+        stuffed_line.append(piece);
+        piece = stuffed_line.view();
+      }
+      if (!send(piece)) return fail(4625, "Send failure");
+    }
+    if (!send("\r\n.\r\n")) return fail(4630, "Send failure");
+    if (stopped(0.99)) return fail(4632, "Interrupted by user");
+    int code = read_reply(connection_, &reply_);
+    if (code != 250) {
+      if (connection_.timed_out) return fail_timeout(4640, "the end of the message");
+      message_.fail(4640, "Invalid response to end of body:\r\n%s", reply_.c_str());
+      return State::Failed;
+    }
+    stopped(1.0);  // the answer does not matter any more
+    message_.message_size = length;
+    return State::Sent;
+  }
+
+  bool send(std::string_view text) { return connection_.send_text(text); }
+
+  bool stopped(double fraction) { return message_.progress && message_.progress(fraction); }
+
+  // A failure with a fixed text; texts from outside go through
+  // message_.fail() as arguments, never as the format.
+  State fail(int code, const char* text) {
+    message_.fail(code, "%s", text);
+    return State::Failed;
+  }
+
+  State fail_timeout(int code, const char* step) {
+    message_.fail(code, "No answer from the SMTP server within %d seconds after %s.",
+                  connection_.timeout_seconds, step);
+    return State::Failed;
+  }
+
+  MimeMessage& message_;
+  const String& host_;
+  Connection& connection_;
+  String reply_;
+  bool seven_bit_only_ = false;
+};
+
+}  // namespace
+
+bool smtp_connect(const String& host, String* error) {
+  Connection& connection = smtp_connection();
+  String name;
+  Address address;
+  if (host.empty()) {
+    name = smtp_server_name();
+    address = smtp_server_address();
+  } else {
+    name = host;
+    resolve(host.c_str(), &address);
+  }
+  if (address.is_null) {
+    error->format("Unable to locate SMTP server: %s\nSecondary error code: %d", name.c_str(),
+                  resolve_error());
+    return false;
+  }
+  uint16_t port = smtp_port();
+  if (port == 0) {
+    error->format("Invalid SMTP port: %d", 0);
+    return false;
+  }
+  connection.port = port;
+  connection.timeout_seconds = smtp_timeout();
+  if (!connection.create()) {
+    *error = "Unable to create socket";
+    return false;
+  }
+  connection.address = address;
+  if (!connection.connect()) {
+    if (connection.timed_out) {
+      error->format("Unable to connect to server: no answer within %d seconds",
+                    connection.timeout_seconds);
+    } else {
+      *error = "Unable to connect to server";
+    }
+    connection.close();
+    return false;
+  }
+  if (read_reply(connection) != 220) {
+    if (connection.timed_out) {
+      error->format("SMTP server did not greet within %d seconds", connection.timeout_seconds);
+    } else {
+      *error = "SMTP server did not greet properly";
+    }
+    connection.close();
+    return false;
+  }
+  return true;
+}
+
+void quit() {
+  Connection& connection = smtp_connection();
+  if (connection.is_open()) connection.send_text("QUIT\r\n");
+  connection.close();
+}
+
+bool send_message(MimeMessage& message) {
+  message.message_size = 0;
+  if (message.recipients.empty()) {
+    message.fail(4505, "The message has no recipients.");
+    return false;
+  }
+  String host;
+  if (message.direct_delivery && message.recipients.count() == 1) {
+    quit();  // direct delivery opens a fresh connection for every message
+    host = "mail." + message.recipient_domain();
+  }
+  return Transaction(message, host).run();
+}
+
+}  // namespace tessaline

@@ -1,0 +1,67 @@
+// smtp_client.h - delivers one MimeMessage over SMTP.
+//
+// send_message() opens the process-wide connection when none is open,
+// greets the server, gives the envelope, has the message composed after
+// DATA is accepted, sends the text with dot-stuffing and checks the final
+// reply. It goes to the configured server, or, for a message with
+// direct_delivery set and a single recipient, to "mail." + the recipient's
+// domain. The send operation decides when a kept connection ends (quit()).
+//
+// The command texts, the retry form of a refused address, the cutting of
+// the text into dot-stuffed pieces and the progress fractions are pure
+// functions below, so they can be checked without a socket.
+//
+// Not for: composing (mail/mime_message.h), sockets (mail/connection.h),
+// choosing the server (mail/smtp_server.h). No TLS, no AUTH, no
+// pipelining.
+//
+// Failures: every failure goes through MimeMessage::fail with the code of
+// the step (4505 ... 4640) and returns false. A failure that leaves the
+// protocol state unsettled ends the connection with quit(), so the next
+// message starts on a fresh one.
+#pragma once
+
+#include <string_view>
+
+#include "core/string.h"
+#include "mail/mime_message.h"
+
+namespace tessaline {
+
+bool send_message(MimeMessage& message);
+
+// Opens the SMTP connection to `host` (empty: the configured server) and
+// reads its greeting. On failure the socket is closed and *error says why.
+bool smtp_connect(const String& host, String* error);
+
+// Sends "QUIT" without waiting for the answer and closes the connection.
+void quit();
+
+// --- pure parts of the dialogue ---------------------------------------------
+
+// "VERB argument\r\n". Line breaks and NUL bytes in the argument become
+// spaces, so that no text from a recipient list can add commands.
+String smtp_command(std::string_view verb, std::string_view argument);
+// The form a refused address is tried again in: "<" + the bare address
+// + ">", or empty when the text holds no usable address.
+String smtp_retry_address(std::string_view text);
+
+// 0.04 + 0.06 * accepted / count.
+double recipient_progress(int accepted, int count);
+// 0.11 + 0.87 * offset / length.
+double text_progress(int offset, int length);
+
+// Walks the composed text line by line (each piece keeps its line break;
+// the last may have none). next() returns false at the end; a piece that
+// begins with "." must go out with one more "." in front (stuffed).
+class DataPieces {
+ public:
+  explicit DataPieces(std::string_view text) : text_(text) {}
+  bool next(std::string_view* piece, int* offset, bool* stuffed);
+
+ private:
+  std::string_view text_;
+  size_t at_ = 0;
+};
+
+}  // namespace tessaline

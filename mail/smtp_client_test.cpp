@@ -1,0 +1,568 @@
+#include "mail/smtp_client.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/date.h"
+#include "mail/connection.h"
+#include "mail/fake_smtp_server.h"
+#include "mail/test_support.h"
+#include "mail/smtp_server.h"
+
+namespace tessaline {
+namespace {
+
+using testing::FakeSmtpServer;
+using Script = std::vector<FakeSmtpServer::Step>;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// --- the pure parts -------------------------------------------------------------
+
+TEST(SmtpCommand, KeepsTheArgumentAsStoredButCannotBeSplit) {
+  EXPECT_EQ(smtp_command("MAIL FROM:", "John Smith <john@example.test>"),
+            "MAIL FROM:John Smith <john@example.test>\r\n");
+  EXPECT_EQ(smtp_command("RCPT TO:", std::string_view("a@b.test\r\nRSET\0x", 16)),
+            "RCPT TO:a@b.test  RSET x\r\n");
+}
+
+TEST(SmtpRetryAddress, WrapsTheBareAddressInAngleBrackets) {
+  struct Case {
+    const char* text;
+    const char* retry;
+  } cases[] = {
+      {"John Smith <john@example.test>", "<john@example.test>"},
+      {"john@example.test", "<john@example.test>"},
+      {"<john@example.test>", "<john@example.test>"},
+      {"(John) john@example.test", "<john@example.test>"},
+      {"no address here", ""},
+      {"two@at@signs.test", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(smtp_retry_address(c.text), c.retry) << c.text;
+}
+
+TEST(DataPieces, CutsLinesAndMarksTheOnesToStuff) {
+  struct Piece {
+    std::string text;
+    int offset;
+    bool stuffed;
+    bool operator==(const Piece&) const = default;
+  };
+  std::vector<Piece> pieces;
+  DataPieces cutter("a\r\n.\r\n..b\r\nlast");
+  std::string_view piece;
+  int offset;
+  bool stuffed;
+  while (cutter.next(&piece, &offset, &stuffed)) pieces.push_back({std::string(piece), offset, stuffed});
+  std::vector<Piece> expected = {
+      {"a\r\n", 0, false}, {".\r\n", 3, true}, {"..b\r\n", 6, true}, {"last", 11, false}};
+  EXPECT_TRUE(pieces == expected);
+  DataPieces empty("");
+  EXPECT_FALSE(empty.next(&piece, &offset, &stuffed));
+}
+
+// --- the dialogue against scripted servers --------------------------------------
+
+ClockReading pinned_clock() {
+  ClockReading reading;
+  reading.local.date = make_date(12, 5, 2026);
+  reading.local.hour = 14;
+  reading.local.minute = 3;
+  reading.local.second = 9;
+  reading.utc_offset_minutes = 60;
+  return reading;
+}
+
+bool test_resolver(const char* host, Address* address, int* error) {
+  std::string name = host;
+  if (name == "smtp.test" || name == "mail.example.test") {
+    *address = Address::from_bytes(127, 0, 0, 1);
+    return true;
+  }
+  *error = EAI_NONAME;
+  return false;
+}
+
+// What the server must receive after DATA for a message from fill_plain()
+// with the given label and (already transformed, dot-stuffed) body.
+std::string plain_data(const std::string& cte = "7bit", const std::string& body = "Hi Ann") {
+  return "From: John Smith <john@example.test>\r\n"
+         "To: Ann <ann@example.test>\r\n"
+         "Subject: Hello\r\n"
+         "Date: 05 Dec 26 14:03:09 +0100\r\n"
+         "Mime-Version: 1.0\r\n"
+         "Content-Type: text/plain\r\n"
+         "Content-Transfer-Encoding: " + cte + "\r\n"
+         "\r\n" + body + "\r\n"
+         "\r\n.\r\n";
+}
+const std::string kPlainData = plain_data();
+
+class SmtpDialogue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_clock_ = set_clock(pinned_clock);
+    previous_resolver_ = set_resolver(test_resolver);
+    set_smtp_server("smtp.test");
+    set_smtp_timeout(5);
+    std::srand(7);
+  }
+  void TearDown() override {
+    quit();
+    set_resolver(previous_resolver_);
+    set_clock(previous_clock_);
+  }
+
+  void use(const FakeSmtpServer& server) { set_smtp_port(server.port()); }
+
+  void fill_plain(MimeMessage& message) {
+    message.from = "John Smith <john@example.test>";
+    message.subject = "Hello";
+    message.text_body = "Hi Ann";
+    message.add_recipient("Ann <ann@example.test>");
+  }
+
+  // The usual way in: connection, greeting, sender as stored, recipient as
+  // stored, all accepted.
+  static Script accepted_envelope(const char* greeting = "HELO smtp.test\r\n") {
+    return {FakeSmtpServer::accept(),
+            FakeSmtpServer::send("220 smtp.test ESMTP\r\n"),
+            FakeSmtpServer::expect(greeting),
+            FakeSmtpServer::send("250 smtp.test\r\n"),
+            FakeSmtpServer::expect("MAIL FROM:John Smith <john@example.test>\r\n"),
+            FakeSmtpServer::send("250 ok\r\n"),
+            FakeSmtpServer::expect("RCPT TO:Ann <ann@example.test>\r\n"),
+            FakeSmtpServer::send("250 ok\r\n")};
+  }
+
+  static Script plus(Script script, const Script& more) {
+    script.insert(script.end(), more.begin(), more.end());
+    return script;
+  }
+
+  Clock previous_clock_ = nullptr;
+  Resolver previous_resolver_ = nullptr;
+};
+
+TEST_F(SmtpDialogue, DeliversAPlainMessage) {
+  FakeSmtpServer server(plus(accepted_envelope(),
+                             {FakeSmtpServer::expect("DATA\r\n"),
+                              FakeSmtpServer::send("354 go ahead\r\n"),
+                              FakeSmtpServer::expect_data(kPlainData),
+                              FakeSmtpServer::send("250 queued\r\n"),
+                              FakeSmtpServer::expect("QUIT\r\n")}));
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  ASSERT_TRUE(send_message(message)) << message.error.c_str();
+  // The size counts the composed text, not the end-of-data marker.
+  EXPECT_EQ(message.message_size, static_cast<int>(kPlainData.size() - 5));
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+struct Refusal {
+  const char* name;
+  Script script;  // after the connection is accepted
+  int code;
+  const char* error;
+};
+
+class SmtpRefusal : public SmtpDialogue, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(SmtpRefusal, FailsWithTheStepsCodeAndEndsTheConnection) {
+  const Refusal& c = GetParam();
+  Script script = {FakeSmtpServer::accept()};
+  script = plus(script, c.script);
+  FakeSmtpServer server(script);
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(message.error, String::formatted("SMTP Error %d\n%s", c.code, c.error));
+  EXPECT_EQ(message.message_size, 0);
+  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+using S = FakeSmtpServer;
+INSTANTIATE_TEST_SUITE_P(
+    Steps, SmtpRefusal,
+    ::testing::Values(
+        Refusal{"greeting_not_220",
+                {S::send("554 go away\r\n")},
+                4515,
+                "SMTP server did not greet properly"},
+        Refusal{"helo_refused",
+                {S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"),
+                 S::send("502 no\r\n"), S::expect("QUIT\r\n")},
+                4557,
+                "Improper response to \"HELO\"."},
+        Refusal{"sender_refused_in_both_forms",
+                {S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
+                 S::expect("MAIL FROM:John Smith <john@example.test>\r\n"),
+                 S::send("501 syntax\r\n"),
+                 S::expect("MAIL FROM:<john@example.test>\r\n"),
+                 S::send("550-sender\r\n550 refused 100%s\r\n"), S::expect("QUIT\r\n")},
+                4570,
+                "Invalid response to originator:\r\n550-sender\r\n550 refused 100%s"},
+        Refusal{"recipient_refused_in_both_forms",
+                {S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
+                 S::expect("MAIL FROM:John Smith <john@example.test>\r\n"), S::send("250 ok\r\n"),
+                 S::expect("RCPT TO:Ann <ann@example.test>\r\n"), S::send("501 syntax\r\n"),
+                 S::expect("RCPT TO:<ann@example.test>\r\n"), S::send("550 no such user\r\n"),
+                 S::expect("QUIT\r\n")},
+                4590,
+                "Invalid response to recipient Ann <ann@example.test>\r\n550 no such user"},
+        Refusal{"data_refused",
+                {S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
+                 S::expect("MAIL FROM:John Smith <john@example.test>\r\n"), S::send("250 ok\r\n"),
+                 S::expect("RCPT TO:Ann <ann@example.test>\r\n"), S::send("250 ok\r\n"),
+                 S::expect("DATA\r\n"), S::send("451 later\r\n"), S::expect("QUIT\r\n")},
+                4610,
+                "Invalid response to DATA:\r\n451 later"},
+        Refusal{"end_of_data_refused",
+                {S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
+                 S::expect("MAIL FROM:John Smith <john@example.test>\r\n"), S::send("250 ok\r\n"),
+                 S::expect("RCPT TO:Ann <ann@example.test>\r\n"), S::send("250 ok\r\n"),
+                 S::expect("DATA\r\n"), S::send("354 go\r\n"), S::expect_data(kPlainData),
+                 S::send("552 too big\r\n"), S::expect("QUIT\r\n")},
+                4640,
+                "Invalid response to end of body:\r\n552 too big"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(SmtpDialogue, RetriedAddressesInAngleBracketsAreAccepted) {
+  FakeSmtpServer server({S::accept(), S::send("220 hi\r\n"),
+                         S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
+                         S::expect("MAIL FROM:John Smith <john@example.test>\r\n"),
+                         S::send("501 5.1.7 bad sender address syntax\r\n"),
+                         S::expect("MAIL FROM:<john@example.test>\r\n"), S::send("250 ok\r\n"),
+                         S::expect("RCPT TO:Ann <ann@example.test>\r\n"),
+                         S::send("501 5.1.3 bad recipient address syntax\r\n"),
+                         S::expect("RCPT TO:<ann@example.test>\r\n"),
+                         S::send("251 will forward\r\n"), S::expect("DATA\r\n"),
+                         S::send("354 go\r\n"), S::expect_data(kPlainData),
+                         S::send("250 ok\r\n"), S::expect("QUIT\r\n")});
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  EXPECT_TRUE(send_message(message)) << message.error.c_str();
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+TEST_F(SmtpDialogue, MultilineRepliesSplitAcrossReads) {
+  FakeSmtpServer server(
+      {S::accept(), S::send_pieces({"220-smtp.test first\r\n", "220 second\r\n"}),
+       S::expect("EHLO smtp.test\r\n"),
+       S::send_pieces({"250-smtp.test\r\n250-PIPEL", "INING\r\n250-8BITMIME\r\n", "250 HELP\r\n"}),
+       S::expect("MAIL FROM:John Smith <john@example.test>\r\n"), S::send("250 ok\r\n"),
+       S::expect("RCPT TO:Ann <ann@example.test>\r\n"), S::send_pieces({"25", "0 ok\r\n"}),
+       S::expect("DATA\r\n"), S::send("354 go\r\n"), S::expect_data(plain_data("8bit")),
+       S::send("250 ok\r\n"), S::expect("QUIT\r\n")});
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  message.encoding = MimeMessage::k8Bit;
+  EXPECT_TRUE(send_message(message)) << message.error.c_str();
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+TEST_F(SmtpDialogue, RefusedEhloFallsBackToHeloAndStripsTheTextToSevenBits) {
+  FakeSmtpServer server(
+      {S::accept(), S::send("220 old server\r\n"), S::expect("EHLO smtp.test\r\n"),
+       S::send("500 what?\r\n"), S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
+       S::expect("MAIL FROM:John Smith <john@example.test>\r\n"), S::send("250 ok\r\n"),
+       S::expect("RCPT TO:Ann <ann@example.test>\r\n"), S::send("250 ok\r\n"),
+       S::expect("DATA\r\n"), S::send("354 go\r\n"),
+       S::expect_data(plain_data("8bit", "Gr\x7f\x7f" "e")), S::send("250 ok\r\n"),
+       S::expect("QUIT\r\n")});
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  message.encoding = MimeMessage::k8Bit;
+  message.text_body = "Gr\xc3\xbc" "e";
+  EXPECT_TRUE(send_message(message)) << message.error.c_str();
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+TEST_F(SmtpDialogue, LinesBeginningWithADotAreStuffed) {
+  std::string stuffed = "first\r\n..\r\n..hidden\r\n...\r\nlast";
+  FakeSmtpServer server(plus(accepted_envelope(),
+                             {S::expect("DATA\r\n"), S::send("354 go\r\n"),
+                              S::expect_data(plain_data("7bit", stuffed)),
+                              S::send("250 ok\r\n"), S::expect("QUIT\r\n")}));
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  message.text_body = "first\n.\n.hidden\r\n..\rlast";
+  ASSERT_TRUE(send_message(message)) << message.error.c_str();
+  // The size is that of the text before stuffing.
+  EXPECT_EQ(message.message_size,
+            static_cast<int>(plain_data("7bit", "first\r\n.\r\n.hidden\r\n..\r\nlast").size() - 5));
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+TEST_F(SmtpDialogue, KeptConnectionClosedByTheServer) {
+  Script first = plus(accepted_envelope(), {S::expect("DATA\r\n"), S::send("354 go\r\n"),
+                                            S::expect_data(kPlainData), S::send("250 ok\r\n"),
+                                            S::close()});
+  Script again = plus(accepted_envelope(), {S::expect("DATA\r\n"), S::send("354 go\r\n"),
+                                            S::expect_data(kPlainData), S::send("250 ok\r\n"),
+                                            S::expect("QUIT\r\n")});
+  FakeSmtpServer server(plus(first, again));
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  ASSERT_TRUE(send_message(message)) << message.error.c_str();
+  ASSERT_TRUE(smtp_connection().is_open());  // kept for the next message
+  // The next greeting meets the closed connection; that message fails and
+  // the connection is ended, so the one after it connects afresh.
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(message.error, "SMTP Error 4557\nImproper response to \"HELO\".");
+  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_TRUE(send_message(message)) << message.error.c_str();
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+TEST_F(SmtpDialogue, SilentServerRunsIntoTheTimeLimitAtTheGreeting) {
+  set_smtp_timeout(1);
+  FakeSmtpServer server({S::accept(), S::silence()});
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(message.error, "SMTP Error 4515\nSMTP server did not greet within 1 seconds");
+  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+TEST_F(SmtpDialogue, SilentServerRunsIntoTheTimeLimitAfterTheSender) {
+  set_smtp_timeout(1);
+  FakeSmtpServer server({S::accept(), S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"),
+                         S::send("250 ok\r\n"),
+                         S::expect("MAIL FROM:John Smith <john@example.test>\r\n"),
+                         S::silence()});
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(message.error,
+            "SMTP Error 4570\nNo answer from the SMTP server within 1 seconds after MAIL FROM.");
+  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_THAT(server.finish(), IsEmpty());
+  // No retry was tried on a server that does not answer; the connection was
+  // ended with QUIT.
+  EXPECT_EQ(server.received(),
+            "HELO smtp.test\r\nMAIL FROM:John Smith <john@example.test>\r\nQUIT\r\n");
+}
+
+TEST_F(SmtpDialogue, ProgressFractionsInTheirOrder) {
+  FakeSmtpServer server(
+      {S::accept(), S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
+       S::expect("MAIL FROM:John Smith <john@example.test>\r\n"), S::send("250 ok\r\n"),
+       S::expect("RCPT TO:Ann <ann@example.test>\r\n"), S::send("250 ok\r\n"),
+       S::expect("RCPT TO:bob@example.test\r\n"), S::send("250 ok\r\n"),
+       S::expect("DATA\r\n"), S::send("354 go\r\n"), S::expect_data(
+           "From: John Smith <john@example.test>\r\nSubject: Hello\r\n"
+           "Date: 05 Dec 26 14:03:09 +0100\r\nCC: bob@example.test\r\nMime-Version: 1.0\r\n"
+           "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\nHi Ann\r\n"
+           "\r\n.\r\n"),
+       S::send("250 ok\r\n"), S::expect("QUIT\r\n")});
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  message.set_cc("bob@example.test");
+  std::vector<double> fractions;
+  message.progress = [&](double f) {
+    fractions.push_back(f);
+    return false;
+  };
+  ASSERT_TRUE(send_message(message)) << message.error.c_str();
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+
+  // 0.04, one per recipient up to 0.10, 0.11, one per line of the text
+  // (9 lines) rising from 0.11 and staying below 0.98, 0.99, 1.0.
+  ASSERT_EQ(fractions.size(), 4u + 9u + 2u);
+  EXPECT_DOUBLE_EQ(fractions[0], 0.04);
+  EXPECT_DOUBLE_EQ(fractions[1], 0.07);
+  EXPECT_DOUBLE_EQ(fractions[2], 0.10);
+  EXPECT_DOUBLE_EQ(fractions[3], 0.11);
+  EXPECT_DOUBLE_EQ(fractions[4], 0.11);  // the first line starts at offset 0
+  for (size_t i = 5; i < 13; ++i) {
+    EXPECT_GT(fractions[i], fractions[i - 1]);
+    EXPECT_LT(fractions[i], 0.98);
+  }
+  EXPECT_DOUBLE_EQ(fractions[13], 0.99);
+  EXPECT_DOUBLE_EQ(fractions[14], 1.0);
+}
+
+struct Stop {
+  const char* name;
+  double at;  // the first fraction answered with "stop"
+  Script script;
+  int code;
+};
+
+class SmtpStop : public SmtpDialogue, public ::testing::WithParamInterface<Stop> {};
+
+TEST_P(SmtpStop, StopsWithTheStepsCodeAndQuits) {
+  const Stop& c = GetParam();
+  FakeSmtpServer server(c.script);
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  message.progress = [&](double f) { return f >= c.at - 1e-9; };
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(message.error, String::formatted("SMTP Error %d\nInterrupted by user", c.code));
+  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+Script through_data() {
+  return {S::accept(), S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"),
+          S::send("250 ok\r\n"), S::expect("MAIL FROM:John Smith <john@example.test>\r\n"),
+          S::send("250 ok\r\n"), S::expect("RCPT TO:Ann <ann@example.test>\r\n"),
+          S::send("250 ok\r\n"), S::expect("DATA\r\n"), S::send("354 go\r\n")};
+}
+
+Script then(Script script, const Script& more) {
+  script.insert(script.end(), more.begin(), more.end());
+  return script;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fractions, SmtpStop,
+    ::testing::Values(
+        Stop{"after_connecting", 0.04,
+             {S::accept(), S::send("220 hi\r\n"), S::expect("QUIT\r\n")}, 4552},
+        Stop{"after_a_recipient", 0.10,
+             {S::accept(), S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"),
+              S::send("250 ok\r\n"), S::expect("MAIL FROM:John Smith <john@example.test>\r\n"),
+              S::send("250 ok\r\n"), S::expect("RCPT TO:Ann <ann@example.test>\r\n"),
+              S::send("250 ok\r\n"), S::expect("QUIT\r\n")},
+             4595},
+        Stop{"after_data", 0.11, then(through_data(), {S::expect("QUIT\r\n")}), 4612},
+        // The half-sent text is never ended with ".": QUIT follows it.
+        Stop{"while_sending", 0.5,
+             then(through_data(), {S::expect("From: John Smith <john@example.test>\r\n"),
+                                   S::expect("To: Ann <ann@example.test>\r\n"),
+                                   S::expect("Subject: Hello\r\n"),
+                                   S::expect("Date: 05 Dec 26 14:03:09 +0100\r\n"),
+                                   S::expect("QUIT\r\n")}),
+             4622},
+        Stop{"after_the_end_marker", 0.99,
+             then(through_data(), {S::expect_data(kPlainData), S::expect("QUIT\r\n")}), 4632}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(SmtpDialogue, NoRecipientsFailsBeforeConnecting) {
+  MimeMessage message;
+  message.from = "john@example.test";
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(message.error, "SMTP Error 4505\nThe message has no recipients.");
+  EXPECT_FALSE(smtp_connection().is_open());
+}
+
+TEST_F(SmtpDialogue, DirectDeliveryEndsTheKeptConnectionAndGoesToTheDomainsServer) {
+  // The configured server has a kept connection open when the message for
+  // direct delivery comes; it is ended first.
+  FakeSmtpServer configured(plus(accepted_envelope(),
+                                 {S::expect("DATA\r\n"), S::send("354 go\r\n"),
+                                  S::expect_data(kPlainData), S::send("250 ok\r\n"),
+                                  S::expect("QUIT\r\n")}));
+  use(configured);
+  MimeMessage message;
+  fill_plain(message);
+  ASSERT_TRUE(send_message(message)) << message.error.c_str();
+
+  // "mail.example.test" resolves to 127.0.0.1 here, on the same port;
+  // the greeting still names the configured server.
+  FakeSmtpServer direct(plus(accepted_envelope(),
+                             {S::expect("DATA\r\n"), S::send("354 go\r\n"),
+                              S::expect_data(kPlainData), S::send("250 ok\r\n"),
+                              S::expect("QUIT\r\n")}));
+  use(direct);
+  message.direct_delivery = true;
+  ASSERT_TRUE(send_message(message)) << message.error.c_str();
+  EXPECT_THAT(configured.finish(), IsEmpty());
+  quit();
+  EXPECT_THAT(direct.finish(), IsEmpty());
+}
+
+TEST_F(SmtpDialogue, ConnectionFailures) {
+  // A port where nothing listens.
+  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t size = sizeof address;
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+  int closed_port = ntohs(address.sin_port);
+  ::close(probe);
+
+  struct Case {
+    const char* server;
+    int port;
+    bool direct;
+    const char* recipient;
+    const char* error;
+  } cases[] = {
+      {"smtp.test", closed_port, false, "ann@example.test",
+       "SMTP Error 4515\nUnable to connect to server"},
+      {"smtp.test", 0, false, "ann@example.test", "SMTP Error 4515\nInvalid SMTP port: 0"},
+      {"nowhere.test", 25, false, "ann@example.test",
+       "SMTP Error 4515\nUnable to locate SMTP server: nowhere.test\nSecondary error code: -2"},
+      {"", 25, false, "ann@example.test",
+       "SMTP Error 4515\nUnable to locate SMTP server: \nSecondary error code: -2"},
+      // Direct delivery to a recipient without "@" asks for "mail." alone.
+      {"smtp.test", 25, true, "Ann", "SMTP Error 4515\nUnable to locate SMTP server: mail.\n"
+                                     "Secondary error code: -2"},
+  };
+  for (const Case& c : cases) {
+    set_smtp_server(c.server);
+    set_smtp_port(c.port);
+    MimeMessage message;
+    message.add_recipient(c.recipient);
+    message.direct_delivery = c.direct;
+    EXPECT_FALSE(send_message(message));
+    EXPECT_EQ(message.error, c.error) << c.server << " " << c.port;
+    EXPECT_FALSE(smtp_connection().is_open());
+  }
+}
+
+int lookups = 0;
+bool counting_resolver(const char* host, Address* address, int* error) {
+  ++lookups;
+  return test_resolver(host, address, error);
+}
+
+TEST_F(SmtpDialogue, ServerNameIsLookedUpOnceUntilItChanges) {
+  set_resolver(counting_resolver);
+  set_smtp_server("smtp.test");
+  lookups = 0;
+  EXPECT_EQ(smtp_server_address().text(), "127.0.0.1");
+  EXPECT_EQ(smtp_server_address().text(), "127.0.0.1");
+  EXPECT_EQ(lookups, 1);
+  set_smtp_port(2525);
+  smtp_server_address();
+  EXPECT_EQ(lookups, 1);  // a new port needs no new look-up
+  set_smtp_server("mail.example.test");
+  smtp_server_address();
+  EXPECT_EQ(lookups, 2);
+}
+
+}  // namespace
+}  // namespace tessaline
