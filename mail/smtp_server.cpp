@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "storage/paths.h"
+#include "storage/registry.h"
 #include "mail/msmtprc.h"
 
 namespace tessaline {
@@ -57,7 +58,56 @@ bool read_mail_account(const RegistryReader& registry, SmtpSettings* settings) {
   return true;
 }
 
+// Opens the key named by its full path ("HKEY_USERS\\...") without
+// creating it, and closes it again when done.
+class OpenKey {
+ public:
+  explicit OpenKey(std::string_view key) {
+    using registry::Root;
+    for (Root root : {Root::kClassesRoot, Root::kCurrentUser, Root::kLocalMachine, Root::kUsers,
+                      Root::kCurrentConfig}) {
+      std::string_view name = registry::root_name(root);
+      if (key.starts_with(name)) {
+        String path(key.substr(name.size()));
+        open_ = registry::open_key(root, path, registry::kOpenOnly) != registry::kOpenFailed;
+        return;
+      }
+    }
+  }
+  ~OpenKey() {
+    if (open_) registry::close_key();
+  }
+  OpenKey(const OpenKey&) = delete;
+  OpenKey& operator=(const OpenKey&) = delete;
+  bool is_open() const { return open_; }
+
+ private:
+  bool open_ = false;
+};
+
+class ProgramRegistry : public RegistryReader {
+ public:
+  bool key_exists(std::string_view key) const override { return OpenKey(key).is_open(); }
+  bool read_text(std::string_view key, std::string_view name, String* value) const override {
+    OpenKey open(key);
+    String value_name(name);
+    return open.is_open() && registry::get_string(value_name.c_str(), *value);
+  }
+  bool read_number(std::string_view key, std::string_view name, int* value) const override {
+    OpenKey open(key);
+    String value_name(name);
+    if (!open.is_open() || !registry::value_exists(value_name.c_str())) return false;
+    *value = registry::get_int(value_name.c_str(), 0);
+    return true;
+  }
+};
+
 }  // namespace
+
+const RegistryReader& program_registry() {
+  static const ProgramRegistry reader;
+  return reader;
+}
 
 Vector<String> msmtprc_paths(const char* home, const char* xdg_config_home) {
   Vector<String> paths;

@@ -37,6 +37,10 @@ class RegistryReader {
   virtual bool read_number(std::string_view key, std::string_view name, int* value) const = 0;
 };
 
+// The program's registry layer (storage/registry.h) seen through this
+// interface.
+const RegistryReader& program_registry();
+
 // Where the system's default mail account is named ("Default Mail Account"
 // holds the account; "Accounts\<account>" holds "SMTP Server" and
 // "SMTP Port").
@@ -70,11 +74,12 @@ SmtpSettings default_smtp_settings(const RegistryReader* registry, std::string_v
 // empty folders are skipped.
 Vector<String> msmtprc_paths(const char* home, const char* xdg_config_home);
 
-// Fills the settings from default_smtp_settings() with $HOME and
+// Fills the settings from default_smtp_settings() with the registry (null:
+// none) and the msmtp configuration found through $HOME and
 // $XDG_CONFIG_HOME, resolves the local host name, and returns 0, or 3 when
 // the local host name does not resolve. Called once at start-up; the caller
 // may ignore the result.
-int net_startup(const RegistryReader* registry = nullptr);
+int net_startup(const RegistryReader* registry = &program_registry());
 void net_shutdown();
 const String& local_host_name();
 Address local_address();

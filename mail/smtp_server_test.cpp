@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 
+#include "storage/registry.h"
+#include "storage/test_directory.h"
 #include "mail/msmtprc.h"
 #include "mail/test_support.h"
 
@@ -172,17 +172,56 @@ TEST(MsmtprcPaths, HomeFileThenXdgConfig) {
   EXPECT_EQ(msmtprc_paths(nullptr, "").count(), 0);
 }
 
-TEST(NetStartup, TakesTheServerFromTheUsersMsmtpConfiguration) {
-  std::string home = ::testing::TempDir() + "net_startup_home";
-  std::filesystem::create_directories(home);
-  std::ofstream(home + "/.msmtprc") << kMsmtprc;
-  std::string saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
-  setenv("HOME", home.c_str(), 1);
+// Each test here gets its own home: its own registry file and msmtprc.
+class NetStartup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.ok());
+    const char* old = std::getenv("HOME");
+    saved_home_ = old ? old : "";
+    setenv("HOME", home_.path().c_str(), 1);
+    setenv("TESSALINE_HOME", home_.path().c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+  }
+  void TearDown() override {
+    setenv("HOME", saved_home_.c_str(), 1);
+    unsetenv("TESSALINE_HOME");
+  }
+  TestDirectory home_;
+  std::string saved_home_;
+};
+
+TEST_F(NetStartup, TakesTheServerFromTheUsersMsmtpConfiguration) {
+  ASSERT_TRUE(home_.put(".msmtprc", kMsmtprc));
   net_startup();
-  setenv("HOME", saved_home.c_str(), 1);
   EXPECT_EQ(smtp_server_name(), "msmtp.test");
   EXPECT_EQ(smtp_port(), 2525);
   EXPECT_EQ(smtp_timeout(), 60);
+}
+
+TEST_F(NetStartup, ReadsTheMailAccountAndStoredSettingsFromTheRegistry) {
+  using registry::Root;
+  ASSERT_TRUE(home_.put(".msmtprc", kMsmtprc));
+  ASSERT_NE(registry::open_key(Root::kUsers,
+                               ".DEFAULT\\Software\\Microsoft\\Internet Account Manager"),
+            registry::kOpenFailed);
+  registry::set_string("Default Mail Account", "Main");
+  ASSERT_NE(registry::open_subkey("Accounts\\Main"), registry::kOpenFailed);
+  registry::set_string("SMTP Server", "account.test");
+  registry::set_int("SMTP Port", 587);
+  registry::close_key();
+  registry::close_key();
+  net_startup();
+  EXPECT_EQ(smtp_server_name(), "account.test");
+  EXPECT_EQ(smtp_port(), 587);
+
+  ASSERT_NE(registry::open_software_key("Tessaline\\Loomwork"), registry::kOpenFailed);
+  registry::set_int("SMTP_Timeout", 15);
+  registry::close_key();
+  net_startup();
+  EXPECT_EQ(smtp_server_name(), "account.test");
+  EXPECT_EQ(smtp_timeout(), 15);
+  EXPECT_FALSE(registry::key_is_open());
 }
 
 }  // namespace
