@@ -222,6 +222,8 @@ bool File::write(const void* bytes, int n) {
     last_error_ = "NULL block pointer";
     return false;
   }
+  // Closing clears the access flags, so a closed File is told apart before
+  // the access test: a write to it is the caller's fault, not a refusal.
   if (!is_open()) {
     if (report_unopened_write_) FatalError("Write to unopened File:\n%s", name_.c_str());
     last_error_ = "File not open";

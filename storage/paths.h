@@ -2,7 +2,8 @@
 //
 // Paths are POSIX paths: "/" separates, and a path is absolute when it
 // begins with "/". There are no drive letters; "." and ".." are left as they
-// are (nothing here resolves or normalises a path).
+// are (nothing here resolves or normalises a path). Drive letters have no
+// counterpart, so there are no drive queries and no system folder here.
 //
 // Not for: wildcard searches (find_file.h), lists of file specifications
 // (file_specs.h), opening documents (platform/open_document.h).
