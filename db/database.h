@@ -161,6 +161,8 @@ class Database {
   // --- errors ---
   const String& last_error() const { return last_error_; }
   void clear_error() { last_error_.clear(); }
+  // Sets the last error to a message of the caller's (no diagnostic).
+  void set_error_message(const String& message) { last_error_ = message; }
   // Shows the last error in a box with `title` and OK; nothing when there
   // is none.
   void report_error(Ui& ui, const char* title);

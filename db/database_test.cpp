@@ -8,7 +8,10 @@
 
 #include "core/recording_ui.h"
 #include "core/var.h"
+#include "db/database_row.h"
 #include "db/odbc_library.h"
+#include "merge/merge_ports.h"
+#include "merge/tag_processor.h"
 #include "db/testing/test_data_sources.h"
 
 // The PostgreSQL driver keeps a connection-defaults block for the life of
@@ -524,6 +527,79 @@ TEST_P(DatabaseTest, ANestedStatementLeavesTheOpenLoadAsItWas) {
   EXPECT_EQ(seen[2], "N3");
   EXPECT_EQ(value_of("name", 2).as_text(), "N2");
   EXPECT_FALSE(db_.pop_statement());
+}
+
+// --- the data-tag processor on a real row -----------------------------------
+
+class FixedProject : public MergeProject {
+ public:
+  int send_mode() override { return kSendNormal; }
+  String identity_column() override { return "id"; }
+  bool body_from_file(bool) override { return false; }
+};
+
+class DataTagsTest : public DatabaseTest {
+ protected:
+  // Runs `body` for every row in identity order; the texts, one per row.
+  Vector<String> personalise(const char* body) {
+    Vector<String> texts;
+    table_->order_by = db_.quote_name("id");
+    EXPECT_TRUE(db_.load_all("Mail List", DBClause())) << db_.last_error().c_str();
+    while (db_.bulk_load_row()) {
+      String text = body;
+      if (!tags_.process_tags(false, text, &row_)) break;
+      texts.append(text);
+    }
+    return texts;
+  }
+
+  RecordingUi ui_;
+  FixedProject project_;
+  TagProcessor tags_{ui_, project_};
+  DatabaseRow row_{db_};
+};
+
+INSTANTIATE_TEST_SUITE_P(Sources, DataTagsTest,
+                         ::testing::Values(testing::TestDataSources::kSqliteName,
+                                           testing::TestDataSources::kPostgresName),
+                         [](const auto& info) { return String(info.param).std_string(); });
+
+TEST_P(DataTagsTest, ReadColumnsAndWriteThemBackWithLet) {
+  Vector<String> texts = personalise(
+      "[[name]] <[[{email}]]> [[if visits > 5]]loyal[[else]]new[[endif]] "
+      "[[let visits = visits + 1]][[visits]] [[joined:yy-mm-dd]]");
+  ASSERT_EQ(ui_.events.count(), 0) << ui_.events[0].message.c_str();
+  ASSERT_EQ(texts.count(), 3);
+  EXPECT_EQ(texts[0], "Ann <ann@example.com> new 4 2024-03-05");
+  EXPECT_EQ(texts[1], "Bob <bob@example.com> loyal 8 1999-12-31");
+  // NULL reads as empty: the date's colon part is its default.
+  EXPECT_EQ(texts[2], "Cy <cy@example.com> new 1 yy-mm-dd");
+  EXPECT_EQ(value_of("visits", 1).as_int(), 4);
+  EXPECT_EQ(value_of("visits", 2).as_int(), 8);
+  EXPECT_EQ(value_of("visits", 3).as_int(), 1);
+}
+
+TEST_P(DataTagsTest, ALetWritesDataAsDataAndRefusesWhatIsNoValueOfTheColumn) {
+  String drop = "x'); DROP TABLE Orders; --";
+  String body = "[[let name = \"" + drop + "\"]][[name]]";
+  Vector<String> texts = personalise(body.c_str());
+  ASSERT_EQ(texts.count(), 3);
+  EXPECT_EQ(texts[0], drop);
+  EXPECT_EQ(value_of("name", 3).as_text(), drop);
+
+  texts = personalise("[[let visits = \"1; DROP TABLE Orders\"]]");
+  EXPECT_EQ(texts.count(), 0);
+  const RecordingUi::Event* box = ui_.last_box();
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->caption, "Database Error");
+  EXPECT_TRUE(box->message.starts_with("The value \"1; DROP TABLE Orders\" is not a valid"))
+      << box->message.c_str();
+  // Neither the row's buffer nor the table changed.
+  Var visits;
+  ASSERT_TRUE(db_.bulk_get("visits", visits));
+  EXPECT_EQ(visits.as_int(), 3);
+  EXPECT_EQ(value_of("visits", 1).as_int(), 3);
+  EXPECT_TRUE(db_.table_exists("Orders"));
 }
 
 TEST(DatabaseFields, SplitsTableAndColumnAtTheFirstPeriod) {
