@@ -1,0 +1,139 @@
+// project_fields.h - the fields of a mailing project, by key.
+//
+// A project is the set of values a person prepares for one mailing: who it
+// is from, the bodies, the recipient sources, the send options, and the
+// clause table that filters database rows. Every other part of the program
+// names a value by its key, exactly as written in the table in the .cpp
+// (`use_database` beside `SendMode`, `CC` beside `from`); a key is matched
+// byte for byte, so "sendmode" finds nothing.
+//
+// The table also carries what the windows and the manual show for each
+// field (folder, label, help key, help text, list items), so that the field
+// is described in one place.
+//
+// Kinds and how values are held:
+//   text    a String (edit boxes, file names, multi-line lists)
+//   check   a Boolean
+//   choice  a whole number, one of the field's list items (Encoding, SendMode)
+//   number  a number box: held as the text typed, because the send checks
+//           must be able to refuse text that is not a whole number
+//
+// Not for: the program settings (SMTP_Server, SMTP_Port, the options of the
+// settings file), nor reading or writing files (project_file.h does that).
+//
+// Failures: asking a Project for a key that is not in the table is a bug of
+// the caller and a fatal error ("Trenk LINE"); find_project_field() is the
+// lookup that may fail and returns null.
+#pragma once
+
+#include "core/containers.h"
+#include "core/string.h"
+#include "core/var.h"
+
+namespace tessaline {
+
+enum class FieldKind { kText, kCheck, kChoice, kNumber, kClauseTable };
+
+// One item of a drop-down list: what it shows and the number it stands for.
+struct FieldChoice {
+  const char* label;
+  int value;
+};
+
+struct ProjectFolder {
+  const char* title;     // "Identification", ...
+  const char* help_key;  // "identification folder", ...
+};
+
+struct ProjectFieldInfo {
+  const char* key;
+  FieldKind kind;
+  int folder;              // index into project_folders()
+  const char* label;       // "" where the field has none of its own
+  const char* help_key;
+  const char* help_text;   // the tooltip
+  const char* default_text;  // text and number fields
+  int default_value;         // check (0/1) and choice fields
+  const FieldChoice* choices;  // choice fields; null otherwise
+  int choice_count;
+};
+
+// The eight folders of the main window, in order.
+int project_folder_count();
+const ProjectFolder& project_folder(int i);
+
+// Every field, in folder and screen order (the order the project file
+// stores them in). The clause table is the entry of kind kClauseTable.
+int project_field_count();
+const ProjectFieldInfo& project_field(int i);
+
+// The field with exactly this key, or null.
+const ProjectFieldInfo* find_project_field(const char* key);
+
+// The send modes of `SendMode` and the encodings of `Encoding`.
+enum SendMode { kSendNormal = 100, kSendNoPreview = 101, kSendIdentical = 102,
+                kSendLastRecipientOnly = 103 };
+enum BodyEncoding { kEncoding7Bit = 1, kEncoding8Bit = 2, kEncodingBase64 = 3 };
+
+// The relational operators of a clause row, as stored (0 = none chosen).
+// The text of operator n (1..6) is clause_operator_text(n); "" otherwise.
+const char* clause_operator_text(int op);
+
+// One row of the clause table.
+struct Clause {
+  String column;
+  int op = 0;  // 0 none, 1 "=", 2 "<>", 3 "<=", 4 ">=", 5 "<", 6 ">"
+  String value;
+  bool ignore = false;
+
+  bool operator==(const Clause& other) const {
+    return column == other.column && op == other.op && value == other.value &&
+           ignore == other.ignore;
+  }
+};
+
+class Project {
+ public:
+  // A project with every field at its default and no clause rows.
+  Project();
+
+  // Puts every field back to its default and empties the clause table.
+  void reset();
+
+  // --- by key; the key must be one of the table's (else a fatal error) ---
+  // The text of a text or number field; a choice or check field's value as
+  // decimal text.
+  const String& text(const char* key) const;
+  bool flag(const char* key) const;
+  // A choice field's value; a check field's 0/1; a number field's text read
+  // as a whole number, or -1 when it is not one (empty, a sign, other
+  // characters, or more than nine digits).
+  int number(const char* key) const;
+
+  void set_text(const char* key, const String& text);
+  void set_flag(const char* key, bool on);
+  void set_number(const char* key, int value);
+
+  // The value as the field store reads and writes it: a Boolean for check
+  // fields, a 32-bit integer for choice fields, a string otherwise.
+  Var& value(const char* key);
+  const Var& value(const char* key) const;
+
+  // After values were loaded from a store, which hands them back in the
+  // kind it stored (an old file may hold a choice as text): gives every
+  // field its own kind again.
+  void normalize();
+
+  Vector<Clause>& clauses() { return clauses_; }
+  const Vector<Clause>& clauses() const { return clauses_; }
+
+  bool operator==(const Project& other) const;
+
+ private:
+  int index_of(const char* key) const;
+
+  Vector<Var> values_;  // parallel to the field table
+  Vector<Clause> clauses_;
+};
+
+}  // namespace tessaline
