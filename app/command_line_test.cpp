@@ -1,0 +1,180 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace tessaline {
+namespace {
+
+CommandLine parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "tessaline-mailer");
+  return parse_command_line(static_cast<int>(args.size()), args.data());
+}
+
+TEST(CommandLine, ParsesEverySwitchForm) {
+  struct Case {
+    std::vector<const char*> args;
+    CommandMode mode;
+    const char* switch_text;
+    const char* project;
+    const char* address;
+  } cases[] = {
+      {{}, CommandMode::kNone, "", "", ""},
+      {{"news.zqj"}, CommandMode::kNone, "", "news.zqj", ""},
+      {{"-ajohn@example.com", "news"}, CommandMode::kAddRecipient, "-a", "news", "john@example.com"},
+      {{"-a", "john@example.com", "news"}, CommandMode::kAddRecipient, "-a", "news",
+       "john@example.com"},
+      {{"news", "-A", "john@example.com"}, CommandMode::kAddRecipient, "-A", "news",
+       "john@example.com"},
+      // Without an "@" the next argument is not an address: the clipboard is asked later.
+      {{"-a", "news"}, CommandMode::kAddRecipient, "-a", "news", ""},
+      {{"-Eold@example.com", "/srv/p.zqj"}, CommandMode::kAddExclusion, "-E", "/srv/p.zqj",
+       "old@example.com"},
+      {{"-o", "me@example.com", "p"}, CommandMode::kSendOnly, "-o", "p", "me@example.com"},
+      {{"-s", "p"}, CommandMode::kSend, "-s", "p", ""},
+      {{"-S", "p"}, CommandMode::kSend, "-S", "p", ""},
+      // The send switch never takes the next argument as an address.
+      {{"-s", "odd@name.zqj"}, CommandMode::kSend, "-s", "odd@name.zqj", ""},
+      {{"--add-recipient", "a@b.c", "p"}, CommandMode::kAddRecipient, "--add-recipient", "p",
+       "a@b.c"},
+      {{"--add-exclusion=a@b.c", "p"}, CommandMode::kAddExclusion, "--add-exclusion", "p",
+       "a@b.c"},
+      {{"--send-only=", "p"}, CommandMode::kSendOnly, "--send-only", "p", ""},
+      {{"--send", "p"}, CommandMode::kSend, "--send", "p", ""},
+      {{"-aJohn Smith <john@example.com>", "p"}, CommandMode::kAddRecipient, "-a", "p",
+       "John Smith <john@example.com>"},
+  };
+  for (const Case& c : cases) {
+    CommandLine line = parse(c.args);
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    EXPECT_EQ(line.mode, c.mode);
+    EXPECT_EQ(line.switch_text, c.switch_text);
+    EXPECT_EQ(line.project, c.project);
+    EXPECT_EQ(line.address, c.address);
+    EXPECT_FALSE(line.help);
+    EXPECT_FALSE(line.version);
+  }
+}
+
+TEST(CommandLine, HelpAndVersionWinOverEverythingElse) {
+  EXPECT_TRUE(parse({"--help"}).help);
+  EXPECT_TRUE(parse({"-x", "--help", "a", "b"}).help);
+  EXPECT_TRUE(parse({"-h"}).help);
+  EXPECT_TRUE(parse({"a", "b", "--version"}).version);
+}
+
+TEST(CommandLineDeathTest, ParseErrorsAreFatalWithTheirMessages) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* message;
+  } cases[] = {
+      {{"one.zqj", "two.zqj"}, "Invalid command line parameter:\ntwo.zqj"},
+      {{"-s", "one", "two"}, "Invalid command line parameter:\ntwo"},
+      {{"-x", "p"}, "Invalid command line switch:\nx"},
+      {{"-", "p"}, "Invalid command line switch:\n\n"},
+      {{"--bogus", "p"}, "Invalid command line switch:\nbogus"},
+      {{"--sendonly=a@b", "p"}, "Invalid command line switch:\nsendonly=a@b"},
+      {{"-s", "-ajohn@example.com", "p"}, "Invalid command line switch:\najohn@example.com"},
+      {{"-a", "x@y.z", "-e", "p"}, "Invalid command line switch:\ne"},
+      {{"-sjohn@example.com", "p"}, "The -s switch cannot be followed by an email address\\."},
+      {{"-Sx", "p"}, "The -S switch cannot be followed by an email address\\."},
+      {{"--send=x@y.z", "p"}, "The --send switch cannot be followed by an email address\\."},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT(parse(c.args), testing::ExitedWithCode(1), c.message)
+        << testing::PrintToString(c.args);
+  }
+}
+
+String no_clipboard() { return String(); }
+String clipboard_with_address() { return String("  <clip@example.com>\n"); }
+
+TEST(CommandLine, CompletionCleansTheAddressOrTakesTheClipboard) {
+  struct Case {
+    std::vector<const char*> args;
+    ClipboardReader clipboard;
+    const char* address;
+  } cases[] = {
+      {{"-a", "p"}, clipboard_with_address, "clip@example.com"},
+      {{"-ajoe@example.com", "p"}, clipboard_with_address, "joe@example.com"},
+      {{"-a<joe@example.com>", "p"}, no_clipboard, "joe@example.com"},
+      {{"-a\"joe@example.com\"", "p"}, no_clipboard, "joe@example.com"},
+      // Brackets count only at the very ends once the quotes are gone.
+      {{"-a\" <joe@example.com> \"", "p"}, no_clipboard, "<joe@example.com>"},
+      {{"-aJoe <joe@example.com>", "p"}, no_clipboard, "Joe <joe@example.com>"},
+      {{"-s", "p"}, nullptr, ""},
+  };
+  for (const Case& c : cases) {
+    CommandLine line = parse(c.args);
+    complete_command_line(line, c.clipboard);
+    EXPECT_EQ(line.address, c.address) << testing::PrintToString(c.args);
+  }
+}
+
+TEST(CommandLineDeathTest, CompletionErrorsAreFatalWithTheirMessages) {
+  struct Case {
+    std::vector<const char*> args;
+    ClipboardReader clipboard;
+    const char* message;
+  } cases[] = {
+      {{"-s"}, nullptr, "No project file was specified\\."},
+      {{"-ajoe@example.com"}, nullptr, "No project file was specified\\."},
+      {{"-a", "p"}, no_clipboard,
+       "No email address followed the -a switch\\.  Nor was an email address found in the "
+       "clipboard\\."},
+      {{"-O", "p"}, nullptr, "No email address followed the -O switch\\."},
+      {{"--add-exclusion", "p"}, no_clipboard,
+       "No email address followed the --add-exclusion switch\\."},
+      {{"-ajoe.example.com", "p"}, nullptr, "This email address is not valid:\njoe.example.com"},
+      {{"-a", "a@b@c", "p"}, nullptr, "This email address is not valid:\na@b@c"},
+      {{"-a<>", "p"}, nullptr, "This email address is not valid:\n\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT(
+        {
+          CommandLine line = parse(c.args);
+          complete_command_line(line, c.clipboard);
+        },
+        testing::ExitedWithCode(1), c.message)
+        << testing::PrintToString(c.args);
+  }
+}
+
+TEST(CommandLine, CleanAddress) {
+  struct Case {
+    const char* raw;
+    const char* clean;
+  } cases[] = {
+      {" \t a@b.c \r\n", "a@b.c"},
+      {"\"a@b.c\"", "a@b.c"},
+      {"<a@b.c>", "a@b.c"},
+      {"\"<a@b.c>\"", "a@b.c"},
+      {"<\"a@b.c\">", "\"a@b.c\""},  // quotes inside brackets stay
+      {"\"", "\""},
+      {"Ann <a@b.c>", "Ann <a@b.c>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(clean_address(c.raw), c.clean) << c.raw;
+}
+
+TEST(CommandLine, ProjectPathsResolveAgainstTheCurrentDirectory) {
+  struct Case {
+    const char* name;
+    const char* path;
+  } cases[] = {
+      {"news", "/home/ann/news.zqj"},
+      {"news.zqj", "/home/ann/news.zqj"},
+      {"news.ZQJ", "/home/ann/news.ZQJ"},
+      {"mail/news", "/home/ann/mail/news.zqj"},
+      {"../news", "/home/ann/../news.zqj"},
+      {"v1.2/news", "/home/ann/v1.2/news.zqj"},
+      {"/srv/news", "/srv/news.zqj"},
+      {"/srv/news.old", "/srv/news.old"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(resolve_project_path(c.name, "/home/ann"), c.path) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace tessaline
