@@ -1,0 +1,163 @@
+#include "app/console_ui.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace tessaline {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+struct sigaction previous_interrupt;
+
+void on_interrupt(int) { interrupted = 1; }
+
+// The terminal line is cut to this many bytes so that it never wraps on an
+// ordinary terminal, however long a recipient's address is.
+constexpr int kLineWidth = 78;
+
+}  // namespace
+
+ConsoleUi::ConsoleUi(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+
+ConsoleUi::ConsoleUi() : ConsoleUi(stderr, isatty(fileno(stderr)) != 0) {}
+
+ConsoleUi::~ConsoleUi() {
+  if (progress_open_) close_progress();
+}
+
+void ConsoleUi::box(const String& caption, const String& message, const char* answer) {
+  clear_progress_line();
+  String line = caption;
+  if (!line.empty()) line += ": ";
+  line += message;
+  if (answer != nullptr) {
+    line += " [";
+    line += answer;
+    line += ": nothing waits for an answer in a command-line run]";
+  }
+  line += '\n';
+  std::fwrite(line.c_str(), 1, line.length(), out_);
+  std::fflush(out_);
+}
+
+void ConsoleUi::error_box(const String& message, const String& caption) {
+  box(caption, message, nullptr);
+}
+
+void ConsoleUi::information_box(const String& message, const String& caption) {
+  box(caption, message, nullptr);
+}
+
+bool ConsoleUi::ask_yes_no(const String& question, const String& caption) {
+  box(caption, question, "No");
+  return false;
+}
+
+Ui::Reply ConsoleUi::ask_yes_no_cancel(const String& question, const String& caption) {
+  box(caption, question, "Cancel");
+  return Reply::kCancel;
+}
+
+bool ConsoleUi::input_text(const String& prompt, const String& caption, String&) {
+  box(caption, prompt, "Cancel");
+  return false;
+}
+
+int ConsoleUi::choose_one(const String& prompt, const String& caption, const Vector<String>&,
+                          int) {
+  box(caption, prompt, "Cancel");
+  return -1;
+}
+
+void ConsoleUi::focus_field(const String& key) {
+  String line = String::formatted("  (project field \"%s\")\n", key.c_str());
+  std::fwrite(line.c_str(), 1, line.length(), out_);
+  std::fflush(out_);
+}
+
+void ConsoleUi::focus_field_at(const String& key, int caret) {
+  String line = String::formatted("  (project field \"%s\", at byte %d)\n", key.c_str(), caret);
+  std::fwrite(line.c_str(), 1, line.length(), out_);
+  std::fflush(out_);
+}
+
+void ConsoleUi::open_progress(const String& caption, const String& text, bool can_abort) {
+  if (progress_open_) close_progress();
+  progress_open_ = true;
+  caption_ = caption;
+  text_ = text;
+  percent_ = -1;
+  interrupted = 0;
+  if (can_abort) {
+    struct sigaction action = {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    // One Ctrl-C aborts; the next one ends the program the usual way.
+    action.sa_flags = SA_RESETHAND;
+    interrupt_installed_ = sigaction(SIGINT, &action, &previous_interrupt) == 0;
+  }
+  draw_progress();
+}
+
+void ConsoleUi::set_progress_text(const String& text) {
+  text_ = text;
+  draw_progress();
+}
+
+void ConsoleUi::set_progress_fraction(double fraction) {
+  if (!(fraction >= 0.0)) fraction = 0.0;
+  if (fraction > 1.0) fraction = 1.0;
+  int percent = static_cast<int>(fraction * 100.0);
+  if (percent == percent_) return;
+  percent_ = percent;
+  draw_progress();
+}
+
+bool ConsoleUi::progress_aborted() { return progress_open_ && interrupted != 0; }
+
+void ConsoleUi::close_progress() {
+  if (!progress_open_) return;
+  clear_progress_line();
+  restore_interrupt();
+  progress_open_ = false;
+}
+
+void ConsoleUi::restore_interrupt() {
+  if (!interrupt_installed_) return;
+  if (interrupted == 0) sigaction(SIGINT, &previous_interrupt, nullptr);
+  // After an interrupt SA_RESETHAND has already put the default back.
+  interrupt_installed_ = false;
+}
+
+void ConsoleUi::draw_progress() {
+  if (!terminal_ || !progress_open_) return;
+  String line;
+  if (percent_ >= 0) line.format("%3d%% ", percent_);
+  line += caption_;
+  if (!caption_.empty() && !text_.empty()) line += ": ";
+  line += text_;
+  line.replace_line_breaks(" ");
+  if (line.length() > kLineWidth) {
+    int cut = kLineWidth;
+    // Never inside a UTF-8 sequence: back up over continuation bytes.
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+    line.set_length(cut);
+  }
+  line.insert(0, '\r');
+  line += "\x1b[K";  // erase what an older, longer line left
+  std::fwrite(line.c_str(), 1, line.length(), out_);
+  std::fflush(out_);
+  line_drawn_ = true;
+}
+
+void ConsoleUi::clear_progress_line() {
+  if (!line_drawn_) return;
+  std::fputs("\r\x1b[K", out_);
+  std::fflush(out_);
+  line_drawn_ = false;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,69 @@
+// console_ui.h - the user-interaction port of a command-line run.
+//
+// An unattended run (cron, a web form handler, CI) has no one to answer:
+// boxes become lines on standard error ("Error: You must enter ..."), every
+// question is answered at once with its cautious answer (No, Cancel,
+// nothing chosen) and says so on the same line, and a field that would get
+// the focus is named on the next line so that the person reading the error
+// knows which project field to mend. Progress windows become one line that
+// is redrawn in place, only when the stream is a terminal; a log file or a
+// pipe gets no progress noise.
+//
+// While a progress window with an Abort button is open, the first Ctrl-C
+// (SIGINT) acts as its Abort button, so a send stops between messages and
+// logs what was not sent; a second Ctrl-C ends the program as usual.
+//
+// Not for: the windows (toolkit/ implements the port with Qt).
+//
+// Failures: none; output errors are ignored, like those of stderr itself.
+#pragma once
+
+#include <cstdio>
+
+#include "core/ui.h"
+
+namespace tessaline {
+
+class ConsoleUi : public Ui {
+ public:
+  // Writes to `out`; draws progress only when `terminal` is true.
+  ConsoleUi(std::FILE* out, bool terminal);
+  // Standard error, drawing progress when it is a terminal.
+  ConsoleUi();
+  ~ConsoleUi() override;
+
+  void error_box(const String& message, const String& caption) override;
+  void information_box(const String& message, const String& caption) override;
+  bool ask_yes_no(const String& question, const String& caption) override;
+  Reply ask_yes_no_cancel(const String& question, const String& caption) override;
+  bool input_text(const String& prompt, const String& caption, String& text) override;
+  int choose_one(const String& prompt, const String& caption, const Vector<String>& items,
+                 int selected) override;
+  void open_progress(const String& caption, const String& text, bool can_abort) override;
+  void set_progress_text(const String& text) override;
+  void set_progress_fraction(double fraction) override;
+  bool progress_aborted() override;
+  void close_progress() override;
+  void begin_busy() override {}
+  void end_busy() override {}
+  void beep() override {}
+  void focus_field(const String& key) override;
+  void focus_field_at(const String& key, int caret) override;
+
+ private:
+  void box(const String& caption, const String& message, const char* answer);
+  void draw_progress();
+  void clear_progress_line();
+  void restore_interrupt();
+
+  std::FILE* out_;
+  bool terminal_;
+  bool progress_open_ = false;
+  bool line_drawn_ = false;
+  bool interrupt_installed_ = false;
+  String caption_;
+  String text_;
+  int percent_ = -1;
+};
+
+}  // namespace tessaline
