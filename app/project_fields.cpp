@@ -333,7 +333,11 @@ bool Project::operator==(const Project& other) const {
   }
   if (clauses_.count() != other.clauses_.count()) return false;
   for (int i = 0; i < clauses_.count(); ++i) {
-    if (!(clauses_[i] == other.clauses_[i])) return false;
+    const ClauseRow& a = clauses_[i];
+    const ClauseRow& b = other.clauses_[i];
+    if (a.column != b.column || a.op != b.op || a.value != b.value || a.ignore != b.ignore) {
+      return false;
+    }
   }
   return true;
 }

@@ -29,6 +29,7 @@
 #include "core/containers.h"
 #include "core/string.h"
 #include "core/var.h"
+#include "recipients/project_values.h"
 
 namespace tessaline {
 
@@ -75,22 +76,10 @@ enum SendMode { kSendNormal = 100, kSendNoPreview = 101, kSendIdentical = 102,
                 kSendLastRecipientOnly = 103 };
 enum BodyEncoding { kEncoding7Bit = 1, kEncoding8Bit = 2, kEncodingBase64 = 3 };
 
-// The relational operators of a clause row, as stored (0 = none chosen).
-// The text of operator n (1..6) is clause_operator_text(n); "" otherwise.
+// The text of a clause row's operator (1..6: "=", "<>", "<=", ">=", "<",
+// ">"); "" for 0 (none chosen) and anything else. The rows themselves are
+// ClauseRow (recipients/project_values.h).
 const char* clause_operator_text(int op);
-
-// One row of the clause table.
-struct Clause {
-  String column;
-  int op = 0;  // 0 none, 1 "=", 2 "<>", 3 "<=", 4 ">=", 5 "<", 6 ">"
-  String value;
-  bool ignore = false;
-
-  bool operator==(const Clause& other) const {
-    return column == other.column && op == other.op && value == other.value &&
-           ignore == other.ignore;
-  }
-};
 
 class Project {
  public:
@@ -124,8 +113,8 @@ class Project {
   // field its own kind again.
   void normalize();
 
-  Vector<Clause>& clauses() { return clauses_; }
-  const Vector<Clause>& clauses() const { return clauses_; }
+  Vector<ClauseRow>& clauses() { return clauses_; }
+  const Vector<ClauseRow>& clauses() const { return clauses_; }
 
   bool operator==(const Project& other) const;
 
@@ -133,7 +122,7 @@ class Project {
   int index_of(const char* key) const;
 
   Vector<Var> values_;  // parallel to the field table
-  Vector<Clause> clauses_;
+  Vector<ClauseRow> clauses_;
 };
 
 }  // namespace tessaline

@@ -148,7 +148,7 @@ TEST(ProjectFields, ResetRestoresDefaultsAndEmptiesTheClauseTable) {
   project.set_flag("Recycle", true);
   project.set_number("SendMode", kSendNoPreview);
   project.set_text("LineLength", "");
-  project.clauses().append(Clause{"age", 4, "18", false});
+  project.clauses().append(ClauseRow{"age", 4, "18", false});
   EXPECT_FALSE(project == fresh);
   project.reset();
   EXPECT_TRUE(project == fresh);
