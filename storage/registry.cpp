@@ -47,7 +47,8 @@ void load_document(State& s) {
   String text;
   char buffer[8192];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, static_cast<int>(n));
+  // Bytes, not C text: a value may hold zero bytes.
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(std::string_view(buffer, n));
   if (std::ferror(f)) s.writable = false;
   std::fclose(f);
   s.document.parse(text);
@@ -150,6 +151,16 @@ bool store(const char* name, uint32_t type, const String& data) {
   return save_document(s);
 }
 
+// Deletion in place of writing an empty value: success when the value is
+// gone afterwards, whether or not it was there.
+bool erase(const char* name) {
+  const OpenKey* key = current();
+  if (!key) return false;
+  State& s = state();
+  if (!s.document.delete_value(key->path, String(name))) return true;
+  return save_document(s);
+}
+
 String trimmed_double(double value, int precision) {
   String text;
   if (precision >= 0) return text.format("%.*f", precision, value);
@@ -234,6 +245,33 @@ String current_key_path() {
   return key ? key->text : String();
 }
 
+bool read_value(const char* name, Var& value, int flags) {
+  const OpenKey* key = current();
+  if (!key) return false;
+  Reading r;
+  if (!query(name, flags, r)) return false;
+  const RegValue* stored = state().document.find_value(key->path, String(name));
+  if (r.integer) value.set_int32(r.number);
+  else if (stored->type == kRegSz || stored->type == kRegExpandSz) value.set_text(r.text);
+  else value.set_string(r.text);
+  return true;
+}
+
+bool set_value(const char* name, const Var& value, int flags) {
+  if (value.type() == kTypeEmpty || ((flags & kDeleteEmpty) && value.is_empty())) {
+    return erase(name);
+  }
+  if (value.kind() == kKindInteger) {
+    return store(name, kRegDword, RegDocument::dword_data(static_cast<uint32_t>(value.integer_field())));
+  }
+  if (value.type() == kTypeString) return store(name, kRegBinary, value.as_text());
+  return store(name, kRegSz, RegDocument::sz_data(value.as_text()));
+}
+
+bool RegistryFieldStore::transfer(const String& name, Var& value) {
+  return storing() ? set_value(name.c_str(), value) : read_value(name.c_str(), value);
+}
+
 bool get_string(const char* name, String& text, int flags) {
   Reading r;
   if (!query(name, flags, r)) return false;
@@ -281,19 +319,19 @@ Rect get_rect(const char* name, int flags) {
 }
 
 bool set_string(const char* name, const String& text, int flags) {
-  if ((flags & kDeleteEmpty) && text.empty()) return delete_value(name);
+  if ((flags & kDeleteEmpty) && text.empty()) return erase(name);
   return store(name, kRegSz, RegDocument::sz_data(text));
 }
 
 bool set_int(const char* name, int value, int flags) {
-  if ((flags & kDeleteEmpty) && value == 0) return delete_value(name);
+  if ((flags & kDeleteEmpty) && value == 0) return erase(name);
   return store(name, kRegDword, RegDocument::dword_data(static_cast<uint32_t>(value)));
 }
 
 bool set_bool(const char* name, bool value, int flags) { return set_int(name, value ? 1 : 0, flags); }
 
 bool set_double(const char* name, double value, int precision, int flags) {
-  if ((flags & kDeleteEmpty) && value == 0.0) return delete_value(name);
+  if ((flags & kDeleteEmpty) && value == 0.0) return erase(name);
   return set_string(name, trimmed_double(value, precision), 0);
 }
 
@@ -306,7 +344,7 @@ bool set_rect(const char* name, const Rect& rect, int flags) {
 }
 
 bool set_binary(const char* name, const String& bytes, int flags) {
-  if ((flags & kDeleteEmpty) && bytes.empty()) return delete_value(name);
+  if ((flags & kDeleteEmpty) && bytes.empty()) return erase(name);
   return store(name, kRegBinary, bytes);
 }
 

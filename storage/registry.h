@@ -32,6 +32,8 @@
 #include <cstdint>
 
 #include "core/string.h"
+#include "core/var.h"
+#include "storage/field_store.h"
 
 namespace tessaline {
 namespace registry {
@@ -86,6 +88,15 @@ bool key_is_open();
 String current_key_path();
 
 // --- values of the current key ---
+// REG_SZ gives a text value (type 12), REG_DWORD an integer, REG_BINARY and
+// REG_MULTI_SZ a string value (type 11) of all the bytes; other types give
+// false. A missing value is false, or the fatal error with kRequired.
+bool read_value(const char* name, Var& value, int flags = 0);
+// An empty Var deletes the name (with kDeleteEmpty, also a zero or empty
+// one). Integers and Booleans are written as REG_DWORD, string values
+// (type 11) as REG_BINARY, everything else as its text form in REG_SZ.
+bool set_value(const char* name, const Var& value, int flags = 0);
+
 bool get_string(const char* name, String& text, int flags = 0);
 String get_string(const char* name, const char* default_text, int flags = 0);
 int get_int(const char* name, int default_value, int flags = 0);
@@ -123,6 +134,16 @@ bool save_window_placement(const String& key, const char* name, const Rect& norm
                            WindowState state);
 bool load_window_placement(const String& key, const char* name, Rect& normal,
                            WindowState& state);
+
+// The field store over the current key: storing writes with set_value(),
+// loading reads with read_value(). It has no arrays.
+class RegistryFieldStore : public FieldStore {
+ public:
+  explicit RegistryFieldStore(bool storing) { set_storing(storing); }
+  void end_array() override {}
+  bool transfer(const String& name, Var& value) override;
+  bool begin_array(const String&) override { return false; }
+};
 
 }  // namespace registry
 }  // namespace tessaline

@@ -3,7 +3,10 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "core/date.h"
 #include "core/string.h"
+#include "core/var.h"
+#include "storage/field_store.h"
 #include "storage/reg_file.h"
 #include "storage/registry.h"
 
@@ -91,6 +94,70 @@ TEST_F(Registry, EveryValueKindRoundTripsWithItsType) {
   EXPECT_TRUE(bytes == String("\0\1", 2));
 }
 
+TEST_F(Registry, VarValuesKeepTheirRegistryTypes) {
+  Date day;
+  ASSERT_TRUE(read_date("12/31/1999", &day).has_value());
+  Var small;
+  small.set_uint8(200);
+  const struct {
+    const char* name;
+    Var value;
+    const char* line;  // as written to the file
+    VarType read_type;
+  } cases[] = {
+      {"Bool", Var::of_bool(true), "\"Bool\"=dword:00000001", kTypeInt32},
+      {"Int", Var::of_int(-7), "\"Int\"=dword:fffffff9", kTypeInt32},
+      {"Byte", small, "\"Byte\"=dword:000000c8", kTypeInt32},
+      {"Double", Var::of_double(2.5), "\"Double\"=\"2.5\"", kTypeText},
+      {"Text", Var::of_text("abc"), "\"Text\"=\"abc\"", kTypeText},
+      {"Bytes", Var::of_string(String("a\0b", 3)), "\"Bytes\"=hex:61,00,62", kTypeString},
+      {"Date", Var::of_date(day), nullptr, kTypeText},
+  };
+  ASSERT_NE(open_software_key("Tessaline\\Tessaline Mailer"), kOpenFailed);
+  for (const auto& c : cases) EXPECT_TRUE(set_value(c.name, c.value)) << c.name;
+  close_key();
+  const std::string file = read_all(file_);
+  ASSERT_NE(open_software_key("Tessaline\\Tessaline Mailer"), kOpenFailed);
+  for (const auto& c : cases) {
+    if (c.line) {
+      EXPECT_NE(file.find(std::string(c.line) + "\n"), std::string::npos) << c.line;
+    }
+    Var read;
+    ASSERT_TRUE(read_value(c.name, read)) << c.name;
+    EXPECT_EQ(read.type(), c.read_type) << c.name;
+    EXPECT_TRUE(read == c.value) << c.name;  // the same text form
+  }
+  // An empty Var deletes; with kDeleteEmpty so do zero and empty text.
+  EXPECT_TRUE(set_value("Int", Var()));
+  EXPECT_TRUE(set_value("Bool", Var::of_int(0), kDeleteEmpty));
+  EXPECT_TRUE(set_value("Text", Var::of_text(""), kDeleteEmpty));
+  EXPECT_TRUE(set_value("Absent", Var::of_int(0), kDeleteEmpty));
+  for (const char* gone : {"Int", "Bool", "Text", "Absent"}) EXPECT_FALSE(value_exists(gone)) << gone;
+  Var untouched = Var::of_int(5);
+  EXPECT_FALSE(read_value("Int", untouched));
+  EXPECT_EQ(untouched.as_int(), 5);
+}
+
+TEST_F(Registry, TheFieldStoreSavesAndRestoresAWindowsFields) {
+  auto describe = [](FieldStore& store, Var& width, Var& title) {
+    store.transfer("Width", width);
+    store.transfer("Title", title);
+    EXPECT_FALSE(store.begin_array("Rows"));  // no arrays here
+    store.end_array();
+  };
+  ASSERT_NE(open_software_key("Tessaline\\Loomwork\\Standard Dialogs\\Find"), kOpenFailed);
+  {
+    RegistryFieldStore store(true);
+    Var width = Var::of_int(640), title = Var::of_text("Find");
+    describe(store, width, title);
+  }
+  RegistryFieldStore store(false);
+  Var width = Var::of_int(1), title;
+  describe(store, width, title);
+  EXPECT_EQ(width.as_int(), 640);
+  EXPECT_EQ(title.as_text().std_string(), "Find");
+}
+
 TEST_F(Registry, AbsentOrUnreadableValuesGiveTheDefaults) {
   ASSERT_EQ(open_software_key("Tessaline\\Tessaline Mailer"), kCreated);
   set_string("Bad", "not a number");
@@ -121,6 +188,8 @@ TEST_F(Registry, DeleteEmptyFlagDeletesInsteadOfWriting) {
       {"zero number", [] { return set_double("V", 0.0, -1, kDeleteEmpty); }},
       {"no bytes", [] { return set_binary("V", String(), kDeleteEmpty); }},
   };
+  EXPECT_TRUE(set_int("Never", 0, kDeleteEmpty));  // nothing to delete is no failure
+  EXPECT_FALSE(value_exists("Never"));
   for (const auto& c : cases) {
     ASSERT_TRUE(set_string("V", "something"));
     EXPECT_TRUE(c.write_empty()) << c.what;
