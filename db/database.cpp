@@ -103,6 +103,31 @@ bool read_text(SQLHSTMT statement, int position, String& text, bool& is_null) {
   }
 }
 
+// The first entry point a connection cannot do without that the driver
+// manager lacks, or null when it has them all.
+const char* missing_entry_point() {
+  const OdbcEntryPoints& api = odbc();
+  const struct {
+    const char* name;
+    bool present;
+  } needed[] = {
+      {"SQLAllocConnect", api.SQLAllocConnect != nullptr},
+      {"SQLDriverConnect", api.SQLDriverConnect != nullptr},
+      {"SQLDisconnect", api.SQLDisconnect != nullptr},
+      {"SQLFreeConnect", api.SQLFreeConnect != nullptr},
+      {"SQLAllocStmt", api.SQLAllocStmt != nullptr},
+      {"SQLFreeStmt", api.SQLFreeStmt != nullptr},
+      {"SQLExecDirect", api.SQLExecDirect != nullptr},
+      {"SQLFetch", api.SQLFetch != nullptr},
+      {"SQLGetData", api.SQLGetData != nullptr},
+      {"SQLTables", api.SQLTables != nullptr},
+      {"SQLColumns", api.SQLColumns != nullptr},
+  };
+  for (const auto& entry : needed)
+    if (!entry.present) return entry.name;
+  return nullptr;
+}
+
 Database* g_database = nullptr;
 
 void close_database_at_release() {
@@ -257,14 +282,28 @@ bool Database::open(const String& name, const char* user, const char* password) 
   }
   close();
   String failure = String::formatted("Unable to open data source '%s'", name.c_str());
-  if (!odbc().SQLAllocConnect || !odbc().SQLDriverConnect ||
-      !succeeded(odbc().SQLAllocConnect(odbc_environment(), &connection_))) {
+  // Every entry point is optional when the library is loaded; a connection
+  // is made only when those it will call are all there.
+  if (const char* missing = missing_entry_point()) {
+    return set_error_text(String::formatted("The ODBC driver manager does not provide %s.",
+                                            missing) + "\n\n" + failure);
+  }
+  if (!succeeded(odbc().SQLAllocConnect(odbc_environment(), &connection_))) {
     connection_ = SQL_NULL_HDBC;
     return set_error_text(failure);
   }
   if (odbc().SQLSetConnectOption) odbc().SQLSetConnectOption(connection_, SQL_LOGIN_TIMEOUT, 10);
 
-  String connect = "DSN=" + connection_value(name.c_str()) + ";";
+  // The driver manager does not honour braces around a data source name,
+  // so a name that would end the attribute is refused rather than let it
+  // add attributes of its own (another driver, another file).
+  if (name.find_any(";{}") >= 0) {
+    odbc().SQLFreeConnect(connection_);
+    connection_ = SQL_NULL_HDBC;
+    return set_error_text("The data source name may not contain \";\", \"{\" or \"}\".\n\n" +
+                          failure);
+  }
+  String connect = "DSN=" + name + ";";
   if (user) connect += "UID=" + connection_value(user) + ";";
   if (password) connect += "PWD=" + connection_value(password) + ";";
   // No driver can prompt in a window here: what is missing is an error.

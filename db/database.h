@@ -52,7 +52,9 @@ struct DBTable {
   String name;            // as registered; used in messages
   String alias;           // what SQL calls it: the alias, or the name
   Vector<DBIndex> indices;
-  String order_by;        // ORDER BY text as written into SQL; empty for none
+  // ORDER BY text as written into SQL, empty for none; names in it go
+  // through Database::quote_name.
+  String order_by;
   String omitted_column;  // a column inserts leave out (an auto-number)
   HashTable<DBColumn> columns;  // in catalogue order; empty until load_columns
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "core/recording_ui.h"
@@ -14,10 +15,11 @@
 #include "merge/tag_processor.h"
 #include "db/testing/test_data_sources.h"
 
-// The PostgreSQL driver keeps a connection-defaults block for the life of
-// the process; LeakSanitizer is told so, and only about that library.
+// The PostgreSQL driver keeps the configuration it read through unixODBC's
+// libodbcinst for the life of the process; LeakSanitizer is told so, and
+// only about those libraries.
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:psqlodbcw.so\nleak:psqlodbca.so\nleak:libpq.so\n";
+  return "leak:psqlodbcw.so\nleak:psqlodbca.so\nleak:libpq.so\nleak:libodbcinst.so\n";
 }
 
 namespace tessaline {
@@ -88,6 +90,33 @@ TEST(OdbcLibraryDeathTest, WithoutTheDriverManagerTheProgramRunsWithDatabaseFeat
                       ? 0 : 3);
       },
       ::testing::ExitedWithCode(0), "");
+}
+
+TEST(OdbcLibraryDeathTest, ADriverManagerWithoutEntryPointsLoadsButConnectsNothing) {
+  EXPECT_EXIT(
+      {
+        release_gdb();
+        bool loaded = iniz_gdb(TESSALINE_FAKE_ODBC);
+        Database db;
+        bool opened = db.open("anything");
+        Vector<String> names;
+        db.list_data_sources(names);
+        std::fprintf(stderr, "%s\n", db.last_error().c_str());
+        std::exit(loaded && database_available() && odbc().SQLFetch == nullptr && !opened &&
+                          names.empty()
+                      ? 0
+                      : 3);
+      },
+      ::testing::ExitedWithCode(0),
+      "The ODBC driver manager does not provide SQLDriverConnect.\n\n"
+      "Unable to open data source 'anything'");
+}
+
+TEST(OdbcLibrary, RefusesADataSourceNameThatWouldAddConnectionAttributes) {
+  Database db;
+  EXPECT_FALSE(db.open("x;DRIVER=TessalineSQLite;Database=/tmp/elsewhere.db"));
+  EXPECT_TRUE(db.last_error().starts_with("The data source name may not contain"))
+      << db.last_error().c_str();
 }
 
 // ---------------------------------------------------------------------------
