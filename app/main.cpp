@@ -1,22 +1,45 @@
 // The process entry of tessaline-mailer.
+//
+// With a switch the program does its work without a window and ends; its
+// exit status tells a calling script what happened (ExitCode in
+// app/application.h). Without a switch the desktop program would start.
 #include <cstdio>
-#include <cstring>
 
 #include "core/fatal_error.h"
+#include "app/application.h"
+#include "app/clipboard.h"
+#include "app/command_line.h"
+#include "app/console_ui.h"
 #include "app/usage.h"
 
+namespace {
+
+tessaline::String clipboard() { return tessaline::read_clipboard_text(); }
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(tessaline::usage_text(), stdout);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("%s\n", tessaline::version_text());
-      return 0;
-    }
+  using namespace tessaline;
+  CommandLine line = parse_command_line(argc, argv);
+  if (line.help) {
+    std::fputs(usage_text(), stdout);
+    return kExitDone;
   }
-  // Until the send operation lands the program has nothing else to run.
-  std::fputs(tessaline::usage_text(), stderr);
-  return 2;
+  if (line.version) {
+    std::printf("%s\n", version_text());
+    return kExitDone;
+  }
+  if (line.mode == CommandMode::kNone) {
+    std::fputs("tessaline-mailer: this build has no windows yet; give a switch to work on a "
+               "project from the command line.\n\n",
+               stderr);
+    std::fputs(usage_text(), stderr);
+    return kExitNoWindows;
+  }
+  complete_command_line(line, clipboard);
+
+  ConsoleUi ui;
+  Application app(ui);
+  app.load_settings();
+  return app.run_command_line(line);
 }

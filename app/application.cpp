@@ -1,0 +1,270 @@
+#include "app/application.h"
+
+#include <time.h>
+
+#include "platform/atomic_write.h"
+#include "platform/open_document.h"
+#include "platform/user_folders.h"
+#include "storage/glob_file.h"
+#include "storage/paths.h"
+#include "db/database.h"
+#include "app/project_file.h"
+
+namespace tessaline {
+
+// The open project as the recipient gathering and the send operation see
+// it. Keys outside the field table read as empty and are not written.
+class Application::OpenProject : public ProjectValues {
+ public:
+  explicit OpenProject(Application& app) : app_(app) {}
+
+  bool is_open() const override { return app_.project_open_; }
+
+  String text(const char* key) const override {
+    return value_field(key) ? app_.project_.text(key) : String();
+  }
+  bool flag(const char* key) const override {
+    return value_field(key) && app_.project_.flag(key);
+  }
+  bool number(const char* key, int* value) const override {
+    const ProjectFieldInfo* field = value_field(key);
+    if (field == nullptr || field->kind == FieldKind::kText) return false;
+    int n = app_.project_.number(key);
+    if (field->kind == FieldKind::kNumber && n < 0) return false;
+    *value = n;
+    return true;
+  }
+  void set_text(const char* key, const String& value) override {
+    if (value_field(key)) app_.project_.set_text(key, value);
+  }
+  void set_flag(const char* key, bool value) override {
+    if (value_field(key)) app_.project_.set_flag(key, value);
+  }
+  void set_number(const char* key, int value) override {
+    if (value_field(key)) app_.project_.set_number(key, value);
+  }
+
+  int clause_count() const override { return app_.project_.clauses().count(); }
+  ClauseRow clause(int row) const override { return app_.project_.clauses()[row]; }
+
+  void show_folder(const char* title) override {
+    if (app_.window_) app_.window_->show_folder(title);
+  }
+  void focus_clause_cell(int row, const char* cell) override {
+    if (app_.window_ && app_.window_->focus_clause_cell(row, cell)) return;
+    // Without the table on screen, the person is at least told where.
+    app_.ui_.focus_field(String::formatted("%s row %d %s", kFieldClauseTable, row + 1, cell));
+  }
+
+ private:
+  static const ProjectFieldInfo* value_field(const char* key) {
+    const ProjectFieldInfo* field = find_project_field(key);
+    return field && field->kind != FieldKind::kClauseTable ? field : nullptr;
+  }
+
+  Application& app_;
+};
+
+Application::Application(Ui& ui) : ui_(ui), values_(new OpenProject(*this)) {}
+
+Application::~Application() { delete values_; }
+
+void Application::load_settings(const String& path) {
+  tessaline::load_settings(path.empty() ? settings_file_path() : path, settings_);
+}
+
+bool Application::save_settings(const String& path) {
+  return tessaline::save_settings(path.empty() ? settings_file_path() : path, settings_);
+}
+
+String Application::backup_path(const String& project_path) {
+  return change_extension(project_path, "BAK");
+}
+
+bool Application::new_project() {
+  if (!close_project()) return false;
+  project_.reset();
+  project_open_ = true;
+  if (window_) window_->refresh();
+  return true;
+}
+
+bool Application::open_project(const String& path) {
+  if (path.empty()) return false;
+  if (!close_project()) return false;
+  Project loaded;
+  int code = read_project_file(path, loaded);
+  if (code == GlobFile::kCannotOpen) {
+    show_error(ui_, String::formatted("Unable to open project file:\n%s", path.c_str()));
+    return false;
+  }
+  if (code != GlobFile::kOpened) {
+    show_error(ui_, String::formatted("This is not a valid project file:\n%s", path.c_str()));
+    return false;
+  }
+  settings_.forget_project(path);
+  file_name_ = path;
+  settings_.project_path = path;
+  project_ = loaded;
+  project_open_ = true;
+  // The windows cannot show a database source without ODBC. A command-line
+  // run leaves the field alone: it may save the project, and the send
+  // reports the missing database itself.
+  if (!database_available_ && !command_line_run_) project_.set_flag(kFieldUseDatabase, false);
+  if (window_) window_->refresh();
+  return true;
+}
+
+bool Application::store_project(const String& path) {
+  if (!project_open_) return true;
+  String bytes, error;
+  if (!build_project_file(project_, bytes, error) ||
+      !write_file_atomically(path, bytes, error)) {
+    show_error(ui_, String::formatted("Failed to create project file:\n%s", path.c_str()));
+    return false;
+  }
+  return true;
+}
+
+bool Application::write_project(const String& path, bool with_backup) {
+  if (window_ && window_->veto_save()) return false;
+  if (window_) window_->commit_edits();
+  if (with_backup && settings_.auto_backup && file_attributes(path) != kNoFileAttributes) {
+    // A backup that cannot be made does not stop the save.
+    copy_file(path, backup_path(path), false);
+  }
+  return store_project(path);
+}
+
+bool Application::project_changed() {
+  if (!project_open_) return false;
+  if (file_name_.empty()) return true;
+  String on_disk, image, error;
+  if (!read_whole_file(file_name_, on_disk)) return true;
+  if (!build_project_file(project_, image, error)) return true;
+  return !(image == on_disk);
+}
+
+bool Application::save_project(bool with_backup) {
+  if (!project_open_) {
+    ui_.beep();
+    return false;
+  }
+  if (window_ && window_->veto_save()) return false;
+  if (file_name_.empty()) return save_project_as();
+  if (!write_project(file_name_, with_backup)) return false;
+  if (project_changed()) {
+    show_error(ui_, String::formatted("The project did not save properly to file:\n%s",
+                                      file_name_.c_str()));
+    return false;
+  }
+  return true;
+}
+
+bool Application::save_project_as(const String& path) {
+  if (!project_open_) {
+    ui_.beep();
+    return false;
+  }
+  String chosen = path;
+  if (chosen.empty() &&
+      !(window_ && window_->choose_save_path(settings_.project_path, chosen) && !chosen.empty())) {
+    return false;
+  }
+  file_name_ = chosen;
+  settings_.project_path = chosen;
+  if (window_) window_->refresh();
+  return write_project(chosen, true);
+}
+
+bool Application::close_project(CloseMode mode) {
+  if (!project_open_) return true;
+  if (window_) window_->commit_edits();
+  if (mode == CloseMode::kAsk && project_changed()) {
+    if (settings_.auto_save && !file_name_.empty()) {
+      if (!save_project(true)) return false;
+    } else {
+      String question = "Do you want to save your changes";
+      if (!file_name_.empty()) question += " to " + file_name_;
+      question += "?";
+      switch (ui_.ask_yes_no_cancel(question, "Close")) {
+        case Ui::Reply::kYes:
+          if (!save_project(true)) return false;
+          break;
+        case Ui::Reply::kNo:
+          break;
+        case Ui::Reply::kCancel:
+          return false;
+      }
+    }
+  }
+  project_.reset();
+  settings_.remember_project(file_name_);
+  file_name_.clear();
+  project_open_ = false;
+  if (window_) window_->refresh();
+  return true;
+}
+
+int Application::run_command_line(const CommandLine& line) {
+  String path = resolve_project_path(line.project, current_directory());
+  command_line_run_ = true;
+  if (!open_project(path)) {
+    command_line_run_ = false;
+    return kExitProject;
+  }
+
+  int code = kExitDone;
+  switch (line.mode) {
+    case CommandMode::kAddRecipient:
+    case CommandMode::kAddExclusion: {
+      const char* key =
+          line.mode == CommandMode::kAddRecipient ? kFieldRecipientText : kFieldExclusionText;
+      String list = project_.text(key);
+      if (!list.empty() && list.last() != '\r' && list.last() != '\n') list += '\n';
+      list += line.address;
+      project_.set_text(key, list);
+      if (!save_project(true)) code = kExitProject;
+      break;
+    }
+    case CommandMode::kSendOnly:
+    case CommandMode::kSend:
+      code = kExitSend;
+      show_error(ui_, "Sending is not part of this build yet.");
+      break;
+    case CommandMode::kNone:
+      break;
+  }
+  close_project(CloseMode::kDiscard);
+  command_line_run_ = false;
+  return code;
+}
+
+ProjectValues& Application::project() { return *values_; }
+
+void Application::store_smtp_settings(const String& server, int port) {
+  smtp_server_ = server;
+  smtp_port_ = port;
+}
+
+Database* Application::database() {
+  return database_available_ ? &tessaline::database() : nullptr;
+}
+
+bool Application::log_folder(String& folder, String& error) {
+  return make_user_folder(UserFolder::kState, folder, error);
+}
+
+int64_t Application::milliseconds() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+bool Application::review(SendOperation& operation, bool has_text_body, bool has_html_body) {
+  return window_ != nullptr && window_->review(operation, has_text_body, has_html_body);
+}
+
+bool Application::open_document(const String& path) { return tessaline::open_document(path); }
+
+}  // namespace tessaline

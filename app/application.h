@@ -1,0 +1,178 @@
+// application.h - the application object: the open project and what the
+// program does with it, without any window.
+//
+// The Application owns the open project (its fields and clause table, its
+// file name, the open flag), the program settings of the settings file,
+// and the flags of a running operation, and it is the environment the send
+// operation works in (send/send_environment.h). It talks to the person only
+// through the user-interaction port (core/ui.h): the Qt windows plug in a
+// Qt port and a ProjectWindow (below); a command-line run plugs in the
+// console port and no window.
+//
+// Project files: open, save (with the backup rule), save as, close (with
+// the change test), new. Saving builds the whole file image first and puts
+// it in place atomically, so a crash or a full disk leaves the old file
+// whole. Unsaved changes are found by building a fresh image of the project
+// and comparing it with the file byte for byte.
+//
+// Not for: widgets, menus and enabling rules (toolkit/), the send itself
+// (send/), the parsing of the command line (app/command_line.h).
+//
+// Failures: operations a person can mend show one box through the port and
+// return false, leaving the state as it was: "Unable to open project
+// file:\n%s", "This is not a valid project file:\n%s", "Failed to create
+// project file:\n%s", "The project did not save properly to file:\n%s".
+// A failed backup copy does not stop a save.
+#pragma once
+
+#include <cstdint>
+
+#include "core/string.h"
+#include "core/ui.h"
+#include "recipients/project_values.h"
+#include "send/send_environment.h"
+#include "app/command_line.h"
+#include "app/project_fields.h"
+#include "app/settings.h"
+
+namespace tessaline {
+
+// The exit status of tessaline-mailer.
+enum ExitCode {
+  kExitDone = 0,
+  kExitCommandLine = 1,  // a command-line error (or any other fatal error)
+  kExitProject = 2,      // the project could not be opened or saved
+  kExitSend = 3,         // the send stopped at a check or a message failed
+  kExitNoWindows = 4,    // started without a switch in a build without windows
+};
+
+// What the project handling needs of the main window. A command-line run
+// has none; the defaults are what a run without a window does.
+class ProjectWindow {
+ public:
+  virtual ~ProjectWindow() = default;
+  // A check that may veto saving (an invalid field); true vetoes.
+  virtual bool veto_save() { return false; }
+  // Commits the controls' pending edits into the project.
+  virtual void commit_edits() {}
+  // Shows the project again after it was opened, closed or renamed.
+  virtual void refresh() {}
+  // The save dialog titled "Save Project", starting at `start`; false when
+  // cancelled.
+  virtual bool choose_save_path(const String& start, String& path) {
+    (void)start;
+    (void)path;
+    return false;
+  }
+  virtual void show_folder(const char* title) { (void)title; }
+  // False when the window has no such cell.
+  virtual bool focus_clause_cell(int row, const char* cell) {
+    (void)row;
+    (void)cell;
+    return false;
+  }
+  // The preview of the Normal and Last Recipient Only modes.
+  virtual bool review(SendOperation& operation, bool has_text_body, bool has_html_body) {
+    (void)operation;
+    (void)has_text_body;
+    (void)has_html_body;
+    return false;
+  }
+};
+
+class Application : public SendEnvironment {
+ public:
+  explicit Application(Ui& ui);
+  ~Application() override;
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  void set_window(ProjectWindow* window) { window_ = window; }
+  // Set once at start from the ODBC layer: when false, a project opened in
+  // the windows has `use_database` cleared.
+  void set_database_available(bool available) { database_available_ = available; }
+
+  // --- the project ---
+  Project& fields() { return project_; }
+  bool project_open() const { return project_open_; }
+  const String& project_file_name() const { return file_name_; }
+
+  // --- the settings ---
+  ProgramSettings& settings() { return settings_; }
+  // Reads the settings file ("Mailer.DAT"; `path` empty: the per-user one).
+  void load_settings(const String& path = String());
+  bool save_settings(const String& path = String());
+
+  // --- project files ---
+  // Closes the current project (asking to save) and opens an empty one.
+  bool new_project();
+  // Closes the current project (asking to save) and opens the file.
+  bool open_project(const String& path);
+  // Saves to the project's file (save as when it has none), then checks
+  // that the file holds what the project holds.
+  bool save_project(bool with_backup = true);
+  // Saves under `path` (empty: ask the window's save dialog), which becomes
+  // the project's file.
+  bool save_project_as(const String& path = String());
+  enum class CloseMode {
+    kAsk,      // changes are saved (auto-save) or the person is asked
+    kDiscard,  // changes are dropped without a question
+  };
+  // False when the close was cancelled (or its save failed).
+  bool close_project(CloseMode mode = CloseMode::kAsk);
+  // The project differs from its file (or has none).
+  bool project_changed();
+  // The veto check, then the backup rule, then the file.
+  bool write_project(const String& path, bool with_backup);
+
+  // The backup of a project file: its extension changed to "BAK".
+  static String backup_path(const String& project_path);
+
+  // --- the command line ---
+  // Runs a completed command line (complete_command_line() has checked
+  // it) on the project it names and returns the exit status. The project
+  // is closed afterwards without saving what the run changed for itself
+  // (-o's recipient, the send mode of -s).
+  int run_command_line(const CommandLine& line);
+
+  // --- SendEnvironment ---
+  ProjectValues& project() override;
+  Ui& ui() override { return ui_; }
+  String smtp_server_field() override { return smtp_server_; }
+  void store_smtp_settings(const String& server, int port) override;
+  Database* database() override;
+  bool log_folder(String& folder, String& error) override;
+  bool command_line_run() override { return command_line_run_; }
+  bool operation_running() override { return operation_running_; }
+  void set_operation_running(bool running) override { operation_running_ = running; }
+  int64_t milliseconds() override;
+  bool review(SendOperation& operation, bool has_text_body, bool has_html_body) override;
+  bool open_document(const String& path) override;
+
+  void set_smtp_server_field(const String& server) { smtp_server_ = server; }
+  int smtp_port_setting() const { return smtp_port_; }
+  void set_command_line_run(bool on) { command_line_run_ = on; }
+
+ private:
+  class OpenProject;
+
+  bool store_project(const String& path);
+  bool close_for_change();
+
+  Ui& ui_;
+  ProjectWindow* window_ = nullptr;
+  OpenProject* values_;
+
+  Project project_;
+  bool project_open_ = false;
+  String file_name_;
+  ProgramSettings settings_;
+
+  String smtp_server_;
+  int smtp_port_ = 25;
+  bool database_available_ = true;
+  bool command_line_run_ = false;
+  bool operation_running_ = false;
+};
+
+}  // namespace tessaline

@@ -1,0 +1,370 @@
+#include "app/application.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "core/recording_ui.h"
+#include "storage/glob_file.h"
+#include "storage/paths.h"
+#include "storage/test_directory.h"
+#include "app/project_file.h"
+
+namespace tessaline {
+namespace {
+
+using Kind = RecordingUi::EventKind;
+
+// An Application on a RecordingUi, with the per-user folders in a fresh
+// folder of its own.
+class ApplicationTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.ok());
+    ASSERT_TRUE(folder_.ok());
+    const char* old = std::getenv("TESSALINE_HOME");
+    old_home_ = old ? old : "";
+    setenv("TESSALINE_HOME", home_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (old_home_.empty()) {
+      unsetenv("TESSALINE_HOME");
+    } else {
+      setenv("TESSALINE_HOME", old_home_.c_str(), 1);
+    }
+  }
+
+  String path(const char* name) { return folder_ / name; }
+
+  // A project file holding `from`, made through a second Application.
+  void make_project(const char* name, const char* from) {
+    RecordingUi ui;
+    Application app(ui);
+    ASSERT_TRUE(app.new_project());
+    app.fields().set_text("from", from);
+    ASSERT_TRUE(app.save_project_as(path(name)));
+    ASSERT_TRUE(app.close_project());
+  }
+
+  // Entries of the per-user folder, to see that no scratch file stays.
+  int home_entries() {
+    int n = 0;
+    DIR* dir = opendir(home_.path().c_str());
+    while (dirent* entry = readdir(dir)) n += entry->d_name[0] != '.';
+    closedir(dir);
+    return n;
+  }
+
+  TestDirectory home_;
+  TestDirectory folder_;
+  String old_home_;
+  RecordingUi ui_;
+  Application app_{ui_};
+};
+
+TEST_F(ApplicationTest, EveryFieldAndClauseRowSurvivesSaveAndOpen) {
+  ASSERT_TRUE(app_.new_project());
+  Project& p = app_.fields();
+  p.set_text("from", "Ann <ann@example.com>");
+  p.set_text("exclusion text", "x@example.com\ny@example.com");
+  p.set_text("body", String("line\r\nwith \xc3\xa9 and a NUL-free tail"));
+  p.set_flag("use_database", true);
+  p.set_flag("Recycle", true);
+  p.set_number("SendMode", kSendLastRecipientOnly);
+  p.set_number("Encoding", kEncodingBase64);
+  p.set_text("LineLength", "");
+  p.set_text("SMTPport", "2525");
+  p.clauses().append(ClauseRow{"age", 4, "18", false});
+  p.clauses().append(ClauseRow{"", 0, "", true});
+  p.clauses().append(ClauseRow{"name", 0, "", false});
+  Project saved = p;
+  ASSERT_TRUE(app_.save_project_as(path("all.zqj")));
+  ASSERT_TRUE(app_.close_project());
+
+  RecordingUi ui;
+  Application other(ui);
+  ASSERT_TRUE(other.open_project(path("all.zqj")));
+  EXPECT_TRUE(other.fields() == saved);
+  EXPECT_EQ(other.project_file_name(), path("all.zqj"));
+  EXPECT_EQ(ui.events.count(), 0);
+}
+
+TEST_F(ApplicationTest, ProjectFileHoldsEachKindInItsStoredForm) {
+  ASSERT_TRUE(app_.new_project());
+  app_.fields().set_number("SendMode", kSendNoPreview);
+  app_.fields().set_flag("Recycle", true);
+  app_.fields().clauses().append(ClauseRow{"age", 4, "", false});
+  ASSERT_TRUE(app_.save_project_as(path("kinds.zqj")));
+  String bytes = TestDirectory::read(path("kinds.zqj"));
+  struct Case {
+    const char* what;
+    std::string_view encoded;
+  } cases[] = {
+      // name length, name, type code with the single-value bit, value
+      {"choice as 32-bit number", std::string_view("\x08SendMode\xAE\x65\x00\x00\x00", 14)},
+      {"check box as signed byte", std::string_view("\x07Recycle\x87\x01", 10)},
+      {"number box as 16-bit string", std::string_view("\x0ALineLength\xE7\x02\x00" "75", 16)},
+      {"empty text still written", std::string_view("\x04" "from\xE7\x00\x00", 8)},
+      // one element of two fields: "column" and "operator"; empty value and 0 ignore left out
+      {"clause rows",
+       std::string_view("\x07" "clauses\x7E\x01\x00\x00\x00\x02\x00\x00\x00"
+                        "\x06" "column\xE7\x03\x00" "age"
+                        "\x08" "operator\xAE\x04\x00\x00\x00",
+                        50)},
+  };
+  for (const Case& c : cases) EXPECT_GE(bytes.find(String(c.encoded)), 0) << c.what;
+}
+
+TEST_F(ApplicationTest, AnEmptyClauseTableIsStoredAsAnEmptyArray) {
+  ASSERT_TRUE(app_.new_project());
+  ASSERT_TRUE(app_.save_project_as(path("empty.zqj")));
+  String bytes = TestDirectory::read(path("empty.zqj"));
+  EXPECT_GE(bytes.find(String(std::string_view("\x07" "clauses\x7E\x00\x00\x00\x00", 13))), 0);
+  ASSERT_TRUE(app_.open_project(path("empty.zqj")));
+  EXPECT_EQ(app_.fields().clauses().count(), 0);
+}
+
+TEST_F(ApplicationTest, SavingIsDeterministic) {
+  ASSERT_TRUE(app_.new_project());
+  app_.fields().set_text("subject", "Hello");
+  app_.fields().clauses().append(ClauseRow{"a", 1, "b", true});
+  String first, second, error;
+  ASSERT_TRUE(build_project_file(app_.fields(), first, error)) << error.c_str();
+  ASSERT_TRUE(build_project_file(app_.fields(), second, error)) << error.c_str();
+  EXPECT_TRUE(first == second);
+}
+
+TEST_F(ApplicationTest, UnchangedProjectClosesWithoutAQuestionAndLeavesNoScratchFile) {
+  make_project("p.zqj", "a@example.com");
+  int entries = home_entries();
+  ASSERT_TRUE(app_.open_project(path("p.zqj")));
+  EXPECT_FALSE(app_.project_changed());
+  EXPECT_TRUE(app_.close_project());
+  EXPECT_EQ(ui_.events.count(), 0);
+  EXPECT_EQ(home_entries(), entries);
+}
+
+TEST_F(ApplicationTest, ClosingAChangedProjectAsksAndActsOnTheAnswer) {
+  struct Case {
+    Ui::Reply reply;
+    bool closed;
+    const char* from_on_disk;
+  } cases[] = {
+      {Ui::Reply::kYes, true, "b@example.com"},
+      {Ui::Reply::kNo, true, "a@example.com"},
+      {Ui::Reply::kCancel, false, "a@example.com"},
+  };
+  for (const Case& c : cases) {
+    make_project("p.zqj", "a@example.com");
+    RecordingUi ui;
+    Application app(ui);
+    ASSERT_TRUE(app.open_project(path("p.zqj")));
+    app.fields().set_text("from", "b@example.com");
+    ui.reply(c.reply);
+    EXPECT_EQ(app.close_project(), c.closed);
+    EXPECT_EQ(app.project_open(), !c.closed);
+    ASSERT_EQ(ui.count(Kind::kYesNoCancel), 1);
+    EXPECT_EQ(ui.last(Kind::kYesNoCancel)->message,
+              "Do you want to save your changes to " + path("p.zqj") + "?");
+    EXPECT_EQ(ui.last(Kind::kYesNoCancel)->caption, "Close");
+    Project on_disk;
+    ASSERT_EQ(read_project_file(path("p.zqj"), on_disk), GlobFile::kOpened);
+    EXPECT_EQ(on_disk.text("from"), c.from_on_disk);
+  }
+}
+
+TEST_F(ApplicationTest, AutoSaveSavesANamedProjectButAsksForAnUnnamedOne) {
+  make_project("p.zqj", "a@example.com");
+  app_.settings().auto_save = true;
+  ASSERT_TRUE(app_.open_project(path("p.zqj")));
+  app_.fields().set_text("from", "b@example.com");
+  EXPECT_TRUE(app_.close_project());
+  EXPECT_EQ(ui_.events.count(), 0);
+  Project on_disk;
+  read_project_file(path("p.zqj"), on_disk);
+  EXPECT_EQ(on_disk.text("from"), "b@example.com");
+
+  ASSERT_TRUE(app_.new_project());
+  ui_.reply(Ui::Reply::kNo);
+  EXPECT_TRUE(app_.close_project());
+  ASSERT_NE(ui_.last(Kind::kYesNoCancel), nullptr);
+  EXPECT_EQ(ui_.last(Kind::kYesNoCancel)->message, "Do you want to save your changes?");
+}
+
+TEST_F(ApplicationTest, DiscardingCloseAsksNothingAndKeepsTheFile) {
+  make_project("p.zqj", "a@example.com");
+  String before = TestDirectory::read(path("p.zqj"));
+  ASSERT_TRUE(app_.open_project(path("p.zqj")));
+  app_.fields().set_text("recipient_text", "only@example.com");
+  EXPECT_TRUE(app_.close_project(Application::CloseMode::kDiscard));
+  EXPECT_EQ(ui_.events.count(), 0);
+  EXPECT_TRUE(TestDirectory::read(path("p.zqj")) == before);
+}
+
+TEST_F(ApplicationTest, BackupKeepsThePreviousFileWhenSavingOverIt) {
+  struct Case {
+    bool auto_backup;
+    bool existing;
+    bool backup_made;
+  } cases[] = {{true, true, true}, {true, false, false}, {false, true, false}};
+  for (const Case& c : cases) {
+    delete_file(path("b.zqj"));
+    delete_file(path("b.BAK"));
+    if (c.existing) make_project("b.zqj", "old@example.com");
+    String old_bytes = TestDirectory::read(path("b.zqj"));
+    RecordingUi ui;
+    Application app(ui);
+    app.settings().auto_backup = c.auto_backup;
+    ASSERT_TRUE(app.new_project());
+    app.fields().set_text("from", "new@example.com");
+    ASSERT_TRUE(app.save_project_as(path("b.zqj")));
+    EXPECT_EQ(file_attributes(path("b.BAK")) != kNoFileAttributes, c.backup_made);
+    if (c.backup_made) {
+      EXPECT_TRUE(TestDirectory::read(path("b.BAK")) == old_bytes);
+    }
+  }
+  EXPECT_EQ(Application::backup_path("/x/news.zqj"), "/x/news.BAK");
+}
+
+TEST_F(ApplicationTest, OpenFailuresShowTheirMessageAndLeaveNoProjectOpen) {
+  ASSERT_TRUE(folder_.put("text.zqj", "just some text, not a project\n"));
+  ASSERT_TRUE(folder_.put("empty.zqj", ""));
+  struct Case {
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {"missing.zqj", "Unable to open project file:\n"},
+      {"text.zqj", "This is not a valid project file:\n"},
+      {"empty.zqj", "This is not a valid project file:\n"},
+  };
+  for (const Case& c : cases) {
+    make_project("previous.zqj", "a@example.com");
+    RecordingUi ui;
+    Application app(ui);
+    ASSERT_TRUE(app.open_project(path("previous.zqj")));
+    EXPECT_FALSE(app.open_project(path(c.name)));
+    EXPECT_FALSE(app.project_open());
+    ASSERT_NE(ui.last(Kind::kError), nullptr);
+    EXPECT_EQ(ui.last(Kind::kError)->message, c.message + path(c.name));
+    EXPECT_EQ(ui.last(Kind::kError)->caption, "Error");
+  }
+}
+
+TEST_F(ApplicationTest, SaveFailuresAndSavesWithoutAProject) {
+  EXPECT_FALSE(app_.save_project());
+  EXPECT_FALSE(app_.save_project_as(path("x.zqj")));
+  EXPECT_EQ(ui_.count(Kind::kBeep), 2);
+
+  ASSERT_TRUE(app_.new_project());
+  EXPECT_FALSE(app_.save_project());  // no name and no window to ask for one
+  String missing = path("no/such/folder/x.zqj");
+  EXPECT_FALSE(app_.save_project_as(missing));
+  ASSERT_NE(ui_.last(Kind::kError), nullptr);
+  EXPECT_EQ(ui_.last(Kind::kError)->message, "Failed to create project file:\n" + missing);
+}
+
+TEST_F(ApplicationTest, RecentProjectsKeepTheNineLastClosedMostRecentFirst) {
+  for (int i = 0; i < 11; ++i) {
+    String name = String::formatted("p%d.zqj", i);
+    make_project(name.c_str(), "a@example.com");
+    ASSERT_TRUE(app_.open_project(path(name.c_str())));
+    ASSERT_TRUE(app_.close_project());
+  }
+  const Vector<String>& recent = app_.settings().recent_projects;
+  ASSERT_EQ(recent.count(), 9);
+  EXPECT_EQ(recent[0], path("p10.zqj"));
+  EXPECT_EQ(recent[8], path("p2.zqj"));
+  // Opening takes a project off the list; closing puts it back on top.
+  ASSERT_TRUE(app_.open_project(path("p5.zqj")));
+  EXPECT_EQ(recent.count(), 8);
+  ASSERT_TRUE(app_.close_project());
+  EXPECT_EQ(recent[0], path("p5.zqj"));
+  EXPECT_EQ(app_.settings().project_path, path("p5.zqj"));
+}
+
+TEST_F(ApplicationTest, SettingsSurviveSaveAndLoad) {
+  ProgramSettings& s = app_.settings();
+  s.auto_open = true;
+  s.auto_backup = true;
+  s.project_path = "/srv/news.zqj";
+  s.main_window_position = "10,20,630,470";
+  s.recent_projects = Vector<String>{"/a.zqj", "/b.zqj"};
+  ASSERT_TRUE(app_.save_settings());
+  EXPECT_EQ(file_attributes(home_ / "Mailer.DAT") != kNoFileAttributes, true);
+
+  RecordingUi ui;
+  Application other(ui);
+  other.load_settings();
+  const ProgramSettings& t = other.settings();
+  EXPECT_TRUE(t.auto_open);
+  EXPECT_FALSE(t.auto_save);
+  EXPECT_TRUE(t.auto_backup);
+  EXPECT_EQ(t.project_path, "/srv/news.zqj");
+  EXPECT_EQ(t.main_window_position, "10,20,630,470");
+  ASSERT_EQ(t.recent_projects.count(), 2);
+  EXPECT_EQ(t.recent_projects[1], "/b.zqj");
+}
+
+TEST_F(ApplicationTest, MissingOrBadSettingsFileLeavesTheDefaults) {
+  for (const char* contents : {static_cast<const char*>(nullptr), "garbage"}) {
+    if (contents) {
+      ASSERT_TRUE(home_.put("Mailer.DAT", contents));
+    }
+    RecordingUi ui;
+    Application app(ui);
+    app.load_settings();
+    EXPECT_FALSE(app.settings().auto_open);
+    EXPECT_EQ(app.settings().recent_projects.count(), 0);
+    EXPECT_EQ(app.settings().project_path, current_directory() + "/");
+    EXPECT_EQ(ui.events.count(), 0);
+  }
+}
+
+TEST_F(ApplicationTest, ProjectValuesSeeTheOpenProjectByExactKey) {
+  ProjectValues& values = app_.project();
+  EXPECT_FALSE(values.is_open());
+  ASSERT_TRUE(app_.new_project());
+  EXPECT_TRUE(values.is_open());
+  values.set_text(kFieldRecipientText, "a@example.com");
+  values.set_flag(kFieldUseRecipientText, true);
+  values.set_number(kFieldSendMode, kSendNoPreview);
+  values.set_text("recipient_Text", "ignored");
+  EXPECT_EQ(app_.fields().text("recipient_text"), "a@example.com");
+  EXPECT_TRUE(values.flag(kFieldUseRecipientText));
+  EXPECT_EQ(values.text("sendmode"), "");
+  EXPECT_FALSE(values.flag("Use_recipient_text"));
+
+  struct Case {
+    const char* key;
+    const char* typed;  // null: leave the field alone
+    bool is_number;
+    int number;
+  } cases[] = {
+      {kFieldSendMode, nullptr, true, kSendNoPreview},
+      {kFieldSmtpPort, nullptr, true, 25},
+      {kFieldSmtpPort, "0", true, 0},
+      {kFieldSmtpPort, "abc", false, 0},
+      {kFieldLineLength, "", false, 0},
+      {kFieldFrom, nullptr, false, 0},
+      {"SMTPPort", nullptr, false, 0},
+  };
+  for (const Case& c : cases) {
+    if (c.typed) values.set_text(c.key, c.typed);
+    int n = -99;
+    EXPECT_EQ(values.number(c.key, &n), c.is_number) << c.key;
+    if (c.is_number) {
+      EXPECT_EQ(n, c.number) << c.key;
+    }
+  }
+
+  app_.fields().clauses().append(ClauseRow{"age", 4, "18", false});
+  ASSERT_EQ(values.clause_count(), 1);
+  EXPECT_EQ(values.clause(0).value, "18");
+  values.focus_clause_cell(0, kClauseValue);
+  ASSERT_NE(ui_.last(Kind::kFocus), nullptr);
+  EXPECT_EQ(ui_.last(Kind::kFocus)->field, "ClauseTable row 1 value");
+}
+
+}  // namespace
+}  // namespace tessaline

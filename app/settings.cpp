@@ -1,0 +1,115 @@
+#include "app/settings.h"
+
+#include "core/var.h"
+#include "platform/atomic_write.h"
+#include "platform/user_folders.h"
+#include "storage/glob_file.h"
+#include "storage/paths.h"
+
+namespace tessaline {
+
+namespace {
+
+// Large enough for any list this program writes, small enough that a
+// damaged count cannot make the loop run away.
+constexpr int kMaxHistoryRead = 100;
+
+void transfer_text(FieldStore& store, const char* name, String& text) {
+  Var value;
+  value.set_string(text);
+  if (store.transfer(name, value) && !store.storing()) text = value.as_text();
+}
+
+void transfer_flag(FieldStore& store, const char* name, bool& flag) {
+  Var value;
+  value.set_bool(flag);
+  if (store.transfer(name, value) && !store.storing()) flag = value.as_int() != 0;
+}
+
+}  // namespace
+
+void ProgramSettings::transfer(FieldStore& store) {
+  transfer_text(store, "MainWindowPosition", main_window_position);
+  transfer_flag(store, "AutoOpenProject", auto_open);
+  transfer_flag(store, "AutoSaveProject", auto_save);
+  transfer_flag(store, "AutoBackup", auto_backup);
+  transfer_text(store, "ProjectPath", project_path);
+
+  Var count;
+  count.set_int32(recent_projects.count());
+  store.transfer("FileHistoryCount", count);
+  if (!store.storing()) {
+    int n = count.as_int();
+    if (n < 0) n = 0;
+    if (n > kMaxHistoryRead) n = kMaxHistoryRead;
+    recent_projects.clear();
+    for (int i = 0; i < n; ++i) {
+      String entry;
+      transfer_text(store, String::formatted("FileHistory%d", i).c_str(), entry);
+      if (!entry.empty()) recent_projects.append(entry);
+    }
+    if (recent_projects.count() > kMaxRecentProjects) {
+      recent_projects.remove(kMaxRecentProjects, recent_projects.count());
+    }
+    return;
+  }
+  for (int i = 0; i < recent_projects.count(); ++i) {
+    transfer_text(store, String::formatted("FileHistory%d", i).c_str(), recent_projects[i]);
+  }
+}
+
+void ProgramSettings::remember_project(const String& path) {
+  if (path.empty()) return;
+  for (const String& entry : recent_projects) {
+    if (entry.equals_ignore_case(path.c_str())) return;
+  }
+  recent_projects.insert(0, path);
+  if (recent_projects.count() > kMaxRecentProjects) {
+    recent_projects.remove(kMaxRecentProjects, recent_projects.count());
+  }
+}
+
+void ProgramSettings::forget_project(const String& path) {
+  for (int i = recent_projects.count() - 1; i >= 0; --i) {
+    if (recent_projects[i].equals_ignore_case(path.c_str())) recent_projects.remove(i);
+  }
+}
+
+String settings_file_path() {
+  String path, error;
+  if (!user_file_path(UserFolder::kConfiguration, "Mailer.DAT", path, error)) return String();
+  return path;
+}
+
+void load_settings(const String& path, ProgramSettings& settings) {
+  if (!path.empty()) {
+    GlobFile file;
+    if (file.open(path, true) == GlobFile::kOpened) {
+      file.set_storing(false);
+      if (file.load_record(0)) settings.transfer(file);
+      file.close();
+    }
+  }
+  if (settings.project_path.empty()) settings.project_path = current_directory() + "/";
+}
+
+bool save_settings(const String& path, ProgramSettings& settings) {
+  if (path.empty()) return false;
+  // The file is built beside its final place and renamed over it.
+  String scratch = temp_file_name(directory_part(path));
+  if (scratch.empty()) return false;
+  GlobFile file;
+  bool written = file.create(scratch, true);
+  if (written) {
+    file.begin_record(0);
+    settings.transfer(file);
+    written = file.end_record();
+  }
+  if (!file.close()) written = false;
+  String bytes, error;
+  written = written && read_whole_file(scratch, bytes);
+  delete_file(scratch);
+  return written && write_file_atomically(path, bytes, error);
+}
+
+}  // namespace tessaline

@@ -1,0 +1,60 @@
+// settings.h - the program's own options in the settings file "Mailer.DAT".
+//
+// The settings file keeps what belongs to the program rather than to a
+// project: the auto-open, auto-save and auto-backup options, the last
+// project used, the recent projects (at most 9, most recent first) and the
+// main window's placement. It is a glob file in the per-user configuration
+// folder (platform/user_folders.h; TESSALINE_HOME moves it) whose record 0
+// holds, in this order: "MainWindowPosition" (text), "AutoOpenProject",
+// "AutoSaveProject", "AutoBackup" (Booleans), "ProjectPath" (text),
+// "FileHistoryCount" (number) and "FileHistory0", "FileHistory1", ...
+// (texts). It is read once at start-up and written once at exit, atomically.
+//
+// Not for: project values (project_file.h), the SMTP server settings
+// (mail/smtp_server.h keeps them in the registry file).
+//
+// Failures: none that stop the program. A missing or unreadable file leaves
+// every option at its default; a file that cannot be written is skipped
+// (save_settings returns false).
+#pragma once
+
+#include "core/containers.h"
+#include "core/string.h"
+
+namespace tessaline {
+
+class FieldStore;
+
+struct ProgramSettings {
+  static constexpr int kMaxRecentProjects = 9;
+
+  String main_window_position;
+  bool auto_open = false;
+  bool auto_save = false;
+  bool auto_backup = false;
+  String project_path;              // the last project file used
+  Vector<String> recent_projects;   // most recent first
+
+  // Moves every setting between this object and the store's current
+  // record, in the store's direction.
+  void transfer(FieldStore& store);
+
+  // Puts the path at the top of the recent projects unless it is listed
+  // already (compared without regard to case), then keeps at most 9.
+  void remember_project(const String& path);
+  // Removes the path from the recent projects (without regard to case).
+  void forget_project(const String& path);
+};
+
+// "Mailer.DAT" in the configuration folder; "" when the folder cannot be
+// made.
+String settings_file_path();
+
+// Loads the file; on any failure the settings keep their defaults. An empty
+// project path becomes the current directory followed by "/".
+void load_settings(const String& path, ProgramSettings& settings);
+
+// Writes the file atomically; false when it cannot be written.
+bool save_settings(const String& path, ProgramSettings& settings);
+
+}  // namespace tessaline
