@@ -1,0 +1,207 @@
+// The command line of the real program: switches, messages, exit status,
+// and what -a and -e do to a project file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "core/recording_ui.h"
+#include "storage/glob_file.h"
+#include "storage/paths.h"
+#include "storage/test_directory.h"
+#include "app/application.h"
+#include "app/project_file.h"
+#include "app/usage.h"
+#include "tests/program_run.h"
+
+namespace tessaline {
+namespace {
+
+class CommandLineRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.ok() && work_.ok());
+    // This process makes project files too: its scratch files go to the
+    // same temporary home.
+    setenv("TESSALINE_HOME", home_.path().c_str(), 1);
+  }
+
+  ProgramResult run(std::vector<String> args,
+                    std::vector<std::pair<String, String>> environment = {}) {
+    ProgramRun r;
+    r.args = std::move(args);
+    r.directory = work_.path();
+    r.home = home_.path();
+    r.environment = std::move(environment);
+    return run_program(r);
+  }
+
+  // Saves a project made by `fill` as work/name.
+  template <typename Fill>
+  void make_project(const char* name, Fill fill) {
+    RecordingUi ui;
+    Application app(ui);
+    ASSERT_TRUE(app.new_project());
+    fill(app.fields());
+    ASSERT_TRUE(app.save_project_as(work_ / name));
+    ASSERT_TRUE(app.close_project());
+  }
+  void make_project(const char* name) {
+    make_project(name, [](Project& p) { p.set_text("from", "Ann <ann@example.com>"); });
+  }
+
+  Project read_project(const char* name) {
+    Project p;
+    EXPECT_EQ(read_project_file(work_ / name, p), GlobFile::kOpened);
+    return p;
+  }
+
+  // A fake xclip on PATH for the clipboard, holding `text`.
+  std::vector<std::pair<String, String>> clipboard_holding(const char* text) {
+    String tools = work_ / "tools";
+    mkdir(tools.c_str(), 0755);
+    String script = String("#!/bin/sh\nprintf '%s' '") + text + "'\n";
+    EXPECT_TRUE(write_whole_file(tools + "/xclip", script.c_str(), script.length()));
+    chmod((tools + "/xclip").c_str(), 0755);
+    return {{"DISPLAY", ":42"}, {"PATH", tools + ":" + std::getenv("PATH")}};
+  }
+
+  static String fatal(const char* message) {
+    return String("FATAL ERROR - Tessaline Mailer\n") + message + "\n";
+  }
+
+  TestDirectory home_;
+  TestDirectory work_;
+};
+
+TEST_F(CommandLineRun, HelpAndVersion) {
+  ProgramResult help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, usage_text());
+  EXPECT_EQ(run({"-h"}).out, usage_text());
+  ProgramResult version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "Tessaline Mailer 6.0\n");
+  EXPECT_EQ(version.err, "");
+}
+
+TEST_F(CommandLineRun, EveryCommandLineErrorEndsWithStatus1AndItsMessage) {
+  make_project("p.zqj");
+  String before = TestDirectory::read(work_ / "p.zqj");
+  struct Case {
+    std::vector<String> args;
+    const char* message;
+  } cases[] = {
+      {{"p.zqj", "q.zqj"}, "Invalid command line parameter:\nq.zqj"},
+      {{"-x", "p"}, "Invalid command line switch:\nx"},
+      {{"--frobnicate", "p"}, "Invalid command line switch:\nfrobnicate"},
+      {{"-s", "-e", "p"}, "Invalid command line switch:\ne"},
+      {{"-sa@example.com", "p"}, "The -s switch cannot be followed by an email address."},
+      {{"--send=a@example.com", "p"},
+       "The --send switch cannot be followed by an email address."},
+      {{"-s"}, "No project file was specified."},
+      {{"-a", "p"},
+       "No email address followed the -a switch.  Nor was an email address found in the "
+       "clipboard."},
+      {{"-E", "p"},
+       "No email address followed the -E switch.  Nor was an email address found in the "
+       "clipboard."},
+      {{"-anobody", "p"}, "This email address is not valid:\nnobody"},
+      {{"-o", "a@b@example.com", "p"}, "This email address is not valid:\na@b@example.com"},
+  };
+  for (const Case& c : cases) {
+    ProgramResult r = run(c.args);
+    SCOPED_TRACE(c.message);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, fatal(c.message));
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_TRUE(TestDirectory::read(work_ / "p.zqj") == before);  // no project changed
+}
+
+TEST_F(CommandLineRun, WithoutASwitchThereIsNoWindowYet) {
+  ProgramResult r = run({"p.zqj"});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_TRUE(r.err.contains("no windows"));
+}
+
+TEST_F(CommandLineRun, AddRecipientAndExclusionAppendALineAndSave) {
+  make_project("news.zqj", [](Project& p) {
+    p.set_text("from", "Ann <ann@example.com>");
+    p.set_text("recipient_text", "first@example.com");      // no line end yet
+    p.set_text("exclusion text", "gone@example.com\r\n");   // ends with one
+    p.set_number("SendMode", kSendIdentical);
+  });
+  Project expected = read_project("news.zqj");
+
+  struct Case {
+    std::vector<String> args;
+    const char* key;
+    const char* appended;
+  } cases[] = {
+      {{"-asecond@example.com", "news"}, "recipient_text", "\nsecond@example.com"},
+      {{"news.zqj", "-A", "third@example.com"}, "recipient_text", "\nthird@example.com"},
+      {{"--add-recipient=<fourth@example.com>", "news"}, "recipient_text", "\nfourth@example.com"},
+      {{"-a\"Fifth Person <fifth@example.com>\"", "news"}, "recipient_text",
+       "\nFifth Person <fifth@example.com>"},
+      {{"-e", "old@example.com", "news"}, "exclusion text", "old@example.com"},
+      {{"--add-exclusion", "older@example.com", work_ / "news.zqj"}, "exclusion text",
+       "\nolder@example.com"},
+  };
+  for (const Case& c : cases) {
+    ProgramResult r = run(c.args);
+    SCOPED_TRACE(c.appended);
+    EXPECT_EQ(r.status, 0) << r.err.c_str();
+    EXPECT_EQ(r.err, "");
+    expected.set_text(c.key, expected.text(c.key) + c.appended);
+    EXPECT_TRUE(read_project("news.zqj") == expected);
+  }
+}
+
+TEST_F(CommandLineRun, AddressFromTheClipboardOnlyWhenADisplayIsSet) {
+  make_project("p.zqj");
+  ProgramResult r = run({"-a", "p"}, clipboard_holding("  <clip@example.com>\n"));
+  EXPECT_EQ(r.status, 0) << r.err.c_str();
+  EXPECT_EQ(read_project("p.zqj").text("recipient_text"), "clip@example.com");
+
+  auto environment = clipboard_holding("clip@example.com");
+  environment.erase(environment.begin());  // no DISPLAY: the tool is not asked
+  r = run({"-a", "p"}, environment);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.contains("Nor was an email address found in the clipboard."));
+}
+
+TEST_F(CommandLineRun, AProjectThatCannotBeOpenedEndsWithStatus2) {
+  ASSERT_TRUE(work_.put("notes.zqj", "not a project\n"));
+  struct Case {
+    const char* name;
+    String message;
+  } cases[] = {
+      {"missing", "Error: Unable to open project file:\n" + (work_ / "missing.zqj") + "\n"},
+      {"notes", "Error: This is not a valid project file:\n" + (work_ / "notes.zqj") + "\n"},
+  };
+  for (const Case& c : cases) {
+    ProgramResult r = run({"-aa@example.com", c.name});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, c.message);
+  }
+  EXPECT_EQ(TestDirectory::read(work_ / "notes.zqj"), "not a project\n");
+}
+
+TEST_F(CommandLineRun, AutoBackupOfTheSettingsFileKeepsThePreviousProject) {
+  make_project("p.zqj");
+  String before = TestDirectory::read(work_ / "p.zqj");
+  {
+    RecordingUi ui;
+    Application app(ui);
+    app.settings().auto_backup = true;
+    ASSERT_TRUE(app.save_settings());
+  }
+  ProgramResult r = run({"-aa@example.com", "p"});
+  ASSERT_EQ(r.status, 0) << r.err.c_str();
+  EXPECT_TRUE(TestDirectory::read(work_ / "p.BAK") == before);
+  EXPECT_FALSE(TestDirectory::read(work_ / "p.zqj") == before);
+}
+
+}  // namespace
+}  // namespace tessaline
