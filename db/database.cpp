@@ -98,7 +98,12 @@ bool read_text(SQLHSTMT statement, int position, String& text, bool& is_null) {
       text.append(buffer, static_cast<int>(sizeof buffer) - 1);
       continue;
     }
-    text.append(buffer, static_cast<int>(indicator));
+    // A driver that cannot tell the length (SQL_NO_TOTAL) still ends the
+    // text with a terminator.
+    int n = indicator >= 0 && indicator < static_cast<SQLLEN>(sizeof buffer)
+                ? static_cast<int>(indicator)
+                : static_cast<int>(strnlen(buffer, sizeof buffer - 1));
+    text.append(buffer, n);
     return true;
   }
 }
