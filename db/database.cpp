@@ -63,20 +63,6 @@ ReadAs read_class(int type) {
   }
 }
 
-// Puts a connection-string value in braces when it holds a character that
-// would end it or start another attribute.
-String connection_value(const char* value) {
-  String v(value);
-  if (v.find_any(";{}=") < 0 && v.first() != ' ' && v.last() != ' ') return v;
-  String braced("{");
-  for (char c : v) {
-    braced += c;
-    if (c == '}') braced += '}';
-  }
-  braced += '}';
-  return braced;
-}
-
 // Reads one text column of the current row; false on a driver error.
 bool read_text(SQLHSTMT statement, int position, String& text, bool& is_null) {
   text.clear();
@@ -299,18 +285,25 @@ bool Database::open(const String& name, const char* user, const char* password) 
   }
   if (odbc().SQLSetConnectOption) odbc().SQLSetConnectOption(connection_, SQL_LOGIN_TIMEOUT, 10);
 
-  // The driver manager does not honour braces around a data source name,
-  // so a name that would end the attribute is refused rather than let it
-  // add attributes of its own (another driver, another file).
-  if (name.find_any(";{}") >= 0) {
-    odbc().SQLFreeConnect(connection_);
-    connection_ = SQL_NULL_HDBC;
-    return set_error_text("The data source name may not contain \";\", \"{\" or \"}\".\n\n" +
-                          failure);
+  // Neither the driver manager nor every driver honours braces around a
+  // value, so a value that would end its attribute is refused rather than
+  // let it add attributes of its own (another driver, another file).
+  const struct {
+    const char* what;
+    const char* value;
+  } parts[] = {{"data source name", name.c_str()}, {"user name", user}, {"password", password}};
+  for (const auto& part : parts) {
+    if (part.value && std::strpbrk(part.value, ";{}")) {
+      odbc().SQLFreeConnect(connection_);
+      connection_ = SQL_NULL_HDBC;
+      return set_error_text(String::formatted("The %s may not contain \";\", \"{\" or \"}\".",
+                                              part.what) +
+                            "\n\n" + failure);
+    }
   }
   String connect = "DSN=" + name + ";";
-  if (user) connect += "UID=" + connection_value(user) + ";";
-  if (password) connect += "PWD=" + connection_value(password) + ";";
+  if (user) connect = connect + "UID=" + user + ";";
+  if (password) connect = connect + "PWD=" + password + ";";
   // No driver can prompt in a window here: what is missing is an error.
   SQLRETURN r = odbc().SQLDriverConnect(
       connection_, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connect.c_str())),

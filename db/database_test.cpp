@@ -112,10 +112,27 @@ TEST(OdbcLibraryDeathTest, ADriverManagerWithoutEntryPointsLoadsButConnectsNothi
       "Unable to open data source 'anything'");
 }
 
-TEST(OdbcLibrary, RefusesADataSourceNameThatWouldAddConnectionAttributes) {
+TEST(OdbcLibrary, RefusesConnectionValuesThatWouldAddAttributes) {
+  struct Case {
+    const char* name;
+    const char* user;
+    const char* password;
+    const char* error;
+  } cases[] = {
+      {"x;DRIVER=TessalineSQLite;Database=/tmp/elsewhere.db", nullptr, nullptr,
+       "The data source name may not contain"},
+      {testing::TestDataSources::kPostgresName, "postgres;Database=template1", nullptr,
+       "The user name may not contain"},
+      {testing::TestDataSources::kPostgresName, "postgres", "{x}", "The password may not contain"},
+  };
+  for (const Case& c : cases) {
+    Database db;
+    EXPECT_FALSE(db.open(c.name, c.user, c.password));
+    EXPECT_TRUE(db.last_error().starts_with(c.error)) << db.last_error().c_str();
+  }
+  // Plain values pass (the server trusts every local user).
   Database db;
-  EXPECT_FALSE(db.open("x;DRIVER=TessalineSQLite;Database=/tmp/elsewhere.db"));
-  EXPECT_TRUE(db.last_error().starts_with("The data source name may not contain"))
+  EXPECT_TRUE(db.open(testing::TestDataSources::kPostgresName, "postgres", "any password"))
       << db.last_error().c_str();
 }
 
