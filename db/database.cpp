@@ -201,7 +201,9 @@ String Database::diagnostic(SQLHSTMT statement) const {
 }
 
 bool Database::set_error_text(const String& message, SQLHSTMT statement) {
-  String text = diagnostic(statement);
+  // Only a failing statement has a diagnostic of its own; the connection's
+  // records may be notices left from connecting.
+  String text = statement != SQL_NULL_HSTMT ? diagnostic(statement) : String();
   if (!text.empty()) text += "\n\n";
   text += message;
   last_error_ = text;
@@ -279,12 +281,6 @@ bool Database::open(const String& name, const char* user, const char* password) 
     return set_error_text(String::formatted("The ODBC driver manager does not provide %s.",
                                             missing) + "\n\n" + failure);
   }
-  if (!succeeded(odbc().SQLAllocConnect(odbc_environment(), &connection_))) {
-    connection_ = SQL_NULL_HDBC;
-    return set_error_text(failure);
-  }
-  if (odbc().SQLSetConnectOption) odbc().SQLSetConnectOption(connection_, SQL_LOGIN_TIMEOUT, 10);
-
   // Neither the driver manager nor every driver honours braces around a
   // value, so a value that would end its attribute is refused rather than
   // let it add attributes of its own (another driver, another file).
@@ -294,13 +290,17 @@ bool Database::open(const String& name, const char* user, const char* password) 
   } parts[] = {{"data source name", name.c_str()}, {"user name", user}, {"password", password}};
   for (const auto& part : parts) {
     if (part.value && std::strpbrk(part.value, ";{}")) {
-      odbc().SQLFreeConnect(connection_);
-      connection_ = SQL_NULL_HDBC;
       return set_error_text(String::formatted("The %s may not contain \";\", \"{\" or \"}\".",
                                               part.what) +
                             "\n\n" + failure);
     }
   }
+  if (!succeeded(odbc().SQLAllocConnect(odbc_environment(), &connection_))) {
+    connection_ = SQL_NULL_HDBC;
+    return set_error_text(failure);
+  }
+  if (odbc().SQLSetConnectOption) odbc().SQLSetConnectOption(connection_, SQL_LOGIN_TIMEOUT, 10);
+
   String connect = "DSN=" + name + ";";
   if (user) connect = connect + "UID=" + user + ";";
   if (password) connect = connect + "PWD=" + password + ";";
@@ -422,8 +422,9 @@ bool Database::list_tables(Vector<String>& names, int type_mask) {
     r = odbc().SQLFetch(main_.handle);
     if (r == SQL_NO_DATA) break;
     if (!succeeded(r)) {
+      set_error("Unable to list the tables", main_.handle);
       odbc().SQLFreeStmt(main_.handle, SQL_CLOSE);
-      return set_error("Unable to list the tables", main_.handle);
+      return false;
     }
     String name;
     bool is_null = false;
