@@ -129,6 +129,10 @@ class Database {
 
   // A name as SQL text for this data source.
   String quote_name(const String& name) const;
+  // Orders the table's bulk loads by one of its columns, in ascending order.
+  void set_order_column(DBTable& table, const String& column) const {
+    table.order_by = column.empty() ? String() : quote_name(column);
+  }
 
   // --- reading ---
   bool bulk_load(DBTable* table, const DBClause& clause, const Vector<String>* columns);

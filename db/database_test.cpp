@@ -295,6 +295,12 @@ TEST_P(DatabaseTest, BulkLoadsInTheOrderAskedForAndUnderTheFilter) {
   EXPECT_EQ(emails[1], "bob@example.com");
   EXPECT_EQ(emails[2], "ann@example.com");
 
+  db_.set_order_column(*table_, "email");
+  emails = read_column("email");
+  ASSERT_EQ(emails.count(), 3);
+  EXPECT_EQ(emails[0], "ann@example.com");
+  EXPECT_EQ(emails[2], "cy@example.com");
+
   db_.set_filter(db_.quote_name("visits") + " > 5");
   emails = read_column("email");
   ASSERT_EQ(emails.count(), 1);
@@ -589,7 +595,7 @@ class DataTagsTest : public DatabaseTest {
   // Runs `body` for every row in identity order; the texts, one per row.
   Vector<String> personalise(const char* body) {
     Vector<String> texts;
-    table_->order_by = db_.quote_name("id");
+    db_.set_order_column(*table_, "id");
     EXPECT_TRUE(db_.load_all("Mail List", DBClause())) << db_.last_error().c_str();
     while (db_.bulk_load_row()) {
       String text = body;

@@ -15,12 +15,32 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace tessaline::testing {
 namespace {
 
 // The last path, in glob order, that matches the pattern; empty for none.
+// The PostgreSQL installation with the highest major version; empty for none.
+String newest_postgres_bin() {
+  glob_t found{};
+  String path;
+  long best = -1;
+  if (glob("/usr/lib/postgresql/*/bin", 0, nullptr, &found) == 0) {
+    for (size_t i = 0; i < found.gl_pathc; ++i) {
+      const char* number = found.gl_pathv[i] + std::strlen("/usr/lib/postgresql/");
+      long version = std::strtol(number, nullptr, 10);
+      if (version > best) {
+        best = version;
+        path = found.gl_pathv[i];
+      }
+    }
+  }
+  globfree(&found);
+  return path;
+}
+
 String find_last(const char* pattern) {
   glob_t found{};
   String path;
@@ -139,7 +159,7 @@ bool TestDataSources::write_configuration() {
 }
 
 bool TestDataSources::start_postgres() {
-  String bin = find_last("/usr/lib/postgresql/*/bin");
+  String bin = newest_postgres_bin();
   if (bin.empty()) return fail("PostgreSQL is not installed (no /usr/lib/postgresql/*/bin)");
   String initdb = bin + "/initdb", postgres = bin + "/postgres";
   psql_ = bin + "/psql";
