@@ -1,0 +1,45 @@
+"""A real SMTP server for the mail tests: aiosmtpd on 127.0.0.1.
+
+    receive_smtp.py FOLDER
+
+Listens on a free port of 127.0.0.1 and writes its number to FOLDER/port.
+Each message received is kept as FOLDER/N.eml (the data exactly as it
+arrived, dot-stuffing undone) and FOLDER/N.envelope (the sender, then one
+recipient a line). Runs until it is stopped with SIGTERM.
+"""
+import asyncio
+import os
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+
+class Keeper:
+    def __init__(self, folder):
+        self.folder = folder
+        self.count = 0
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.folder, str(self.count))
+        with open(base + ".envelope", "w") as f:
+            f.write("\n".join([envelope.mail_from] + list(envelope.rcpt_tos)) + "\n")
+        with open(base + ".eml", "wb") as f:
+            f.write(envelope.original_content)
+        return "250 Message accepted"
+
+
+async def main(folder):
+    loop = asyncio.get_running_loop()
+    keeper = Keeper(folder)
+    server = await loop.create_server(
+        lambda: SMTP(keeper, hostname="aiosmtpd.test"), host="127.0.0.1", port=0)
+    port = server.sockets[0].getsockname()[1]
+    temporary = os.path.join(folder, "port.tmp")
+    with open(temporary, "w") as f:
+        f.write(str(port))
+    os.rename(temporary, os.path.join(folder, "port"))
+    await server.serve_forever()
+
+
+asyncio.run(main(sys.argv[1]))
