@@ -94,6 +94,7 @@ void Connection::close() {
     ::close(handle);
     handle = -1;
   }
+  applied_timeout_ = -1;
 }
 
 bool Connection::create() {
@@ -104,13 +105,10 @@ bool Connection::create() {
     last_error = errno;
     return false;
   }
-  if (timeout_seconds > 0) {
-    // Blocking sends give up after the time limit too: a server that stops
-    // reading must not hold the program for ever.
-    timeval limit{};
-    limit.tv_sec = timeout_seconds;
-    setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  }
+  // Blocking reads and sends give up after the time limit too: a server
+  // that stops reading or answering must not hold the program for ever.
+  applied_timeout_ = -1;
+  apply_time_limits();
   return true;
 }
 
@@ -150,6 +148,8 @@ bool Connection::connect() {
     }
   }
   fcntl(handle, F_SETFL, flags);
+  int on = 1;
+  setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return true;
 }
 
@@ -177,7 +177,7 @@ bool Connection::wait_until(short events) {
   }
 }
 
-bool Connection::send(const char* buffer, int length) {
+bool Connection::send(const char* buffer, int length, bool more) {
   if (!buffer || length <= 0) return false;
   if (handle < 0) {
     last_error = EBADF;
@@ -186,9 +186,10 @@ bool Connection::send(const char* buffer, int length) {
   // A blocking send normally takes everything at once; a signal or the
   // send time limit can cut it short, and then the rest follows or the
   // whole send fails.
+  apply_time_limits();
   int done = 0;
   while (done < length) {
-    ssize_t n = ::send(handle, buffer + done, length - done, MSG_NOSIGNAL);
+    ssize_t n = ::send(handle, buffer + done, length - done, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
     if (n > 0) {
       done += static_cast<int>(n);
       continue;
@@ -202,8 +203,8 @@ bool Connection::send(const char* buffer, int length) {
   return true;
 }
 
-bool Connection::send_text(std::string_view text) {
-  return send(text.data(), static_cast<int>(text.size()));
+bool Connection::send_text(std::string_view text, bool more) {
+  return send(text.data(), static_cast<int>(text.size()), more);
 }
 
 int Connection::bytes_available() {
@@ -215,52 +216,47 @@ int Connection::bytes_available() {
   return count;
 }
 
-bool Connection::wait() {
+bool Connection::receive(String* output) {
+  output->clear();
   timed_out = false;
   if (handle < 0) {
     last_error = EBADF;
     return false;
   }
-  if (!wait_until(POLLIN)) return false;
-  char byte;
-  for (;;) {
-    ssize_t n = ::recv(handle, &byte, 1, MSG_PEEK);
-    if (n == 1) return true;
-    if (n < 0 && errno == EINTR) continue;
-    last_error = n == 0 ? ENOTCONN : errno;  // 0: the peer closed
-    return false;
+  if (!wait_for_data) {
+    int n = bytes_available();
+    if (n <= 0) return n == 0;
   }
-}
-
-bool Connection::receive(String* output) {
-  if (wait_for_data && !wait()) return false;
-  int n = bytes_available();
-  if (n < 0) {
-    output->clear();
-    return false;
-  }
-  if (n == 0) {
-    output->clear();
-    return true;
-  }
-  if (n > ReplyAssembler::kMaxReply) n = ReplyAssembler::kMaxReply;
-  output->set_length(n);
+  // One blocking read of whatever has arrived: it waits for the first byte
+  // (up to the receive time limit) and takes everything that is there.
+  apply_time_limits();
+  char chunk[4096];
   ssize_t got;
   do {
-    got = ::recv(handle, output->data(), n, 0);
+    got = ::recv(handle, chunk, sizeof chunk, 0);
   } while (got < 0 && errno == EINTR);
-  if (got != n) {
-    last_error = got < 0 ? errno : EIO;
-    output->clear();
-    return false;
+  if (got > 0) {
+    output->assign(chunk, static_cast<int>(got));
+    return true;
   }
-  return true;
+  if (got == 0) {
+    last_error = ENOTCONN;  // the peer closed the connection
+  } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    last_error = ETIMEDOUT;
+    timed_out = true;
+  } else {
+    last_error = errno;
+  }
+  return false;
 }
 
-void Connection::set_corked(bool corked) {
-  if (handle < 0) return;
-  int on = corked ? 1 : 0;
-  setsockopt(handle, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+void Connection::apply_time_limits() {
+  if (applied_timeout_ == timeout_seconds || handle < 0) return;
+  timeval limit{};
+  limit.tv_sec = timeout_seconds > 0 ? timeout_seconds : 0;
+  setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  applied_timeout_ = timeout_seconds;
 }
 
 // --- replies ----------------------------------------------------------------

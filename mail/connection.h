@@ -56,24 +56,24 @@ class Connection {
   bool is_open() const { return handle >= 0; }
   void close();
   bool create();
+  // Connects within the time limit. Small sends then go out at once
+  // (TCP_NODELAY): the client always waits for an answer after what it
+  // sent, so holding back a small segment until the previous one is
+  // acknowledged would only wait on the peer's delayed acknowledgement.
   bool connect();
   // Sends all `length` bytes, or fails; a peer that reset or closed the
   // connection (ECONNRESET, EPIPE) also closes the socket, so that the next
   // message opens a new one. Never raises SIGPIPE.
-  bool send(const char* buffer, int length);
-  bool send_text(std::string_view text);
+  // With `more`, the bytes may wait in the kernel for the next send, so
+  // that a text and the marker after it travel in one segment (MSG_MORE).
+  bool send(const char* buffer, int length, bool more = false);
+  bool send_text(std::string_view text, bool more = false);
   // Bytes that can be read now, or -1.
   int bytes_available();
-  // Blocks until at least one byte can be read; false when the peer closed
-  // the connection, on an error, or when the time limit ran out.
-  bool wait();
-  // Reads whatever has arrived (after wait() when wait_for_data is set).
+  // Reads whatever has arrived, first waiting for a byte when
+  // wait_for_data is set; false when the peer closed the connection, on an
+  // error, or when the time limit ran out.
   bool receive(String* output);
-
-  // Coalesces the small sends that follow into full segments until
-  // set_corked(false) pushes them out (TCP_CORK). The bytes on the wire
-  // are the same; only their packaging changes.
-  void set_corked(bool corked);
 
   uint16_t family = 2;  // AF_INET
   bool wait_for_data = true;
@@ -87,6 +87,9 @@ class Connection {
 
  private:
   bool wait_until(short events);
+  // Puts timeout_seconds on the socket's reads and sends when it changed.
+  void apply_time_limits();
+  int applied_timeout_ = -1;
 };
 
 // Assembles one SMTP reply from the pieces that arrive. A reply ends with a

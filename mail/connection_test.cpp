@@ -114,6 +114,16 @@ TEST_F(ConnectionPair, SilentPeerRunsIntoTheTimeLimit) {
   EXPECT_EQ(connection.last_error, ETIMEDOUT);
 }
 
+TEST_F(ConnectionPair, WithoutWaitingReceiveTakesOnlyWhatHasArrived) {
+  connection.wait_for_data = false;
+  String piece = "stale";
+  EXPECT_TRUE(connection.receive(&piece));
+  EXPECT_TRUE(piece.empty());
+  write_far("220 hi\r\n");
+  EXPECT_TRUE(connection.receive(&piece));
+  EXPECT_EQ(piece, "220 hi\r\n");
+}
+
 TEST_F(ConnectionPair, SendRefusesEmptyBuffersAndSendsExactBytes) {
   EXPECT_FALSE(connection.send("x", 0));
   EXPECT_FALSE(connection.send(nullptr, 3));

@@ -1,5 +1,6 @@
 #include "mail/mime_message.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 
@@ -86,42 +87,69 @@ String header_safe(const String& name, bool quoted) {
 
 void strip_high_bits(String* text) {
   char* bytes = text->data();
-  for (int i = 0; i < text->length(); ++i) {
+  const int n = text->length();
+  for (int i = 0; i < n; ++i) {
     if (static_cast<unsigned char>(bytes[i]) >= 0x80) bytes[i] = 0x7F;
   }
 }
 
-// Every line break (CR LF, lone LF, lone CR, LF CR) becomes CR LF, in one
-// pass with one allocation.
+// Walks the line breaks of a text in order (CR LF and LF CR pairs count as
+// one), finding them with memchr.
+class LineBreaks {
+ public:
+  LineBreaks(const char* s, int n) : s_(s), n_(n) {
+    cr_ = find('\r', 0);
+    lf_ = find('\n', 0);
+  }
+  // The position and length (1 or 2) of the next break; false at the end.
+  bool next(int* at, int* length) {
+    int i = cr_ < lf_ ? cr_ : lf_;
+    if (i >= n_) return false;
+    char pair = s_[i] == '\r' ? '\n' : '\r';
+    *at = i;
+    *length = i + 1 < n_ && s_[i + 1] == pair ? 2 : 1;
+    int after = i + *length;
+    if (cr_ < after) cr_ = find('\r', after);
+    if (lf_ < after) lf_ = find('\n', after);
+    return true;
+  }
+
+ private:
+  int find(char c, int from) const {
+    const void* p = from < n_ ? std::memchr(s_ + from, c, n_ - from) : nullptr;
+    return p ? static_cast<int>(static_cast<const char*>(p) - s_) : n_;
+  }
+  const char* s_;
+  int n_;
+  int cr_;
+  int lf_;
+};
+
+// Every line break (CR LF, lone LF, lone CR, LF CR) becomes CR LF.
 void normalise_line_breaks(String* text) {
   const char* s = text->c_str();
   const int n = text->length();
-  int64_t size = 0;
+  int64_t lone = 0;
   bool changes = false;
-  for (int i = 0; i < n; ++i) {
-    char c = s[i];
-    if (c == '\r' || c == '\n') {
-      bool pair = i + 1 < n && ((c == '\r' && s[i + 1] == '\n') || (c == '\n' && s[i + 1] == '\r'));
-      if (!(pair && c == '\r')) changes = true;
-      if (pair) ++i;
-      size += 2;
-    } else {
-      ++size;
-    }
+  LineBreaks count(s, n);
+  for (int at, length; count.next(&at, &length);) {
+    if (length == 1) ++lone;
+    if (length == 1 || s[at] == '\n') changes = true;
   }
   if (!changes) return;
+  if (n + lone > String::kMaxLength) return;  // cannot grow; sent as it is
   String result;
-  char* out = result.extend(static_cast<int>(size));
-  for (int i = 0; i < n; ++i) {
-    char c = s[i];
-    if (c == '\r' || c == '\n') {
-      if (i + 1 < n && ((c == '\r' && s[i + 1] == '\n') || (c == '\n' && s[i + 1] == '\r'))) ++i;
-      *out++ = '\r';
-      *out++ = '\n';
-    } else {
-      *out++ = c;
-    }
+  char* out = result.extend(static_cast<int>(n + lone));
+  int done = 0;
+  LineBreaks copy(s, n);
+  for (int at, length; copy.next(&at, &length);) {
+    std::memcpy(out, s + done, at - done);
+    out += at - done;
+    *out++ = '\r';
+    *out++ = '\n';
+    done = at + length;
   }
+  std::memcpy(out, s + done, n - done);
   *text = std::move(result);
 }
 

@@ -1,0 +1,241 @@
+// Delivery rate of the SMTP client over one kept connection, against
+// Postfix's smtp-source delivering the same number of messages of the same
+// size to the same smtp-sink on 127.0.0.1 (the anchor).
+//
+// Each round sends 2,000 messages of about 12 KB (a text body, an HTML body
+// and one 4 KB attachment), each to its own recipient; anchor and program
+// take turns, and the figures are the medians of the rounds. Everything
+// runs pinned to CPU 0, the sink and smtp-source included, because client
+// and server ping-pong. Neither tool pipelines.
+//
+//   build/bench/smtp_bench            (TESSALINE_SMTP_BENCH_ROUNDS=5 by default)
+//
+// Needs the postfix package for /usr/sbin/smtp-sink and smtp-source; the
+// Postfix daemon is never started.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mail/mime_message.h"
+#include "mail/smtp_client.h"
+#include "mail/smtp_server.h"
+
+namespace tessaline {
+namespace {
+
+constexpr int kMessages = 2000;
+const char kSink[] = "/usr/sbin/smtp-sink";
+const char kSource[] = "/usr/sbin/smtp-source";
+
+double seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
+
+double cpu_of_self() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+pid_t spawn(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int free_port() {
+  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+  ::close(probe);
+  return ntohs(address.sin_port);
+}
+
+bool accepts_connections(int port) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(s);
+  return ok;
+}
+
+struct Round {
+  double wall = 0;
+  double cpu = 0;
+};
+
+// The message of every send: a text and an HTML body of about 3 KB each
+// and one 4 KB attachment, 12 KB or so once composed.
+void fill_message(MimeMessage* message, const std::string& attachment) {
+  std::string text, html = "<html><body>\n";
+  for (int i = 0; text.size() < 3000; ++i) {
+    text += "Line " + std::to_string(i) + " of the plain text body, the same for everyone.\n";
+  }
+  for (int i = 0; html.size() < 3000; ++i) {
+    html += "<p>Paragraph " + std::to_string(i) + " of the <b>HTML</b> body.</p>\n";
+  }
+  html += "</body></html>\n";
+  message->from = "Bench Sender <sender@example.test>";
+  message->subject = "Benchmark message";
+  message->text_body = String(text);
+  message->html_body = String(html);
+  message->add(String(attachment));
+}
+
+Round run_program(int port, MimeMessage& message) {
+  set_smtp_server("127.0.0.1");
+  set_smtp_port(port);
+  double cpu = cpu_of_self();
+  double start = now();
+  for (int i = 0; i < kMessages; ++i) {
+    message.recipients.clear();
+    message.add_recipient(String::formatted("rcpt%d@example.test", i));
+    if (!send_message(message)) {
+      std::fprintf(stderr, "send %d failed: %s\n", i, message.error.c_str());
+      std::exit(1);
+    }
+  }
+  quit();
+  return {now() - start, cpu_of_self() - cpu};
+}
+
+Round run_anchor(int port, const std::string& file) {
+  double start = now();
+  pid_t pid = spawn({kSource, "-d", "-N", "-s", "1", "-m", std::to_string(kMessages), "-F", file,
+                     "-f", "sender@example.test", "-t", "rcpt@example.test",
+                     "127.0.0.1:" + std::to_string(port)});
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  double wall = now() - start;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "smtp-source failed\n");
+    std::exit(1);
+  }
+  return {wall, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void BM_SmtpKeptConnection(benchmark::State& state) {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  CPU_SET(0, &cpus);
+  sched_setaffinity(0, sizeof cpus, &cpus);  // the children inherit it
+
+  const char* rounds_text = std::getenv("TESSALINE_SMTP_BENCH_ROUNDS");
+  int rounds = rounds_text ? std::max(1, std::atoi(rounds_text)) : 5;
+
+  char folder[] = "/tmp/tessaline-smtp-bench-XXXXXX";
+  if (!mkdtemp(folder)) {
+    state.SkipWithError("no temporary folder");
+    return;
+  }
+  std::string attachment = std::string(folder) + "/attachment.bin";
+  std::string anchor_file = std::string(folder) + "/message.txt";
+  {
+    std::string bytes;
+    for (int i = 0; i < 4096; ++i) bytes += static_cast<char>((i * 131 + 7) % 256);
+    FILE* f = std::fopen(attachment.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+  MimeMessage message;
+  fill_message(&message, attachment);
+  message.add_recipient("rcpt@example.test");
+  String composed;
+  message.compose(&composed);
+  {
+    // smtp-source adds CR LF to every line of the file itself.
+    std::string lines(composed.view());
+    std::string lf;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i] == '\r' && i + 1 < lines.size() && lines[i + 1] == '\n') continue;
+      lf += lines[i];
+    }
+    FILE* f = std::fopen(anchor_file.c_str(), "wb");
+    std::fwrite(lf.data(), 1, lf.size(), f);
+    std::fclose(f);
+  }
+
+  int port = free_port();
+  std::vector<std::string> sink_args = {kSink};
+  if (geteuid() == 0) sink_args.insert(sink_args.end(), {"-u", "nobody"});
+  sink_args.insert(sink_args.end(), {"127.0.0.1:" + std::to_string(port), "100"});
+  pid_t sink = spawn(sink_args);
+  for (int i = 0; i < 200 && !accepts_connections(port); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+
+  std::vector<double> rate, cpu, anchor_rate, anchor_cpu;
+  for (auto _ : state) {
+    for (int r = 0; r < rounds; ++r) {
+      Round anchor = run_anchor(port, anchor_file);
+      Round program = run_program(port, message);
+      anchor_rate.push_back(kMessages / anchor.wall);
+      anchor_cpu.push_back(anchor.cpu);
+      rate.push_back(kMessages / program.wall);
+      cpu.push_back(program.cpu);
+      std::fprintf(stderr, "round %d: program %.0f msg/s (%.2f CPU s), anchor %.0f msg/s (%.2f CPU s)\n",
+                   r + 1, rate.back(), cpu.back(), anchor_rate.back(), anchor_cpu.back());
+    }
+  }
+  kill(sink, SIGTERM);
+  waitpid(sink, nullptr, 0);
+  std::remove(attachment.c_str());
+  std::remove(anchor_file.c_str());
+  rmdir(folder);
+
+  state.counters["msg_per_s"] = median(rate);
+  state.counters["cpu_s"] = median(cpu);
+  state.counters["anchor_msg_per_s"] = median(anchor_rate);
+  state.counters["anchor_cpu_s"] = median(anchor_cpu);
+  state.counters["ratio"] = median(rate) / median(anchor_rate);
+  std::printf("messages of %d bytes; medians of %d rounds of %d messages\n", composed.length(),
+              rounds, kMessages);
+  std::printf("program: %.0f messages/s, %.2f CPU s; smtp-source: %.0f messages/s, %.2f CPU s; "
+              "ratio %.2f\n",
+              median(rate), median(cpu), median(anchor_rate), median(anchor_cpu),
+              median(rate) / median(anchor_rate));
+}
+
+BENCHMARK(BM_SmtpKeptConnection)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+}  // namespace tessaline
+
+BENCHMARK_MAIN();
