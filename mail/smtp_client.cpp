@@ -99,11 +99,12 @@ class Transaction {
   State connect() {
     String error;
     if (!smtp_connect(host_, &error)) return fail(4515, error.c_str());
-    if (stopped(0.04)) return fail(4552, "Interrupted by user");
     return State::Ready;
   }
 
   State greet() {
+    // The first fraction, on a new and on a kept connection alike.
+    if (stopped(0.04)) return fail(4552, "Interrupted by user");
     // Under direct delivery too, the greeting names the configured server.
     // Without one, the local host name stands in: an empty argument is a
     // syntax error to every server.

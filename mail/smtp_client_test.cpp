@@ -369,17 +369,21 @@ TEST_F(SmtpDialogue, SilentServerRunsIntoTheTimeLimitAfterTheSender) {
 }
 
 TEST_F(SmtpDialogue, ProgressFractionsInTheirOrder) {
-  FakeSmtpServer server(
-      {S::accept(), S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
-       S::expect("MAIL FROM:John Smith <john@example.test>\r\n"), S::send("250 ok\r\n"),
-       S::expect("RCPT TO:Ann <ann@example.test>\r\n"), S::send("250 ok\r\n"),
-       S::expect("RCPT TO:bob@example.test\r\n"), S::send("250 ok\r\n"),
-       S::expect("DATA\r\n"), S::send("354 go\r\n"), S::expect_data(
-           "From: John Smith <john@example.test>\r\nSubject: Hello\r\n"
-           "Date: 05 Dec 26 14:03:09 +0100\r\nCC: bob@example.test\r\nMime-Version: 1.0\r\n"
-           "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\nHi Ann\r\n"
-           "\r\n.\r\n"),
-       S::send("250 ok\r\n"), S::expect("QUIT\r\n")});
+  Script one_message = {
+      S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
+      S::expect("MAIL FROM:John Smith <john@example.test>\r\n"), S::send("250 ok\r\n"),
+      S::expect("RCPT TO:Ann <ann@example.test>\r\n"), S::send("250 ok\r\n"),
+      S::expect("RCPT TO:bob@example.test\r\n"), S::send("250 ok\r\n"),
+      S::expect("DATA\r\n"), S::send("354 go\r\n"), S::expect_data(
+          "From: John Smith <john@example.test>\r\nSubject: Hello\r\n"
+          "Date: 05 Dec 26 14:03:09 +0100\r\nCC: bob@example.test\r\nMime-Version: 1.0\r\n"
+          "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\nHi Ann\r\n"
+          "\r\n.\r\n"),
+      S::send("250 ok\r\n")};
+  // Two messages, the second over the kept connection.
+  FakeSmtpServer server(plus(plus(plus({S::accept(), S::send("220 hi\r\n")}, one_message),
+                                  one_message),
+                             {S::expect("QUIT\r\n")}));
   use(server);
   MimeMessage message;
   fill_plain(message);
@@ -390,23 +394,27 @@ TEST_F(SmtpDialogue, ProgressFractionsInTheirOrder) {
     return false;
   };
   ASSERT_TRUE(send_message(message)) << message.error.c_str();
+  std::vector<double> first = fractions;
+  fractions.clear();
+  ASSERT_TRUE(send_message(message)) << message.error.c_str();
+  EXPECT_EQ(fractions, first);
   quit();
   EXPECT_THAT(server.finish(), IsEmpty());
 
   // 0.04, one per recipient up to 0.10, 0.11, one per line of the text
   // (9 lines) rising from 0.11 and staying below 0.98, 0.99, 1.0.
-  ASSERT_EQ(fractions.size(), 4u + 9u + 2u);
-  EXPECT_DOUBLE_EQ(fractions[0], 0.04);
-  EXPECT_DOUBLE_EQ(fractions[1], 0.07);
-  EXPECT_DOUBLE_EQ(fractions[2], 0.10);
-  EXPECT_DOUBLE_EQ(fractions[3], 0.11);
-  EXPECT_DOUBLE_EQ(fractions[4], 0.11);  // the first line starts at offset 0
+  ASSERT_EQ(first.size(), 4u + 9u + 2u);
+  EXPECT_DOUBLE_EQ(first[0], 0.04);
+  EXPECT_DOUBLE_EQ(first[1], 0.07);
+  EXPECT_DOUBLE_EQ(first[2], 0.10);
+  EXPECT_DOUBLE_EQ(first[3], 0.11);
+  EXPECT_DOUBLE_EQ(first[4], 0.11);  // the first line starts at offset 0
   for (size_t i = 5; i < 13; ++i) {
-    EXPECT_GT(fractions[i], fractions[i - 1]);
-    EXPECT_LT(fractions[i], 0.98);
+    EXPECT_GT(first[i], first[i - 1]);
+    EXPECT_LT(first[i], 0.98);
   }
-  EXPECT_DOUBLE_EQ(fractions[13], 0.99);
-  EXPECT_DOUBLE_EQ(fractions[14], 1.0);
+  EXPECT_DOUBLE_EQ(first[13], 0.99);
+  EXPECT_DOUBLE_EQ(first[14], 1.0);
 }
 
 struct Stop {
