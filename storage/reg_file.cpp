@@ -209,72 +209,86 @@ void RegDocument::parse(const String& text) {
   if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_first(3);
   rest.to_lf();
   rest.replace_char('\r', '\n');
-  bool header_possible = true;
-  int current = -1;
-  String logical;
-  int start = 0;
-  while (start < rest.length()) {
+  Vector<String> lines;
+  for (int start = 0; start < rest.length();) {
     int end = rest.find('\n', start);
     if (end < 0) end = rest.length();
-    String line = rest.substr(start, end - start);
+    lines.append(rest.substr(start, end - start));
     start = end + 1;
-    if (!logical.empty()) logical.append('\n');
-    logical.append(line);
-    String trimmed = line;
-    trimmed.trim(" \t");
-    bool continues = trimmed.last() == '\\' && trimmed.first() != ';' && trimmed.first() != '[' &&
-                     logical.first() != ';';
-    if (continues && start < rest.length()) continue;
-    String whole = logical;
-    logical.clear();
-    String check = whole;
-    check.trim(" \t\n");
+  }
+  bool header_possible = true;
+  int current = -1;
+  for (int i = 0; i < lines.count(); ++i) {
+    String check = lines[i];
+    check.trim(" \t");
     if (check.empty()) continue;
     if (header_possible) {
       header_possible = false;
       if (check == kHeader || check.starts_with("Windows Registry Editor Version")) continue;
     }
-    parse_line(whole, current);
+    // A value whose hex list goes on over the following lines, each but the
+    // last ending in "\". The lines are joined only when the whole reads as
+    // a value: a broken line keeps its neighbours from being swallowed.
+    int last = i;
+    while ((check.first() == '"' || check.first() == '@') && last + 1 < lines.count()) {
+      String tail = lines[last];
+      tail.trim(" \t");
+      String next = lines[last + 1];
+      next.trim(" \t");
+      if (tail.last() != '\\' || next.empty()) break;
+      ++last;
+    }
+    if (last > i) {
+      String joined = lines[i];
+      for (int k = i + 1; k <= last; ++k) {
+        joined.append('\n');
+        joined.append(lines[k]);
+      }
+      if (parse_line(joined, current, false)) {
+        i = last;
+        continue;
+      }
+    }
+    parse_line(lines[i], current, true);
   }
 }
 
-void RegDocument::parse_line(const String& line, int& current) {
+bool RegDocument::parse_line(const String& line, int& current, bool keep_unreadable) {
   String text = line;
   text.trim(" \t\n");
   auto keep_raw = [&] {
+    if (!keep_unreadable) return false;
     if (current >= 0) {
       RegEntry& entry = keys_[current].entries.append();
       entry.raw = line;
     } else {
       preamble_.append(line);
     }
+    return true;
   };
 
   if (text.first() == '[') {
     int close = text.rfind(']');
     if (close < 1 || close != text.length() - 1) {
-      keep_raw();
-      return;
+      return keep_raw();
     }
     String path = text.substr(1, close - 1);
     if (path.first() == '-') {
       delete_key(normal_path(path.substr(1)));
       current = -1;
-      return;
+      return true;
     }
     path = normal_path(path);
     if (!path_fits(path)) {
-      keep_raw();
-      return;
+      return keep_raw();
     }
     add_key(path);
     for (int i = 0; i < keys_.count(); ++i)
       if (keys_[i].path.equals_ignore_case(path.c_str()) && keys_[i].path.length() == path.length()) current = i;
-    return;
+    return true;
   }
   if (current < 0 || (text.first() != '"' && text.first() != '@')) {
-    keep_raw();
-    return;
+    return keep_raw();
   }
 
   // Hex lists that were continued over several lines are one line here.
@@ -293,8 +307,7 @@ void RegDocument::parse_line(const String& line, int& current) {
   } else {
     i = read_quoted(joined, 0, name);
     if (i < 0 || name.empty()) {
-      keep_raw();
-      return;
+      return keep_raw();
     }
   }
   i = skip_blanks(joined, i);
@@ -303,12 +316,12 @@ void RegDocument::parse_line(const String& line, int& current) {
   bool remove = false;
   if (joined.char_at(i) != '=' || !read_data(joined.substr(i + 1), type, data, remove) ||
       holds_line_break_or_zero(name)) {
-    keep_raw();
-    return;
+    return keep_raw();
   }
   const String path = keys_[current].path;
   if (remove) delete_value(path, name);
   else set_value(path, name, type, data);
+  return true;
 }
 
 String RegDocument::serialize() const {

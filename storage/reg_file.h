@@ -103,7 +103,9 @@ class RegDocument {
 
  private:
   RegKey* find_key_mutable(const String& path);
-  void parse_line(const String& line, int& current);
+  // Applies one line (or joined lines) of the file. An unreadable line is
+  // kept verbatim when `keep_unreadable`, else the result is false.
+  bool parse_line(const String& line, int& current, bool keep_unreadable);
 
   Vector<String> preamble_;  // lines kept before the first key
   Vector<RegKey> keys_;

@@ -104,6 +104,23 @@ TEST(RegDocument, ReadsAFileAPersonEdited) {
             "\"Late\"=\"same key\"\n");
 }
 
+TEST(RegDocument, ABrokenContinuedLineSwallowsNothingAndRereadsTheSame) {
+  RegDocument doc;
+  doc.parse("junk\\\n\n[HKEY_USERS\\K]\n\"Bad\"=hex:zz,\\\n\"Good\"=dword:1\n\"Cut\"=hex:01,\\\n");
+  const RegValue* good = doc.find_value("HKEY_USERS\\K", "Good");
+  ASSERT_NE(good, nullptr);
+  EXPECT_TRUE(good->data == RegDocument::dword_data(1));
+  EXPECT_EQ(doc.find_value("HKEY_USERS\\K", "Bad"), nullptr);
+  // Written out and read again, the text does not change any more.
+  String once = doc.serialize();
+  RegDocument again;
+  again.parse(once);
+  EXPECT_EQ(text_of(again.serialize()), text_of(once));
+  EXPECT_EQ(text_of(once),
+            "REGEDIT4\njunk\\\n\n[HKEY_USERS\\K]\n\"Bad\"=hex:zz,\\\n\"Good\"=dword:00000001\n"
+            "\"Cut\"=hex:01,\\\n");
+}
+
 TEST(RegDocument, KeysBelowMakeTheirParentsExist) {
   RegDocument doc;
   doc.parse("REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Tessaline\\Loomwork\\Standard Dialogs]\n");
