@@ -306,6 +306,7 @@ bool GlobFile::close() {
   current_.clear();
   writing_ = false;
   pending_.clear();
+  pending_length_ = 0;
   count_positions_.clear();
   saved_counts_.clear();
   table_ = slot_count_ = 0;
@@ -381,8 +382,19 @@ bool GlobFile::next_element() {
 // --- storing ----------------------------------------------------------------
 
 void GlobFile::put(const void* bytes, int n) {
-  if (n > 0) std::memcpy(pending_.extend(n), bytes, n);
-  if (pending_.length() >= kWriteChunk) flush_pending();
+  if (n <= 0) return;
+  // A piece is never split between the file and the buffer, so a count
+  // patched later lies wholly in one of them.
+  if (pending_length_ + n > kWriteChunk) flush_pending();
+  if (n > kWriteChunk) {
+    heap_.seek(pending_start_);
+    heap_.write_or_fail(bytes, n);
+    pending_start_ += n;
+    return;
+  }
+  if (pending_.length() < kWriteChunk) pending_.set_length(kWriteChunk);
+  std::memcpy(pending_.data() + pending_length_, bytes, n);
+  pending_length_ += n;
 }
 
 void GlobFile::put32(int32_t value) {
@@ -402,11 +414,11 @@ void GlobFile::patch32(int64_t at, int32_t value) {
 }
 
 void GlobFile::flush_pending() {
-  if (pending_.empty()) return;
+  if (pending_length_ == 0) return;
   heap_.seek(pending_start_);
-  heap_.write_or_fail(pending_.c_str(), pending_.length());
-  pending_start_ += pending_.length();
-  pending_.clear();
+  heap_.write_or_fail(pending_.c_str(), pending_length_);
+  pending_start_ += pending_length_;
+  pending_length_ = 0;
 }
 
 void GlobFile::begin_record(int32_t slot) {
@@ -434,7 +446,7 @@ void GlobFile::begin_record(int32_t slot) {
   }
   heap_.begin_write();
   pending_start_ = heap_.tell();
-  pending_.clear();
+  pending_length_ = 0;
   count_positions_.clear();
   saved_counts_.clear();
   writing_ = true;

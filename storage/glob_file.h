@@ -188,7 +188,7 @@ class GlobFile : public FieldStore {
 
   // Streaming writes go through a buffer that is flushed before the heap
   // moves the block.
-  int64_t position() const { return pending_start_ + pending_.length(); }
+  int64_t position() const { return pending_start_ + pending_length_; }
   void put(const void* bytes, int n);
   void put32(int32_t value);
   void patch32(int64_t at, int32_t value);
@@ -211,8 +211,9 @@ class GlobFile : public FieldStore {
   int32_t element_count_ = 0;
   Stack<int64_t> count_positions_;
   Stack<int32_t> saved_counts_;
-  String pending_;
-  int64_t pending_start_ = 0;
+  String pending_;           // kWriteChunk bytes once used; pending_length_ of them hold data
+  int pending_length_ = 0;
+  int64_t pending_start_ = 0;  // the file position of pending_'s first byte
 };
 
 }  // namespace tessaline
