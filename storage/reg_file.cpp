@@ -325,21 +325,24 @@ bool RegDocument::parse_line(const String& line, int& current, bool keep_unreada
 }
 
 String RegDocument::serialize() const {
+  // A kept line ending in "\" would join the line after it when read
+  // again; a blank line after it keeps the two apart, as they were.
+  auto append_raw = [](String& out, const String& raw, bool more_follow) {
+    out.append(raw);
+    out.append('\n');
+    String trimmed = raw;
+    trimmed.trim(" \t\n");
+    if (more_follow && trimmed.last() == '\\') out.append('\n');
+  };
   String out(kHeader);
   out.append('\n');
-  for (const String& line : preamble_) {
-    out.append(line);
-    out.append('\n');
-  }
+  for (int i = 0; i < preamble_.count(); ++i) append_raw(out, preamble_[i], i + 1 < preamble_.count());
   for (const RegKey& key : keys_) {
     out.append_format("\n[%s]\n", key.path.c_str());
-    for (const RegEntry& entry : key.entries) {
-      if (entry.is_value) {
-        append_value(out, entry.value);
-      } else {
-        out.append(entry.raw);
-        out.append('\n');
-      }
+    for (int i = 0; i < key.entries.count(); ++i) {
+      const RegEntry& entry = key.entries[i];
+      if (entry.is_value) append_value(out, entry.value);
+      else append_raw(out, entry.raw, i + 1 < key.entries.count());
     }
   }
   return out;
