@@ -352,6 +352,7 @@ void GlobFile::reset_loading() {
 // --- loading ----------------------------------------------------------------
 
 bool GlobFile::load_record(int32_t slot) {
+  TESSALINE_CHECK(!writing_, "Globfile");
   if (!is_open() || slot < 0 || slot >= slot_count_) return false;
   int32_t offset = read_slot(slot);
   if (offset <= 0) return false;
