@@ -6,8 +6,9 @@
 //   [[var name = expr]]   [[let name = expr]]
 //   [[if cond]] [[elseif cond]] [[else]] [[endif]]   [[while cond]] [[endw]]
 //
-// (keywords in any letter case) and replaces every other tag by the value of
-// its expression, as text: [[expr:format]] formats a date with the format
+// (keywords in any letter case; of the branches of an if block only the
+// first whose condition holds is produced) and replaces every other tag by
+// the value of its expression, as text: [[expr:format]] formats a date with the format
 // (see core/date.h) or, for any other value, puts the format text in when
 // the value is empty; [[expr|key|value|key|value|other]] maps the value. In
 // the HTML body inserted values are HTML-encoded (merge/html_encode.h).
