@@ -8,10 +8,11 @@
 //
 // (keywords in any letter case; of the branches of an if block only the
 // first whose condition holds is produced) and replaces every other tag by
-// the value of its expression, as text: [[expr:format]] formats a date with the format
-// (see core/date.h) or, for any other value, puts the format text in when
-// the value is empty; [[expr|key|value|key|value|other]] maps the value. In
-// the HTML body inserted values are HTML-encoded (merge/html_encode.h).
+// the value of its expression, as text: [[expr:format]] formats a date with
+// the format (see core/date.h) or, for any other value, puts the format
+// text in when the value is empty; [[expr|key|value|key|value|other]] maps
+// the value. In the HTML body inserted values are HTML-encoded
+// (merge/html_encode.h).
 //
 // The variable table lives in the processor and across calls: a send
 // empties it once (clear_variables) and sets the basic tags (-Recipient-,
