@@ -65,7 +65,7 @@ class Evaluator {
     for (;;) {
       parser_.skip_white();
       const int at = parser_.position();
-      if (!parser_.match_pattern(scratch_, kOrPattern)) return true;
+      if (parser_.peek() != 'o' || !parser_.match_pattern(scratch_, kOrPattern)) return true;
       if (!value.is_bool()) return fail(at, "The \"or\" keyword can only follow a Boolean value.");
       Var right;
       if (!and_term(right)) return false;
@@ -80,7 +80,7 @@ class Evaluator {
     for (;;) {
       parser_.skip_white();
       const int at = parser_.position();
-      if (!parser_.match_pattern(scratch_, kAndPattern)) return true;
+      if (parser_.peek() != 'a' || !parser_.match_pattern(scratch_, kAndPattern)) return true;
       if (!value.is_bool()) return fail(at, "The \"and\" keyword can only follow a Boolean value.");
       Var right;
       if (!comparison(right)) return false;
@@ -93,6 +93,8 @@ class Evaluator {
     if (!sum(value)) return false;
     parser_.skip_white();
     const ComparisonOperator* op = nullptr;
+    const char first = parser_.peek();
+    if (first != '!' && first != '<' && first != '=' && first != '>') return true;
     for (const ComparisonOperator& candidate : kComparisons) {
       if (parser_.match_string(candidate.text)) {
         op = &candidate;
@@ -227,12 +229,16 @@ class Evaluator {
       value.set_bool(!value.as_bool());
       return true;
     }
-    if (parser_.match_pattern(scratch_, kBracedColumnPattern)) {
+    // Each pattern below is tried only where its first character could
+    // start it; that spares the matcher, and changes nothing.
+    const char first = parser_.peek();
+    if (first == '{' && parser_.match_pattern(scratch_, kBracedColumnPattern)) {
       String name = scratch_.substr(1, scratch_.length() - 2);
       if (context_.read_column(name, value)) return true;
       return invalid_name(name);
     }
-    if (parser_.match_pattern(scratch_, kNamePattern)) {
+    if ((is_letter(first) || first == '_' || first == '-') &&
+        parser_.match_pattern(scratch_, kNamePattern)) {
       if (scratch_ == "TRUE" || scratch_ == "FALSE") {
         value.set_bool(scratch_ == "TRUE");
         return true;
@@ -245,11 +251,12 @@ class Evaluator {
       if (context_.read_column(name, value)) return true;
       return invalid_name(name);
     }
-    if (parser_.match_pattern(scratch_, kNumberPattern)) {
+    if ((is_digit(first) || first == '+' || first == '-' || first == '.') &&
+        parser_.match_pattern(scratch_, kNumberPattern)) {
       value.set_double(Var::of_text(scratch_.c_str()).as_double());
       return true;
     }
-    if (parser_.match_pattern(scratch_, kDateLiteralPattern)) {
+    if (first == '#' && parser_.match_pattern(scratch_, kDateLiteralPattern)) {
       Date date;
       String inside = scratch_.substr(1, scratch_.length() - 2);
       read_date(inside.view(), &date);

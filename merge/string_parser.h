@@ -26,6 +26,7 @@ class StringParser {
 
   StringParser() = default;
   explicit StringParser(const String& text) : text_(text) {}
+  explicit StringParser(String&& text) : text_(static_cast<String&&>(text)) {}
 
   const String& text() const { return text_; }
   int position() const { return position_; }

@@ -1,6 +1,7 @@
 #include "merge/tag_processor.h"
 
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "core/containers.h"
@@ -34,8 +35,9 @@ ValueTag split_value_tag(const String& contents) {
     return tag;
   }
   bool in_literal = false;
+  const char* s = contents.c_str();
   for (int i = 0; i < contents.length(); ++i) {
-    char c = contents[i];
+    char c = s[i];
     if (c == '"') {
       in_literal = !in_literal;  // a doubled quote closes and reopens
     } else if (c == ':' && !in_literal) {
@@ -69,6 +71,12 @@ String map_value(const String& text, const String& mapping) {
 }
 
 bool is_blank(const String& text) { return text.find_not_any(" \t\r\n") < 0; }
+
+// Where `what` first occurs at or after start, or -1.
+int find_text(const String& text, const char* what, int start) {
+  size_t at = text.view().find(what, static_cast<size_t>(start));
+  return at == std::string_view::npos ? -1 : static_cast<int>(at);
+}
 
 }  // namespace
 
@@ -137,7 +145,7 @@ bool TagProcessor::process_tags(bool html, String& body, MergeRow* row) {
   tag_offset_ = 0;
   const char* const text = body.c_str();
   for (;;) {
-    const int open = body.find("[[", scan_);
+    const int open = find_text(body, "[[", scan_);
     if (producing() && !append_output(text + scan_, (open < 0 ? body.length() : open) - scan_)) {
       return false;
     }
@@ -148,7 +156,7 @@ bool TagProcessor::process_tags(bool html, String& body, MergeRow* row) {
                          "\"Identical\".");
       return false;
     }
-    const int close = body.find("]]", open + 2);
+    const int close = find_text(body, "]]", open + 2);
     if (close < 0) {
       report_error(open, String::formatted(
           "The message body contains an unclosed data tag at position %d.  Every occurrence "
@@ -157,8 +165,7 @@ bool TagProcessor::process_tags(bool html, String& body, MergeRow* row) {
     }
     scan_ = close + 2;
     base_ = open + 2;
-    const String contents = body.substr(base_, close - base_);
-    parser_ = StringParser(contents);
+    parser_ = StringParser(body.substr(base_, close - base_));
     parser_.skip_white();
 
     String keyword;
@@ -171,7 +178,7 @@ bool TagProcessor::process_tags(bool html, String& body, MergeRow* row) {
                   keyword == "var" || keyword == "let";
     }
     if (!statement) {
-      ok = !producing() || value_tag(contents);
+      ok = !producing() || value_tag();
     } else if (keyword == "var" || keyword == "let") {
       ok = !producing() || assignment(keyword == "let");
     } else {
@@ -323,9 +330,9 @@ bool TagProcessor::write_column(const String& name, const Var& value) {
   return true;
 }
 
-bool TagProcessor::value_tag(const String& contents) {
-  ValueTag tag = split_value_tag(contents);
-  parser_ = StringParser(tag.expression);
+bool TagProcessor::value_tag() {
+  ValueTag tag = split_value_tag(parser_.text());
+  parser_ = StringParser(std::move(tag.expression));
   parser_.skip_white();
   Var value;
   if (!evaluate_expression(*this, parser_, value)) return false;

@@ -93,7 +93,7 @@ class TagProcessor : private ExpressionContext {
   bool block_statement(const String& keyword);
   bool assignment(bool is_let);
   bool write_column(const String& name, const Var& value);
-  bool value_tag(const String& contents);
+  bool value_tag();
   bool append_output(const char* text, int n);
 
   Ui& ui_;
