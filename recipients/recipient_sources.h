@@ -1,0 +1,82 @@
+// recipient_sources.h - where the candidates of a send come from: a query
+// on a database table, or the lines of a recipient file and the typed
+// list; and the exclusions they are judged against.
+//
+// prepare() runs the checks and reads the sources in their fixed order
+// (database checks, or the recipient file and list; the exclusions; the
+// WHERE text and the query), showing the first problem in an error box
+// with the focus on its field. next() then yields one candidate text at a
+// time: a database row's recipient column, or a list line.
+//
+// Not for: judging candidates (candidate.h) or the send log.
+//
+// Failures: prepare() returns false after it has shown its message (a
+// database error in a box captioned "Database Error"); next() reports a
+// database read error with the database's text and ends the candidates.
+#pragma once
+
+#include "core/string.h"
+#include "core/ui.h"
+#include "recipients/candidate.h"
+#include "recipients/project_values.h"
+#include "recipients/where_clause.h"
+
+namespace tessaline {
+
+class Database;
+struct DBTable;
+
+// The columns of a registered table of the database layer.
+class TableColumns : public ClauseColumns {
+ public:
+  TableColumns(Database& database, DBTable& table) : database_(database), table_(table) {}
+  bool column_type(const String& name, int* sql_type) override;
+  String quote_name(const String& name) override;
+  bool hash_dates() override;
+
+ private:
+  Database& database_;
+  DBTable& table_;
+};
+
+class RecipientSources {
+ public:
+  // `database` is the program's connection, null when the database layer
+  // is not available.
+  RecipientSources(ProjectValues& project, Ui& ui, Database* database)
+      : project_(project), ui_(ui), database_(database) {}
+
+  bool prepare();
+
+  enum class Next { kCandidate, kEnd, kReadError };
+  // kReadError leaves the database's error text in *error.
+  Next next(String* candidate, String* error);
+
+  bool from_database() const { return use_database_; }
+  // The exclusions, and the addresses accepted so far.
+  AddressTable& addresses() { return addresses_; }
+  // The recipient table of the query, while it runs.
+  DBTable* table() const { return table_; }
+
+ private:
+  bool prepare_database();
+  bool prepare_lines();
+  bool prepare_exclusions();
+  bool run_query();
+  // Reads the file and the typed list of one source into *text.
+  bool read_list(const char* use_file, const char* file, const char* use_text,
+                 const char* typed, const char* message, String* text);
+  bool fail(const String& message, const char* field);
+  bool database_error();
+
+  ProjectValues& project_;
+  Ui& ui_;
+  Database* database_;
+  bool use_database_ = false;
+  DBTable* table_ = nullptr;
+  String recipient_column_;
+  LineCursor lines_;
+  AddressTable addresses_;
+};
+
+}  // namespace tessaline
