@@ -1,0 +1,79 @@
+// line_wrap.cpp - the line wrap of text bodies.
+#include "send/line_wrap.h"
+
+namespace tessaline {
+
+namespace {
+
+bool is_line_end(char c) { return c == '\r' || c == '\n'; }
+
+// The byte length of the character at i: a whole valid UTF-8 sequence
+// (no overlong forms, no surrogates, nothing above U+10FFFF), else 1.
+int char_length(const String& text, int i) {
+  auto byte = [&](int k) { return static_cast<unsigned char>(text.char_at(k)); };
+  unsigned char c = byte(i);
+  if (c < 0xC2 || c > 0xF4) return 1;
+  int n = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+  if (i + n > text.length()) return 1;
+  unsigned char c1 = byte(i + 1);
+  unsigned char low = 0x80, high = 0xBF;
+  if (c == 0xE0) low = 0xA0;
+  if (c == 0xED) high = 0x9F;
+  if (c == 0xF0) low = 0x90;
+  if (c == 0xF4) high = 0x8F;
+  if (c1 < low || c1 > high) return 1;
+  for (int k = 2; k < n; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 1;
+  }
+  return n;
+}
+
+// The length of the line end at i (0 when there is none).
+int line_end_length(const String& text, int i) {
+  char c = text.char_at(i);
+  if (!is_line_end(c)) return 0;
+  char d = text.char_at(i + 1);
+  return is_line_end(d) && d != c ? 2 : 1;
+}
+
+}  // namespace
+
+void wrap_lines(String& text, int length) {
+  if (length < 1) length = 1;
+  int position = 0;
+  while (position < text.length()) {
+    int i = position;
+    int characters = 0;
+    int last_break = -1;  // just behind the last break character seen
+    bool line_fits = false;
+    while (i < text.length()) {
+      int end = line_end_length(text, i);
+      if (end) {
+        // A line end within the window, or right behind its last character:
+        // the line fits as it is.
+        position = i + end;
+        line_fits = true;
+        break;
+      }
+      if (characters == length) break;
+      if (is_word_break(text[i])) last_break = i + 1;
+      i += char_length(text, i);
+      ++characters;
+    }
+    if (line_fits) continue;
+    if (i >= text.length()) return;  // the rest fits
+    int at = last_break >= 0 ? last_break : i;
+    if (text.char_at(at) == ' ' || text.char_at(at) == '\t') ++at;
+    if (at >= text.length()) return;
+    // A blank that the break moved over may be followed by a line end: the
+    // line then ends there and needs no line feed of its own.
+    if (int end = line_end_length(text, at)) {
+      position = at + end;
+      continue;
+    }
+    text.insert(at, '\n');
+    position = at + 1;
+  }
+}
+
+}  // namespace tessaline

@@ -1,0 +1,53 @@
+// send_log.cpp - the send log file and its texts.
+#include "send/send_log.h"
+
+#include "core/text_format.h"
+
+namespace tessaline {
+
+bool SendLog::create(const String& path, String* error) {
+  path_ = path;
+  write_failed_ = false;
+  if (!file_.create(path, /*exclusive=*/true)) {
+    if (error) *error = file_.last_error();
+    return false;
+  }
+  // A write after close() is a quiet failure, not a fatal error.
+  file_.set_report_unopened_write(false);
+  return true;
+}
+
+void SendLog::write(const String& text) {
+  if (!file_.write(text)) write_failed_ = true;
+}
+
+void SendLog::write(const char* text) { write(String(text)); }
+
+bool SendLog::copy_to(const String& path) { return file_.is_open() && file_.copy_to(path); }
+
+void SendLog::close() {
+  if (file_.is_open()) file_.close();
+}
+
+String log_heading(const String& date_time) {
+  String heading = "Send operation performed on " + date_time;
+  String text = "\r\n" + heading + "\r\n";
+  text.insert(text.length(), '-', heading.length());
+  text += "\r\n";
+  return text;
+}
+
+String totals_text(bool identical, int attempted, int errors, int64_t elapsed_ms,
+                   int64_t bytes_sent) {
+  String text;
+  if (!identical) text.format("\r\n%d sent successfully, %d errors\r\n", attempted - errors, errors);
+  text += "\r\nTotal elapsed time: " + format_duration(elapsed_ms);
+  text += "\r\nTotal bytes sent: " + format_size(bytes_sent);
+  if (bytes_sent >= 1 && elapsed_ms > 0) {
+    text += " (" + format_size(bytes_sent * 1000 / elapsed_ms) + " per second)";
+  }
+  text += "\r\n";
+  return text;
+}
+
+}  // namespace tessaline

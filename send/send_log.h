@@ -1,0 +1,60 @@
+// send_log.h - the send log "Trenk.LOG": who was sent to, who was
+// rejected and why, and the totals of each batch.
+//
+// The log is created anew by every send operation (the previous one is
+// replaced) and held open, exclusively, until the operation ends. Every
+// piece of text goes straight to the file with one write, never into a
+// buffer of this process, so a send that is killed still leaves a log
+// that shows exactly whom it had sent to. The texts themselves are made
+// by the functions below, byte for byte in the log's format (CR LF line
+// ends).
+//
+// Not for: showing the log (send_operation.h copies it to "TempLog.TXT"
+// and opens the copy).
+//
+// Failures: create() returns false with the system's text; a write that
+// fails is remembered (write_failed()) and the send goes on, since the
+// messages matter more than their record.
+#pragma once
+
+#include <cstdint>
+
+#include "core/string.h"
+#include "storage/file.h"
+
+namespace tessaline {
+
+inline constexpr char kSendLogName[] = "Trenk.LOG";
+inline constexpr char kLogViewName[] = "TempLog.TXT";
+
+class SendLog {
+ public:
+  bool create(const String& path, String* error);
+  bool is_open() const { return file_.is_open(); }
+  const String& path() const { return path_; }
+  void write(const String& text);
+  void write(const char* text);
+  bool write_failed() const { return write_failed_; }
+  // Copies what has been written so far to `path` (the log itself stays
+  // open and unshared).
+  bool copy_to(const String& path);
+  void close();
+
+ private:
+  File file_;
+  String path_;
+  bool write_failed_ = false;
+};
+
+// "\r\nSend operation performed on <date and time>\r\n", a row of "-" as
+// long as the heading without its leading CR LF, and CR LF.
+String log_heading(const String& date_time);
+
+// The totals of one batch, ending in CR LF: unless identical, "\r\n<n> sent
+// successfully, <e> errors\r\n"; then "\r\nTotal elapsed time: <duration>",
+// "\r\nTotal bytes sent: <size>", " (<size> per second)" when anything was
+// sent in a measurable time, and "\r\n".
+String totals_text(bool identical, int attempted, int errors, int64_t elapsed_ms,
+                   int64_t bytes_sent);
+
+}  // namespace tessaline

@@ -1,0 +1,564 @@
+// send_operation.cpp - the send operation, its send loop and its log.
+#include "send/send_operation.h"
+
+#include "core/date.h"
+#include "core/fatal_error.h"
+#include "core/text_format.h"
+#include "core/var.h"
+#include "storage/file_specs.h"
+#include "storage/paths.h"
+#include "mail/smtp_client.h"
+#include "mail/smtp_server.h"
+#include "db/database.h"
+#include "send/line_wrap.h"
+
+namespace tessaline {
+
+namespace {
+
+constexpr char kWhite[] = " \t\r\n";
+
+String trimmed(String text) {
+  text.trim(kWhite);
+  return text;
+}
+
+}  // namespace
+
+// The project fields the data-tag processor reads.
+class SendOperation::MergeFields : public MergeProject {
+ public:
+  explicit MergeFields(ProjectValues& project) : project_(project) {}
+  int send_mode() override {
+    int mode = 0;
+    return project_.number(kFieldSendMode, &mode) ? mode : 0;
+  }
+  String identity_column() override { return project_.text(kFieldIdentityColumn); }
+  bool body_from_file(bool html) override {
+    return project_.flag(html ? kFieldUseHtmlFile : kFieldUseBodyFile);
+  }
+
+ private:
+  ProjectValues& project_;
+};
+
+// The current row of the recipients' query, for the data tags.
+class SendOperation::DatabaseRow : public MergeRow {
+ public:
+  DatabaseRow(Database& database, DBTable& table) : database_(database), table_(table) {}
+  bool has_column(const String& name) override { return database_.has_column(name); }
+  bool read_column(const String& name, Var& value) override {
+    return database_.bulk_get(name, value);
+  }
+  bool write_column(const String& identity_column, int32_t identity, const String& column,
+                    const Var& value) override {
+    // The recipients' query stays open on its own statement meanwhile.
+    if (!database_.push_statement()) return false;
+    Database::clear_indices(table_);
+    Database::add_index(table_, identity_column);
+    bool written = database_.set(value, &table_, column, DBClause{identity});
+    Database::clear_indices(table_);
+    String error = database_.last_error();
+    database_.pop_statement();
+    if (!written) {
+      error_ = error;
+      return false;
+    }
+    return database_.bulk_modify(column, value);
+  }
+  String last_error() override { return error_.empty() ? database_.last_error() : error_; }
+
+ private:
+  Database& database_;
+  DBTable& table_;
+  String error_;
+};
+
+SendOperation::SendOperation(SendEnvironment& environment)
+    : env_(environment),
+      project_(environment.project()),
+      ui_(environment.ui()),
+      merge_fields_(std::make_unique<MergeFields>(environment.project())),
+      tags_(std::make_unique<TagProcessor>(environment.ui(), *merge_fields_)) {}
+
+SendOperation::~SendOperation() = default;
+
+// --- the outer member ---------------------------------------------------------
+
+bool SendOperation::log_path(const char* name, String* path) {
+  String folder, error;
+  if (!env_.log_folder(folder, error)) return false;
+  *path = join_path(folder, name);
+  return true;
+}
+
+bool SendOperation::send() {
+  if (env_.operation_running()) return false;
+  String folder, error;
+  if (!env_.log_folder(folder, error)) {
+    show_error(ui_, "Unable to create the folder of the send log:\n" + error);
+    return false;
+  }
+  // Another copy of the program that is sending holds the log.
+  String path = join_path(folder, kSendLogName);
+  if (!log_.create(path, &error)) {
+    show_error(ui_, "Unable to create the send log:\n" + path + "\n" + error);
+    return false;
+  }
+  env_.set_operation_running(true);
+  bool result = operate();
+  env_.set_operation_running(false);
+  close_progress();
+  sources_.reset();
+  row_.reset();
+  log_.close();
+  if (smtp_connection().is_open()) quit();
+  return result;
+}
+
+// --- checks --------------------------------------------------------------------
+
+bool SendOperation::fail(const String& message, const char* field) {
+  show_error(ui_, message);
+  if (field) ui_.focus_field(field);
+  return false;
+}
+
+bool SendOperation::read_body(const char* use_file, const char* file, const char* use_text,
+                              const char* text, const char* message, String* body) {
+  body->clear();
+  if (project_.flag(use_file)) {
+    String name = project_.text(file);
+    if (!read_whole_file(name, *body)) return fail(message + name, file);
+  }
+  if (project_.flag(use_text)) *body = project_.text(text);
+  return true;
+}
+
+bool SendOperation::check_project() {
+  if (project_.text(kFieldFrom).empty()) {
+    return fail("You must enter the originating email address.", kFieldFrom);
+  }
+  String cc = project_.text(kFieldCc);
+  if (!cc.empty() && !check_cc_list(cc, ui_)) {
+    ui_.focus_field(kFieldCc);
+    return false;
+  }
+  if (trimmed(env_.smtp_server_field()).empty()) {
+    return fail("You must enter the name of the SMTP server.", kFieldSmtpServer);
+  }
+  // A port beyond 65535 would be cut to another port.
+  int port = 0;
+  if (!project_.number(kFieldSmtpPort, &port) || port <= 0 || port > 65535) {
+    return fail("You must enter the port number of the SMTP server.", kFieldSmtpPort);
+  }
+  if (!project_.number(kFieldSendMode, &mode_) || mode_ < kNormal ||
+      mode_ > kLastRecipientOnly) {
+    return fail("You must choose the send mode.", kFieldSendMode);
+  }
+  if (project_.flag(kFieldUseDatabase)) {
+    if (project_.text(kFieldDbName).empty()) {
+      return fail("You must enter a database name.", kFieldDbName);
+    }
+    if (project_.text(kFieldTableName).empty()) {
+      return fail("You must enter a database table name.", kFieldTableName);
+    }
+    if (project_.text(kFieldRecipientColumn).empty()) {
+      return fail("You must enter a recipient column.", kFieldRecipientColumn);
+    }
+  }
+  if (!read_body(kFieldUseBodyFile, kFieldBodyFile, kFieldUseBodyText, kFieldBody,
+                 "Unable to open text body file:\n", &text_body_) ||
+      !read_body(kFieldUseHtmlFile, kFieldHtmlFile, kFieldUseHtmlText, kFieldHtmlBody,
+                 "Unable to open HTML body file:\n", &html_body_)) {
+    return false;
+  }
+  return check_files();
+}
+
+bool SendOperation::check_files() {
+  embedded_files_.clear();
+  String messages;
+  String embedded = project_.text(kFieldHtmlAttach);
+  bool has_html = project_.flag(kFieldUseHtmlFile) || project_.flag(kFieldUseHtmlText);
+  if (!embedded.empty() && has_html) {
+    expand_file_specs(embedded, embedded_files_, String(), &messages);
+    if (!messages.empty()) return fail(messages, kFieldHtmlAttach);
+  }
+  Vector<String> attached;
+  expand_file_specs(project_.text(kFieldAttachments), attached, String(), &messages);
+  if (!messages.empty()) {
+    return fail("The following problems occurred with your attachments:\n\n" + messages,
+                kFieldAttachments);
+  }
+  return true;
+}
+
+// --- the operation ----------------------------------------------------------------
+
+bool SendOperation::operate() {
+  if (!project_.is_open()) {
+    ui_.beep();
+    return false;
+  }
+  queue_.clear();
+  if (!check_project()) return false;
+
+  sources_ = std::make_unique<RecipientSources>(project_, ui_, env_.database());
+  if (!sources_->prepare()) return false;
+  row_.reset();
+  if (sources_->from_database() && sources_->table()) {
+    row_ = std::make_unique<DatabaseRow>(*env_.database(), *sources_->table());
+  }
+
+  recycling_ = (mode_ == kNormal || mode_ == kNoPreview) && !project_.flag(kFieldDirectDelivery) &&
+               project_.flag(kFieldRecycle);
+  if (recycling_ && !connect_now()) return false;
+
+  counters_.candidates = 0;
+  counters_.rejected = 0;
+
+  if (!env_.command_line_run()) {
+    if (mode_ == kNoPreview &&
+        !ui_.ask_yes_no("You have selected the \"No Preview\" mode.  This is your last chance "
+                        "to stop the operation.\n\nDo you wish to begin sending messages?",
+                        "Send Messages")) {
+      return true;
+    }
+    if (mode_ == kIdentical &&
+        !ui_.ask_yes_no("You have selected the \"Identical\" mode.  A single message will be "
+                        "sent, addressed to all recipients.  This is your last chance to stop "
+                        "the operation.\n\nDo you wish to begin sending the message?",
+                        "Send Messages")) {
+      return true;
+    }
+  }
+
+  if (mode_ == kNoPreview) {
+    begin_sending_phase();
+  } else if (mode_ == kIdentical) {
+    builder_.recipients.clear();
+  } else {
+    open_progress(application_name, "Gathering recipients...", true);
+  }
+
+  if (!gather()) return false;
+  if (aborted_) return true;
+  log_.write(String::formatted("%d recipients, %d rejected\r\n", counters_.candidates,
+                               counters_.rejected));
+  finish();
+  return counters_.errors == 0;
+}
+
+bool SendOperation::connect_now() {
+  // The connection goes to the server the project names now, not to the
+  // one an earlier send left in the settings.
+  store_smtp_fields();
+  open_progress(application_name, "Connecting to server...", false);
+  String error;
+  bool connected = smtp_connect(String(), &error);
+  close_progress();
+  if (!connected) show_error(ui_, error);
+  return connected;
+}
+
+bool SendOperation::gather() {
+  tags_->clear_variables();
+  aborted_ = false;
+  bool previewed = mode_ == kNormal || mode_ == kLastRecipientOnly;
+  bool eliminate = project_.flag(kFieldEliminateDuplicates);
+  String cc = project_.text(kFieldCc);
+  int index = 1;
+  String candidate, error;
+  for (;;) {
+    if (previewed && ui_.progress_aborted()) {
+      close_progress();
+      aborted_ = true;
+      return true;
+    }
+    if (mode_ == kNoPreview || mode_ == kIdentical) queue_.clear();
+    RecipientSources::Next next = sources_->next(&candidate, &error);
+    if (next == RecipientSources::Next::kEnd) break;
+    if (next == RecipientSources::Next::kReadError) {
+      log_.write(error);
+      break;
+    }
+    ParsedAddress parsed;
+    Verdict verdict = judge_candidate(candidate, sources_->addresses(), eliminate, &parsed);
+    if (verdict == Verdict::kSkipped) continue;
+    ++counters_.candidates;
+    log_.write(verdict_log_line(candidate, verdict));
+    if (verdict != Verdict::kAccepted) {
+      ++counters_.rejected;
+      continue;
+    }
+    Message& record = queue_.append();
+    record.recipient = candidate;
+    record.cc = cc;
+    record.text_body = text_body_;
+    record.html_body = html_body_;
+    set_basic_tags(candidate, parsed, index);
+    if (!tags_->process_tags(false, record.text_body, row_.get()) ||
+        !tags_->process_tags(true, record.html_body, row_.get())) {
+      close_progress();
+      return false;
+    }
+    switch (mode_) {
+      case kNoPreview:
+        give_attachments(queue_);
+        send_loop(queue_, false);
+        break;
+      case kIdentical:
+        builder_.add_recipient(record.recipient);
+        ++counters_.attempted;
+        continue;  // the index stays
+      case kLastRecipientOnly:
+        while (queue_.count() > 2) queue_.remove(0);
+        break;
+      default:
+        break;
+    }
+    ++index;
+  }
+  return true;
+}
+
+void SendOperation::set_basic_tags(const String& candidate, const ParsedAddress& parsed,
+                                   int index) {
+  tags_->set_variable("-Recipient-", Var::of_text(candidate.c_str()));
+  tags_->set_variable("-FullName-", Var::of_text(parsed.display.c_str()));
+  tags_->set_variable("-FirstName-", Var::of_text(parsed.first_name.c_str()));
+  tags_->set_variable("-LastName-", Var::of_text(parsed.last_name.c_str()));
+  tags_->set_variable("-Email-", Var::of_text(parsed.address.c_str()));
+  tags_->set_variable("-Now-", Var::of_date_time(local_now()));
+  tags_->set_variable("-Index-", Var::of_int(index));
+}
+
+void SendOperation::finish() {
+  switch (mode_) {
+    case kNoPreview:
+      write_totals(false);
+      break;
+    case kIdentical:
+      finish_identical();
+      break;
+    case kLastRecipientOnly:
+      while (queue_.count() > 1) queue_.remove(0);
+      finish_previewed();
+      break;
+    default:
+      finish_previewed();
+      break;
+  }
+}
+
+void SendOperation::finish_identical() {
+  if (builder_.recipients.empty()) {
+    log_.write("\r\nNo recipients qualified.");
+    view_log(true, true);
+    return;
+  }
+  queue_.clear();
+  Message& record = queue_.append();
+  record.text_body = text_body_;
+  record.html_body = html_body_;
+  begin_sending_phase();
+  give_attachments(queue_);
+  send_loop(queue_, true);
+  write_totals(true);
+}
+
+void SendOperation::finish_previewed() {
+  close_progress();
+  if (queue_.empty()) {
+    log_.write("\r\nNo recipients qualified.");
+    view_log(true, true);
+    return;
+  }
+  // The preview may change a message's attachments: they are given once,
+  // before it first opens, and not again before each batch.
+  give_attachments(queue_);
+  bool has_text = project_.flag(kFieldUseBodyFile) || project_.flag(kFieldUseBodyText);
+  bool has_html = project_.flag(kFieldUseHtmlFile) || project_.flag(kFieldUseHtmlText);
+  while (!queue_.empty()) {
+    if (!env_.review(*this, has_text, has_html) || queue_.empty()) {
+      log_.write("\r\nAborted by user\r\n");
+      return;
+    }
+    send_batch(queue_);
+  }
+}
+
+// --- sending -------------------------------------------------------------------------
+
+void SendOperation::store_smtp_fields() {
+  String server = trimmed(env_.smtp_server_field());
+  int port = 0;
+  project_.number(kFieldSmtpPort, &port);
+  set_smtp_server(server);
+  set_smtp_port(port);
+  env_.store_smtp_settings(server, port);
+}
+
+void SendOperation::begin_sending_phase() {
+  store_smtp_fields();
+  counters_.attempted = 0;
+  counters_.errors = 0;
+  counters_.bytes_sent = 0;
+  builder_.progress = [this](double fraction) { return progress(fraction); };
+  builder_.from = project_.text(kFieldFrom);
+  builder_.subject = project_.text(kFieldSubject);
+  builder_.reply_to = project_.text(kFieldReply);
+  int encoding = MimeMessage::k7Bit;
+  project_.number(kFieldEncoding, &encoding);
+  builder_.encoding = encoding;
+  builder_.clear_embedded_files();
+  for (const String& path : embedded_files_) builder_.add_embedded_file(path);
+  builder_.extra_headers.clear();
+  open_progress(application_name, "Sending...", true);
+  log_.write(log_heading(now_text()));
+  counters_.start_ms = env_.milliseconds();
+}
+
+void SendOperation::send_batch(MessageQueue& batch) {
+  begin_sending_phase();
+  send_loop(batch, false);
+  write_totals(false);
+}
+
+void SendOperation::give_attachments(MessageQueue& batch) {
+  String attachments = project_.text(kFieldAttachments);
+  for (Message& record : batch) record.attachments = attachments;
+}
+
+void SendOperation::add_attachments(const String& specifications) {
+  builder_.clear();
+  LineCursor lines(specifications);
+  String line;
+  while (lines.next(&line)) {
+    line.trim(kWhite);
+    if (line.empty()) continue;
+    // A line may be a wildcard pattern; one that names nothing (any more)
+    // goes in as it is, so that the message fails naming it.
+    Vector<String> paths;
+    expand_file_specs(line, paths, String());
+    if (paths.empty()) {
+      builder_.add(line);
+    } else {
+      for (const String& path : paths) builder_.add(path);
+    }
+  }
+}
+
+bool SendOperation::progress(double fraction) {
+  ui_.set_progress_fraction(base_ + step_ * fraction);
+  return ui_.progress_aborted();
+}
+
+void SendOperation::send_loop(MessageQueue& batch, bool identical) {
+  int total = batch.count();
+  if (total == 0) return;
+  step_ = 1.0 / total;
+  int length = 0;
+  if (!project_.number(kFieldLineLength, &length) || length < kMinLineLength) {
+    length = kMinLineLength;
+  }
+  int at = 0;  // the record in `batch`: delivered ones leave it
+  for (int n = 1; n <= total; ++n) {
+    Message& record = batch[at];
+    base_ = static_cast<double>(n - 1) / total;
+    if (!identical) {
+      ui_.set_progress_text(
+          String::formatted("#%d of %d: %s", n, total, record.recipient.c_str()));
+    }
+    ui_.set_progress_fraction(base_);
+    if (ui_.progress_aborted()) {
+      for (int k = at; k < batch.count(); ++k) {
+        log_.write(batch[k].recipient + "\r\nUser aborted: message not sent\r\n\r\n");
+      }
+      return;
+    }
+    wrap_lines(record.text_body, length);
+    if (deliver(record, identical)) {
+      batch.remove(at);
+    } else {
+      ++at;
+    }
+    if (!recycling_) quit();
+  }
+}
+
+bool SendOperation::deliver(Message& record, bool identical) {
+  if (!identical) {
+    builder_.recipients.clear();
+    builder_.add_recipient(record.recipient);
+    ++counters_.attempted;
+  }
+  builder_.set_cc(record.cc);
+  builder_.text_body = record.text_body;
+  builder_.html_body = record.html_body;
+  add_attachments(record.attachments);
+  builder_.direct_delivery = project_.flag(kFieldDirectDelivery) && !identical;
+  log_.write("Sending " + (identical ? String("to all recipients") : record.recipient) + " :");
+  bool sent = send_message(builder_);
+  if (!sent && builder_.direct_delivery && !trimmed(env_.smtp_server_field()).empty()) {
+    // Through the project's own server; a connection the failed attempt
+    // may have left to the recipient's server is not reused for it.
+    builder_.direct_delivery = false;
+    quit();
+    sent = send_message(builder_);
+  }
+  if (sent) {
+    counters_.bytes_sent += builder_.message_size;
+    log_.write(" success\r\n");
+    return true;
+  }
+  ++counters_.errors;
+  log_.write("\r\n" + builder_.error + "\r\n\r\n");
+  return false;
+}
+
+void SendOperation::write_totals(bool identical) {
+  log_.write(totals_text(identical, counters_.attempted, counters_.errors,
+                         env_.milliseconds() - counters_.start_ms, counters_.bytes_sent));
+  close_progress();
+  view_log(true, false);
+}
+
+void SendOperation::open_progress(const String& caption, const String& text, bool can_abort) {
+  close_progress();
+  ui_.open_progress(caption, text, can_abort);
+  progress_open_ = true;
+}
+
+void SendOperation::close_progress() {
+  if (!progress_open_) return;
+  ui_.close_progress();
+  progress_open_ = false;
+}
+
+// --- the log view -------------------------------------------------------------------
+
+void SendOperation::view_log(bool ask, bool no_recipient) {
+  if (ask) {
+    if (env_.command_line_run() && counters_.errors == 0) return;
+    String question = no_recipient ? "Error:  no recipients qualified"
+                      : counters_.errors > 0 ? "The operation completed, with errors"
+                                             : "The operation completed successfully";
+    question += ".\n\nDo you wish to view the log?";
+    if (!ui_.ask_yes_no(question, "Operation Complete")) return;
+  }
+  String log, copy;
+  bool copied = log_path(kSendLogName, &log) && log_path(kLogViewName, &copy) &&
+                (log_.is_open() ? log_.copy_to(copy) : copy_file(log, copy, false));
+  if (!copied) {
+    show_error(ui_, "The log cannot be viewed.  Make sure you do not have it open in another "
+                    "program.");
+    return;
+  }
+  if (!env_.open_document(copy)) {
+    show_error(ui_, "No program could be started to show the log:\n" + copy);
+  }
+}
+
+}  // namespace tessaline

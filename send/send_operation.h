@@ -1,0 +1,141 @@
+// send_operation.h - the send operation: from the open project to
+// delivered messages and the send log.
+//
+// send() checks the project's fields, prepares the recipient sources
+// (recipients/), gathers and judges the candidates, personalises each
+// accepted one's bodies with the data-tag processor, and, by the send
+// mode, sends each message at once (No Preview), one message to everyone
+// (Identical), or hands the queue to the review step and sends what it
+// releases (Normal, Last Recipient Only). Each message is built by the one
+// MimeMessage and delivered by the SMTP client; every verdict, delivery
+// and total goes to the send log "Trenk.LOG" in the log folder. At the end
+// the person is offered a copy of the log.
+//
+// The review step (the preview window) drives this object back: it edits
+// queue(), sends single messages through send_batch() and shows the log
+// through view_log().
+//
+// Not for: the windows, saving the project before a send (the "Send
+// messages" command does that), or the command line's changes to the
+// project (app/).
+//
+// Failures: a check that fails shows its message, focuses its field and
+// makes send() return false before anything is sent; a message that fails
+// is counted, logged with the SMTP error and kept in the queue, and makes
+// send() return false at the end.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "core/containers.h"
+#include "core/string.h"
+#include "mail/mime_message.h"
+#include "merge/tag_processor.h"
+#include "recipients/recipient_sources.h"
+#include "send/message.h"
+#include "send/send_environment.h"
+#include "send/send_log.h"
+
+namespace tessaline {
+
+class SendOperation {
+ public:
+  // The send modes (project field `SendMode`).
+  static constexpr int kNormal = 100;
+  static constexpr int kNoPreview = 101;
+  static constexpr int kIdentical = 102;
+  static constexpr int kLastRecipientOnly = 103;
+
+  struct Counters {
+    int candidates = 0;
+    int rejected = 0;
+    int attempted = 0;
+    int errors = 0;
+    int64_t bytes_sent = 0;
+    int64_t start_ms = 0;  // of the current sending phase
+  };
+
+  explicit SendOperation(SendEnvironment& environment);
+  ~SendOperation();
+  SendOperation(const SendOperation&) = delete;
+  SendOperation& operator=(const SendOperation&) = delete;
+
+  // Runs the whole operation. True when it ended with no failed message
+  // (also after a No at the last-chance question, an abort while
+  // gathering, and when no recipient qualified); false when a check
+  // stopped it, a message failed, or another operation is running.
+  bool send();
+
+  // The log view: with `ask`, the completion prompt first ("Operation
+  // Complete"; the no-recipient form with `no_recipient`), which shows
+  // nothing in a command-line run without errors. Then a copy of the log,
+  // "TempLog.TXT", is opened with the desktop's program for it.
+  void view_log(bool ask, bool no_recipient);
+
+  // --- for the review step, while send() runs ---
+  MessageQueue& queue() { return queue_; }
+  // Sends the messages of `batch` as one batch of the current operation:
+  // a sending phase with its log heading, the send loop (delivered
+  // messages leave `batch`), the totals and the completion prompt.
+  void send_batch(MessageQueue& batch);
+
+  const Counters& counters() const { return counters_; }
+  MimeMessage& builder() { return builder_; }
+  TagProcessor& tags() { return *tags_; }
+
+ private:
+  class MergeFields;
+  class DatabaseRow;
+
+  bool operate();
+  bool check_project();
+  bool read_body(const char* use_file, const char* file, const char* use_text,
+                 const char* text, const char* message, String* body);
+  bool check_files();
+  bool connect_now();
+  bool gather();
+  void set_basic_tags(const String& candidate, const ParsedAddress& parsed, int index);
+  void finish();
+  void finish_identical();
+  void finish_previewed();
+
+  void begin_sending_phase();
+  void send_loop(MessageQueue& batch, bool identical);
+  bool deliver(Message& record, bool identical);
+  void write_totals(bool identical);
+  bool progress(double fraction);
+  void open_progress(const String& caption, const String& text, bool can_abort);
+  void close_progress();
+
+  bool fail(const String& message, const char* field);
+  void store_smtp_fields();
+  void give_attachments(MessageQueue& batch);
+  void add_attachments(const String& specifications);
+  bool log_path(const char* name, String* path);
+
+  SendEnvironment& env_;
+  ProjectValues& project_;
+  Ui& ui_;
+  std::unique_ptr<MergeFields> merge_fields_;
+  std::unique_ptr<TagProcessor> tags_;
+  std::unique_ptr<DatabaseRow> row_;
+  MimeMessage builder_;
+  MessageQueue queue_;
+  Counters counters_;
+  SendLog log_;
+  std::unique_ptr<RecipientSources> sources_;
+
+  // The state of one operation.
+  int mode_ = kNormal;
+  bool recycling_ = false;
+  bool progress_open_ = false;
+  bool aborted_ = false;  // the gathering was aborted
+  String text_body_;
+  String html_body_;
+  Vector<String> embedded_files_;
+  double step_ = 0;  // of the progress bar: 1 / number of messages
+  double base_ = 0;  // messages done / number of messages
+};
+
+}  // namespace tessaline

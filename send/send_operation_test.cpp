@@ -1,0 +1,693 @@
+// Tests of the send operation against a real SMTP server (aiosmtpd on
+// 127.0.0.1): what the server received, the send log byte for byte, and
+// every box, question and focus through the recording port.
+#include "send/send_operation.h"
+
+#include <gtest/gtest.h>
+#include <netdb.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/date.h"
+#include "core/text_format.h"
+#include "mail/connection.h"
+#include "mail/smtp_server.h"
+#include "db/database.h"
+#include "db/odbc_library.h"
+#include "db/testing/test_data_sources.h"
+#include "send/test_environment.h"
+
+namespace tessaline {
+namespace {
+
+using testing::SmtpTestServer;
+using testing::TestEnvironment;
+using Kind = RecordingUi::EventKind;
+
+SmtpTestServer* g_server = nullptr;
+testing::TestDataSources* g_sources = nullptr;
+std::vector<std::string> g_resolved;
+
+// Direct delivery goes to "mail." + the domain: mail.direct.test is this
+// machine, mail.nowhere.test does not exist. Nothing else leaves 127.0.0.1.
+bool test_resolver(const char* host, Address* address, int* error) {
+  g_resolved.push_back(host);
+  std::string name = host;
+  if (name == "127.0.0.1" || name == "mail.direct.test") {
+    *address = Address::from_bytes(127, 0, 0, 1);
+    return true;
+  }
+  *error = EAI_NONAME;
+  return false;
+}
+
+ClockReading fixed_clock() {
+  ClockReading reading;
+  reading.local.date = make_date(12, 10, 2026);
+  reading.local.hour = 3;
+  reading.local.minute = 4;
+  reading.local.second = 5;
+  reading.utc_offset_minutes = 0;
+  return reading;
+}
+
+class ServerEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    set_resolver(test_resolver);
+    set_clock(fixed_clock);
+    set_smtp_timeout(20);
+    g_server = new SmtpTestServer();
+    std::string error;
+    ASSERT_TRUE(g_server->start(&error)) << error;
+    g_sources = new testing::TestDataSources();
+    ASSERT_TRUE(g_sources->start(/*with_postgres=*/false)) << g_sources->error().c_str();
+    ASSERT_TRUE(iniz_gdb()) << "unixODBC (libodbc.so.2) could not be loaded";
+  }
+  void TearDown() override {
+    database().close();
+    delete g_sources;
+    g_sources = nullptr;
+    delete g_server;
+    g_server = nullptr;
+    set_clock(nullptr);
+    set_resolver(nullptr);
+  }
+};
+
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment());
+
+const char kHeadingDate[] = "12/10/2026 3:04:05a";
+
+std::string heading() {
+  std::string title = std::string("Send operation performed on ") + kHeadingDate;
+  return "\r\n" + title + "\r\n" + std::string(title.size(), '-') + "\r\n";
+}
+
+// The totals of a batch, with the bytes the server received for it (each
+// message arrives with the CR LF that ends the data).
+std::string totals(int sent, int errors, const std::vector<SmtpTestServer::Received>& batch,
+                   bool identical = false) {
+  int64_t bytes = 0;
+  for (const auto& r : batch) bytes += static_cast<int64_t>(r.data.size()) - 2;
+  std::string text;
+  if (!identical) {
+    text = "\r\n" + std::to_string(sent) + " sent successfully, " + std::to_string(errors) +
+           " errors\r\n";
+  }
+  // The test clock moves 1.5 seconds between the start and the end of a
+  // batch.
+  text += "\r\nTotal elapsed time: 1.50 seconds\r\nTotal bytes sent: " +
+          format_size(bytes).std_string();
+  if (bytes > 0) text += " (" + format_size(bytes * 1000 / 1500).std_string() + " per second)";
+  return text + "\r\n";
+}
+
+std::string body_of(const std::string& data) {
+  size_t at = data.find("\r\n\r\n");
+  return at == std::string::npos ? std::string() : data.substr(at + 4);
+}
+
+bool has_header(const std::string& data, const std::string& line) {
+  std::string head = data.substr(0, data.find("\r\n\r\n") + 2);
+  return head.find(line + "\r\n") != std::string::npos;
+}
+
+class SendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_server->clear();
+    g_resolved.clear();
+    project()
+        .set(kFieldFrom, "Sender <sender@example.com>")
+        .set(kFieldSubject, "Hello")
+        .set(kFieldSmtpPort, String::formatted("%d", g_server->port()))
+        .check(kFieldUseBodyText)
+        .set(kFieldBody, "Dear [[-FirstName-]] #[[-Index-]]")
+        .check(kFieldUseRecipientText);
+  }
+
+  testing::MemoryProject& project() { return env_.project_values; }
+  RecordingUi& ui() { return env_.recorder; }
+  void recipients(const char* lines) { project().set(kFieldRecipientText, lines); }
+  void mode(int send_mode) { project().set(kFieldSendMode, String::formatted("%d", send_mode)); }
+  std::vector<SmtpTestServer::Received> received() const { return g_server->received(); }
+  int boxes() const {
+    int n = 0;
+    for (const auto& e : env_.recorder.events) {
+      if (e.kind >= Kind::kError && e.kind <= Kind::kChooseOne) ++n;
+    }
+    return n;
+  }
+
+  TestEnvironment env_;
+  SendOperation send_{env_};
+};
+
+// --- the checks before anything is sent ------------------------------------------
+
+TEST_F(SendTest, ChecksStopTheSendWithTheirMessageAndFocus) {
+  struct Case {
+    const char* message;
+    const char* field;
+    std::function<void(TestEnvironment&)> setup;
+  } cases[] = {
+      {"You must enter the originating email address.", kFieldFrom,
+       [](TestEnvironment& e) { e.project_values.set(kFieldFrom, ""); }},
+      {"Invalid recipient in CC list:\nthe boss", kFieldCc,
+       [](TestEnvironment& e) { e.project_values.set(kFieldCc, "a@example.com; the boss"); }},
+      {"You must enter the name of the SMTP server.", kFieldSmtpServer,
+       [](TestEnvironment& e) {
+         e.server_field = "  ";
+         e.project_values.check(kFieldDirectDelivery);
+       }},
+      {"You must enter the port number of the SMTP server.", kFieldSmtpPort,
+       [](TestEnvironment& e) { e.project_values.set(kFieldSmtpPort, "0"); }},
+      {"You must enter the port number of the SMTP server.", kFieldSmtpPort,
+       [](TestEnvironment& e) { e.project_values.set(kFieldSmtpPort, "smtp"); }},
+      {"You must enter the port number of the SMTP server.", kFieldSmtpPort,
+       [](TestEnvironment& e) { e.project_values.set(kFieldSmtpPort, "65536"); }},
+      {"You must choose the send mode.", kFieldSendMode,
+       [](TestEnvironment& e) { e.project_values.set(kFieldSendMode, "104"); }},
+      {"You must enter a database name.", kFieldDbName,
+       [](TestEnvironment& e) { e.project_values.check(kFieldUseDatabase); }},
+      {"You must enter a database table name.", kFieldTableName,
+       [](TestEnvironment& e) {
+         e.project_values.check(kFieldUseDatabase).set(kFieldDbName, "dsn");
+       }},
+      {"You must enter a recipient column.", kFieldRecipientColumn,
+       [](TestEnvironment& e) {
+         e.project_values.check(kFieldUseDatabase).set(kFieldDbName, "dsn").set(kFieldTableName, "t");
+       }},
+      {"Unable to open text body file:\n/nonexistent/body.txt", kFieldBodyFile,
+       [](TestEnvironment& e) {
+         e.project_values.check(kFieldUseBodyFile).set(kFieldBodyFile, "/nonexistent/body.txt");
+       }},
+      {"Unable to open HTML body file:\n/nonexistent/body.html", kFieldHtmlFile,
+       [](TestEnvironment& e) {
+         e.project_values.check(kFieldUseHtmlFile).set(kFieldHtmlFile, "/nonexistent/body.html");
+       }},
+      {"The file specification '/nonexistent/*.gif' on line 1 did not match any files.\n",
+       kFieldHtmlAttach,
+       [](TestEnvironment& e) {
+         e.project_values.check(kFieldUseHtmlText)
+             .set(kFieldHtmlBody, "<p>x</p>")
+             .set(kFieldHtmlAttach, "/nonexistent/*.gif");
+       }},
+      {"The following problems occurred with your attachments:\n\nThe file specification "
+       "'report.pdf' on line 2 is not an absolute path.\n",
+       kFieldAttachments,
+       [](TestEnvironment& e) {
+         e.project_values.set(kFieldAttachments, "\n report.pdf\n");
+       }},
+      {"No recipients have been specified.", nullptr,
+       [](TestEnvironment& e) { e.project_values.check(kFieldUseRecipientText, false); }},
+  };
+  for (const Case& c : cases) {
+    TestEnvironment env;
+    env.project_values = project();
+    env.project_values.set(kFieldRecipientText, "ann@example.com");
+    c.setup(env);
+    SendOperation operation(env);
+    EXPECT_FALSE(operation.send()) << c.message;
+    const RecordingUi::Event* box = env.recorder.last_box();
+    ASSERT_NE(box, nullptr) << c.message;
+    EXPECT_EQ(box->kind, Kind::kError);
+    EXPECT_EQ(box->message.std_string(), c.message);
+    EXPECT_EQ(env.recorder.count(Kind::kError), 1) << c.message;
+    const RecordingUi::Event* focus = env.recorder.last(Kind::kFocus);
+    if (c.field) {
+      ASSERT_NE(focus, nullptr) << c.message;
+      EXPECT_EQ(focus->field.std_string(), c.field);
+    }
+    EXPECT_EQ(env.log(), "") << c.message;
+    EXPECT_FALSE(env.running);
+  }
+  EXPECT_TRUE(received().empty());
+}
+
+TEST_F(SendTest, WithoutAProjectItOnlyBeeps) {
+  project().open = false;
+  EXPECT_FALSE(send_.send());
+  ASSERT_EQ(ui().events.count(), 1);
+  EXPECT_EQ(ui().events[0].kind, Kind::kBeep);
+}
+
+TEST_F(SendTest, ASecondSendWhileOneRunsReturnsAtOnce) {
+  env_.running = true;
+  EXPECT_FALSE(send_.send());
+  EXPECT_EQ(ui().events.count(), 0);
+  EXPECT_EQ(env_.log(), "");  // never created
+}
+
+// --- No Preview ------------------------------------------------------------------
+
+TEST_F(SendTest, AnUnattendedNoPreviewSendLogsEveryVerdictAndDelivery) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().check(kFieldRecycle).check(kFieldEliminateDuplicates);
+  project().check(kFieldUseExclusionText).set(kFieldExclusionText, "Gone <GONE@example.com>");
+  recipients(
+      "Ann Ames <ann@example.com>\n\n  bob@example.com\t\nANN@example.com\n!cy@example.com\n"
+      "two@@example.com\ngone@example.com\ndi@example.com");
+  ASSERT_TRUE(send_.send());
+
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 3u);
+  const char* to[] = {"ann@example.com", "bob@example.com", "di@example.com"};
+  const char* bodies[] = {"Dear Ann #1\r\n", "Dear  #2\r\n", "Dear  #3\r\n"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(messages[i].rcpt_to, std::vector<std::string>{to[i]});
+    EXPECT_EQ(messages[i].mail_from, "sender@example.com");
+    EXPECT_EQ(body_of(messages[i].data), std::string(bodies[i]) + "\r\n");
+    EXPECT_TRUE(has_header(messages[i].data, "Subject: Hello"));
+    // One kept connection for the whole send.
+    EXPECT_EQ(messages[i].peer_port, messages[0].peer_port);
+  }
+  EXPECT_TRUE(has_header(messages[0].data, "To: Ann Ames <ann@example.com>"));
+  EXPECT_TRUE(has_header(messages[0].data, "Date: 10 Dec 26 03:04:05 +0000"));
+
+  EXPECT_EQ(env_.log(),
+            heading() +
+                "Ann Ames <ann@example.com>: accepted\r\n"
+                "Sending Ann Ames <ann@example.com> : success\r\n"
+                "bob@example.com: accepted\r\n"
+                "Sending bob@example.com : success\r\n"
+                "ANN@example.com: DUPLICATE\r\n"
+                "!cy@example.com: EXCLAMATION POINT\r\n"
+                "two@@example.com: ILLEGAL ADDRESS\r\n"
+                "gone@example.com: EXCLUDED\r\n"
+                "di@example.com: accepted\r\n"
+                "Sending di@example.com : success\r\n"
+                "7 recipients, 4 rejected\r\n" +
+                totals(3, 0, messages));
+  // No question and no box in an unattended run without errors.
+  EXPECT_EQ(boxes(), 0);
+  EXPECT_EQ(send_.counters().candidates, 7);
+  EXPECT_EQ(send_.counters().rejected, 4);
+  std::string setting = "127.0.0.1:" + std::to_string(g_server->port());
+  ASSERT_FALSE(env_.stored_settings.empty());
+  EXPECT_EQ(env_.stored_settings.back(), setting);
+  EXPECT_FALSE(env_.running);
+}
+
+TEST_F(SendTest, WithoutRecyclingEachMessageHasItsOwnConnection) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  recipients("ann@example.com\nbob@example.com\ncy@example.com");
+  ASSERT_TRUE(send_.send());
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 3u);
+  std::set<int> ports;
+  for (const auto& m : messages) ports.insert(m.peer_port);
+  EXPECT_EQ(ports.size(), 3u);
+}
+
+TEST_F(SendTest, NoPreviewAnsweredNoSendsNothing) {
+  mode(SendOperation::kNoPreview);
+  recipients("ann@example.com");
+  ui().reply_yes_no(false);
+  EXPECT_TRUE(send_.send());
+  const RecordingUi::Event* question = ui().last(Kind::kYesNo);
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(question->message.std_string(),
+            "You have selected the \"No Preview\" mode.  This is your last chance to stop the "
+            "operation.\n\nDo you wish to begin sending messages?");
+  EXPECT_EQ(question->caption.std_string(), "Send Messages");
+  EXPECT_TRUE(received().empty());
+  EXPECT_EQ(env_.log(), "");
+}
+
+TEST_F(SendTest, LongLinesAreWrappedAtTheLineLengthButNeverBelowTwenty) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().set(kFieldLineLength, "5").set(kFieldBody, std::string(50, 'x').c_str());
+  recipients("ann@example.com");
+  ASSERT_TRUE(send_.send());
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 1u);
+  std::string twenty(20, 'x');
+  EXPECT_EQ(body_of(messages[0].data), twenty + "\r\n" + twenty + "\r\n" + "xxxxxxxxxx\r\n\r\n");
+}
+
+TEST_F(SendTest, AnAbortWhileSendingLogsEveryMessageNotSent) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  recipients("ann@example.com\nbob@example.com");
+  ui().abort_progress_at(1);
+  EXPECT_TRUE(send_.send());
+  EXPECT_TRUE(received().empty());
+  EXPECT_EQ(env_.log(), heading() +
+                            "ann@example.com: accepted\r\n"
+                            "ann@example.com\r\nUser aborted: message not sent\r\n\r\n"
+                            "bob@example.com: accepted\r\n"
+                            "bob@example.com\r\nUser aborted: message not sent\r\n\r\n"
+                            "2 recipients, 0 rejected\r\n" +
+                            totals(0, 0, {}));
+}
+
+TEST_F(SendTest, AFailedUnattendedSendOffersTheLogAndShowsItsCopy) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  recipients("refused@example.com\nann@example.com");
+  ui().reply_yes_no(true);
+  EXPECT_FALSE(send_.send());
+
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 1u);
+  std::string log = heading() +
+                    "refused@example.com: accepted\r\n"
+                    "Sending refused@example.com :\r\n"
+                    "SMTP Error 4590\nInvalid response to recipient refused@example.com\r\n"
+                    "550 5.1.1 <refused@example.com>: mailbox unavailable\r\n\r\n"
+                    "ann@example.com: accepted\r\n"
+                    "Sending ann@example.com : success\r\n"
+                    "2 recipients, 0 rejected\r\n" +
+                    totals(1, 1, messages);
+  EXPECT_EQ(env_.log(), log);
+  const RecordingUi::Event* prompt = ui().last(Kind::kYesNo);
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(prompt->message.std_string(),
+            "The operation completed, with errors.\n\nDo you wish to view the log?");
+  EXPECT_EQ(prompt->caption.std_string(), "Operation Complete");
+  // The copy is taken from the open log.
+  std::string copy = (env_.folder / "TempLog.TXT").std_string();
+  EXPECT_EQ(env_.opened, std::vector<std::string>{copy});
+  EXPECT_EQ(testing::read_text(copy), log);
+}
+
+TEST_F(SendTest, ViewingTheLastLogCopiesTheClosedLog) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  recipients("ann@example.com");
+  ASSERT_TRUE(send_.send());
+  send_.view_log(false, false);
+  std::string copy = (env_.folder / "TempLog.TXT").std_string();
+  EXPECT_EQ(env_.opened, std::vector<std::string>{copy});
+  EXPECT_EQ(testing::read_text(copy), env_.log());
+
+  // A log that cannot be copied (a folder stands in the copy's place).
+  ASSERT_EQ(unlink(copy.c_str()), 0);
+  ASSERT_EQ(mkdir(copy.c_str(), 0700), 0);
+  send_.view_log(false, false);
+  ASSERT_NE(ui().last_box(), nullptr);
+  EXPECT_EQ(ui().last_box()->message.std_string(),
+            "The log cannot be viewed.  Make sure you do not have it open in another program.");
+  rmdir(copy.c_str());
+}
+
+TEST_F(SendTest, ADataTagErrorStopsTheSend) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().set(kFieldBody, "Dear [[-FirstName-");
+  recipients("ann@example.com\nbob@example.com");
+  EXPECT_FALSE(send_.send());
+  EXPECT_TRUE(received().empty());
+  ASSERT_NE(ui().last_box(), nullptr);
+  EXPECT_EQ(ui().last_box()->kind, Kind::kError);
+  EXPECT_EQ(env_.log(), heading() + "ann@example.com: accepted\r\n");
+}
+
+// --- direct delivery -----------------------------------------------------------------
+
+TEST_F(SendTest, DirectDeliveryFallsBackToTheProjectsServer) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().check(kFieldDirectDelivery).check(kFieldRecycle);
+  recipients("ann@direct.test\nbob@nowhere.test");
+  ASSERT_TRUE(send_.send());
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].rcpt_to, std::vector<std::string>{"ann@direct.test"});
+  EXPECT_EQ(messages[1].rcpt_to, std::vector<std::string>{"bob@nowhere.test"});
+  // Each message was first tried at its domain's server.
+  auto asked = [](const char* host) {
+    return std::count(g_resolved.begin(), g_resolved.end(), host);
+  };
+  EXPECT_EQ(asked("mail.direct.test"), 1);
+  EXPECT_EQ(asked("mail.nowhere.test"), 1);
+  EXPECT_GE(asked("127.0.0.1"), 1);
+  // Direct delivery never keeps a connection.
+  EXPECT_NE(messages[0].peer_port, messages[1].peer_port);
+  EXPECT_EQ(env_.log(), heading() +
+                            "ann@direct.test: accepted\r\n"
+                            "Sending ann@direct.test : success\r\n"
+                            "bob@nowhere.test: accepted\r\n"
+                            "Sending bob@nowhere.test : success\r\n"
+                            "2 recipients, 0 rejected\r\n" +
+                            totals(2, 0, messages));
+}
+
+// --- Normal and Last Recipient Only -------------------------------------------------
+
+TEST_F(SendTest, NormalSendsWhatTheReviewReleasesWithTheCcList) {
+  project().set(kFieldCc, "cc1@example.com; Cc Two <cc2@example.com>;");
+  project().check(kFieldRecycle);
+  recipients("ann@example.com\nbob@example.com");
+  env_.review_answers = {true};
+  ui().reply_yes_no(false);  // the completion prompt
+  ASSERT_TRUE(send_.send());
+
+  ASSERT_EQ(env_.reviews.size(), 1u);
+  EXPECT_EQ(env_.reviews[0].recipients,
+            (std::vector<std::string>{"ann@example.com", "bob@example.com"}));
+  EXPECT_TRUE(env_.reviews[0].has_text_body);
+  EXPECT_FALSE(env_.reviews[0].has_html_body);
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].rcpt_to, (std::vector<std::string>{"ann@example.com", "cc1@example.com",
+                                                            "cc2@example.com"}));
+  EXPECT_TRUE(has_header(messages[0].data, "CC: cc1@example.com; Cc Two <cc2@example.com>;"));
+  EXPECT_EQ(env_.log(), "ann@example.com: accepted\r\n"
+                        "bob@example.com: accepted\r\n"
+                        "2 recipients, 0 rejected\r\n" +
+                            heading() +
+                            "Sending ann@example.com : success\r\n"
+                            "Sending bob@example.com : success\r\n" +
+                            totals(2, 0, messages));
+  const RecordingUi::Event* prompt = ui().last(Kind::kYesNo);
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_EQ(prompt->message.std_string(),
+            "The operation completed successfully.\n\nDo you wish to view the log?");
+  EXPECT_EQ(ui().unanswered, 0);
+}
+
+TEST_F(SendTest, AFailedMessageIsReviewedAgainUntilTheReviewAborts) {
+  recipients("ann@example.com\nrefused@example.com");
+  env_.review_answers = {true, false};
+  ui().reply_yes_no(false);
+  EXPECT_FALSE(send_.send());
+  ASSERT_EQ(env_.reviews.size(), 2u);
+  EXPECT_EQ(env_.reviews[1].recipients, std::vector<std::string>{"refused@example.com"});
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(env_.log(), "ann@example.com: accepted\r\n"
+                        "refused@example.com: accepted\r\n"
+                        "2 recipients, 0 rejected\r\n" +
+                            heading() +
+                            "Sending ann@example.com : success\r\n"
+                            "Sending refused@example.com :\r\n"
+                            "SMTP Error 4590\nInvalid response to recipient "
+                            "refused@example.com\r\n"
+                            "550 5.1.1 <refused@example.com>: mailbox unavailable\r\n\r\n" +
+                            totals(1, 1, messages) + "\r\nAborted by user\r\n");
+}
+
+TEST_F(SendTest, TheReviewCanSendSingleMessagesBeforeReleasingTheRest) {
+  recipients("ann@example.com\nbob@example.com");
+  // The preview's "Send to this recipient only" sends a copy; the message
+  // itself stays queued and goes out again with the rest.
+  env_.during_review = [](SendOperation& operation) {
+    MessageQueue single;
+    single.append(operation.queue()[0]);
+    operation.send_batch(single);
+  };
+  env_.review_answers = {true};
+  ui().reply_yes_no(false);
+  ui().reply_yes_no(false);
+  ASSERT_TRUE(send_.send());
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[0].rcpt_to, std::vector<std::string>{"ann@example.com"});
+  EXPECT_EQ(messages[1].rcpt_to, std::vector<std::string>{"ann@example.com"});
+  EXPECT_EQ(messages[2].rcpt_to, std::vector<std::string>{"bob@example.com"});
+  EXPECT_EQ(ui().count(Kind::kYesNo), 2);
+}
+
+TEST_F(SendTest, AbortingTheReviewSendsNothing) {
+  recipients("ann@example.com");
+  EXPECT_TRUE(send_.send());
+  EXPECT_TRUE(received().empty());
+  EXPECT_EQ(env_.log(),
+            "ann@example.com: accepted\r\n1 recipients, 0 rejected\r\n\r\nAborted by user\r\n");
+}
+
+TEST_F(SendTest, AnAbortWhileGatheringEndsQuietly) {
+  recipients("ann@example.com\nbob@example.com\ncy@example.com");
+  ui().abort_progress_at(2);
+  EXPECT_TRUE(send_.send());
+  EXPECT_TRUE(env_.reviews.empty());
+  EXPECT_EQ(env_.log(), "ann@example.com: accepted\r\n");
+  EXPECT_EQ(boxes(), 0);
+  EXPECT_FALSE(ui().progress_open);
+}
+
+TEST_F(SendTest, LastRecipientOnlySendsTheLastAcceptedRecipient) {
+  mode(SendOperation::kLastRecipientOnly);
+  recipients("a@example.com\nb@example.com\nc@example.com\nd@example.com\ne@example.com\nbad");
+  env_.review_answers = {true};
+  ui().reply_yes_no(false);
+  ASSERT_TRUE(send_.send());
+  ASSERT_EQ(env_.reviews.size(), 1u);
+  EXPECT_EQ(env_.reviews[0].recipients, std::vector<std::string>{"e@example.com"});
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rcpt_to, std::vector<std::string>{"e@example.com"});
+  EXPECT_EQ(body_of(messages[0].data), "Dear  #5\r\n\r\n");
+}
+
+TEST_F(SendTest, NoQualifiedRecipientEndsWithTheNoRecipientPrompt) {
+  for (int send_mode : {SendOperation::kNormal, SendOperation::kIdentical}) {
+    TestEnvironment env;
+    env.project_values = project();
+    env.project_values.set(kFieldSendMode, String::formatted("%d", send_mode));
+    env.project_values.set(kFieldRecipientText, "!x@example.com\nnot an address");
+    env.project_values.set(kFieldBody, "Same for all");
+    if (send_mode == SendOperation::kIdentical) env.recorder.reply_yes_no(true);  // begin
+    env.recorder.reply_yes_no(false);  // the prompt
+    SendOperation operation(env);
+    EXPECT_TRUE(operation.send());
+    const RecordingUi::Event* prompt = env.recorder.last(Kind::kYesNo);
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ(prompt->message.std_string(),
+              "Error:  no recipients qualified.\n\nDo you wish to view the log?");
+    EXPECT_EQ(env.log(), "!x@example.com: EXCLAMATION POINT\r\n"
+                         "not an address: ILLEGAL ADDRESS\r\n"
+                         "2 recipients, 2 rejected\r\n"
+                         "\r\nNo recipients qualified.");
+    EXPECT_TRUE(env.reviews.empty());
+    EXPECT_EQ(env.recorder.unanswered, 0);
+  }
+  EXPECT_TRUE(received().empty());
+}
+
+// --- Identical ----------------------------------------------------------------------
+
+TEST_F(SendTest, IdenticalSendsOneMessageToEveryAcceptedRecipient) {
+  mode(SendOperation::kIdentical);
+  project().set(kFieldBody, "The same for everyone").set(kFieldCc, "cc@example.com");
+  recipients("ann@example.com\nbob@example.com\nbad\ncy@example.com");
+  ui().reply_yes_no(true);
+  ui().reply_yes_no(false);
+  ASSERT_TRUE(send_.send());
+  const RecordingUi::Event* question = &ui().events[0];
+  EXPECT_EQ(question->message.std_string(),
+            "You have selected the \"Identical\" mode.  A single message will be sent, addressed "
+            "to all recipients.  This is your last chance to stop the operation.\n\nDo you wish "
+            "to begin sending the message?");
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 1u);
+  // No CC and no To header: the message is addressed to everyone.
+  EXPECT_EQ(messages[0].rcpt_to, (std::vector<std::string>{"ann@example.com", "bob@example.com",
+                                                            "cy@example.com"}));
+  EXPECT_EQ(messages[0].data.find("\r\nTo: "), std::string::npos);
+  EXPECT_EQ(messages[0].data.find("\r\nCC: "), std::string::npos);
+  EXPECT_EQ(body_of(messages[0].data), "The same for everyone\r\n\r\n");
+  EXPECT_EQ(env_.log(), "ann@example.com: accepted\r\n"
+                        "bob@example.com: accepted\r\n"
+                        "bad: ILLEGAL ADDRESS\r\n"
+                        "cy@example.com: accepted\r\n"
+                        "4 recipients, 1 rejected\r\n" +
+                            heading() + "Sending to all recipients : success\r\n" +
+                            totals(0, 0, messages, /*identical=*/true));
+}
+
+TEST_F(SendTest, IdenticalRefusesDataTags) {
+  mode(SendOperation::kIdentical);
+  recipients("ann@example.com");
+  ui().reply_yes_no(true);
+  EXPECT_FALSE(send_.send());
+  ASSERT_NE(ui().last_box(), nullptr);
+  EXPECT_EQ(ui().last_box()->message.std_string(),
+            "The message body cannot contain data tags if the send mode is \"Identical\".");
+  EXPECT_TRUE(received().empty());
+}
+
+// --- attachments ------------------------------------------------------------------------
+
+TEST_F(SendTest, AttachmentsWithWildcardsAreSentWithEveryMessage) {
+  TestDirectory files;
+  ASSERT_TRUE(files.put("a.pdf", "first"));
+  ASSERT_TRUE(files.put("b.pdf", "second"));
+  ASSERT_TRUE(files.put("c.txt", "third"));
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().set(kFieldAttachments, (files / "*.pdf") + "\n" + (files / "c.txt"));
+  recipients("ann@example.com");
+  ASSERT_TRUE(send_.send());
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 1u);
+  for (const char* part : {"name=\"a.pdf\"", "name=\"b.pdf\"", "name=\"c.txt\"",
+                           "Zmlyc3Q=", "c2Vjb25k", "dGhpcmQ="}) {
+    EXPECT_NE(messages[0].data.find(part), std::string::npos) << part;
+  }
+}
+
+// --- recipients from a database table -------------------------------------------------
+
+TEST_F(SendTest, RecipientsFromATableAreFilteredAndTheirRowsPersonaliseAndRecord) {
+  Database& db = database();
+  ASSERT_TRUE(db.open(testing::TestDataSources::kSqliteName)) << db.last_error().c_str();
+  auto exec = [&](const char* sql) { ASSERT_TRUE(db.execute(sql)) << db.last_error().c_str(); };
+  exec("DROP TABLE IF EXISTS Members");
+  exec("CREATE TABLE Members (id INTEGER PRIMARY KEY, email VARCHAR(100), name VARCHAR(100), "
+       "visits INTEGER, sent INTEGER)");
+  exec("INSERT INTO Members VALUES (1, 'ann@example.com', 'Ann', 3, 0), "
+       "(2, '!bob@example.com', 'Bob', 5, 0), (3, 'cy@example.com', 'Cy', 1, 0), "
+       "(4, 'Di <di@example.com>', 'Di', 8, 0)");
+  env_.db = &db;
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project()
+      .check(kFieldUseRecipientText, false)
+      .check(kFieldUseDatabase)
+      .set(kFieldDbName, testing::TestDataSources::kSqliteName)
+      .set(kFieldTableName, "Members")
+      .set(kFieldRecipientColumn, "email")
+      .set(kFieldIdentityColumn, "id")
+      .set(kFieldOrderBy, "visits")
+      .set(kFieldBody, "Hello [[name]], [[visits]] visits, [[-Email-]][[let sent = 1]]");
+  project().clauses = {{"visits", 4, "2", false}};
+  ASSERT_TRUE(send_.send()) << (ui().last_box() ? ui().last_box()->message.c_str() : "");
+
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(body_of(messages[0].data), "Hello Ann, 3 visits, ann@example.com\r\n\r\n");
+  EXPECT_EQ(body_of(messages[1].data), "Hello Di, 8 visits, di@example.com\r\n\r\n");
+  EXPECT_EQ(env_.log(), heading() +
+                            "ann@example.com: accepted\r\n"
+                            "Sending ann@example.com : success\r\n"
+                            "!bob@example.com: EXCLAMATION POINT\r\n"
+                            "Di <di@example.com>: accepted\r\n"
+                            "Sending Di <di@example.com> : success\r\n"
+                            "3 recipients, 1 rejected\r\n" +
+                            totals(2, 0, messages));
+
+  // The tag wrote into the rows of the recipients it was processed for.
+  db.set_filter(String());
+  db.clear_tables();
+  db.add_table_info("Members");
+  ASSERT_TRUE(db.load_all("Members", DBClause()));
+  std::vector<std::string> sent;
+  while (db.bulk_load_row()) {
+    String name, flag;
+    ASSERT_TRUE(db.get("name", name) && db.get("sent", flag));
+    sent.push_back(name.std_string() + "=" + flag.std_string());
+  }
+  EXPECT_EQ(sent, (std::vector<std::string>{"Ann=1", "Bob=0", "Cy=0", "Di=1"}));
+}
+
+}  // namespace
+}  // namespace tessaline

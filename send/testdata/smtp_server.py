@@ -1,0 +1,60 @@
+"""A real SMTP server for the send tests: aiosmtpd on 127.0.0.1.
+
+Usage: smtp_server.py FOLDER
+
+Listens on a free port of 127.0.0.1 and writes that port to FOLDER/port
+once it accepts connections. Each message it accepts becomes two files:
+FOLDER/NNNN.env (the client's port, the MAIL FROM address, then one RCPT
+TO address per line) and FOLDER/NNNN.eml (the message bytes as received).
+Recipients whose address holds "refused" are refused with 550. Runs until
+it is terminated.
+"""
+
+import asyncio
+import os
+import signal
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+
+class Handler:
+    def __init__(self, folder):
+        self.folder = folder
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if "refused" in address:
+            return "550 5.1.1 <%s>: mailbox unavailable" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        base = os.path.join(self.folder, "%04d" % self.count)
+        with open(base + ".eml", "wb") as f:
+            f.write(envelope.original_content)
+        lines = [str(session.peer[1]), envelope.mail_from or ""] + list(envelope.rcpt_tos)
+        with open(base + ".env.tmp", "w") as f:
+            f.write("\n".join(lines) + "\n")
+        os.rename(base + ".env.tmp", base + ".env")
+        return "250 Message accepted for delivery"
+
+
+async def main(folder):
+    handler = Handler(folder)
+    loop = asyncio.get_running_loop()
+    server = await loop.create_server(lambda: SMTP(handler, hostname="tessaline.test"),
+                                      "127.0.0.1", 0)
+    port = server.sockets[0].getsockname()[1]
+    with open(os.path.join(folder, "port.tmp"), "w") as f:
+        f.write(str(port))
+    os.rename(os.path.join(folder, "port.tmp"), os.path.join(folder, "port"))
+    stop = asyncio.Event()
+    loop.add_signal_handler(signal.SIGTERM, stop.set)
+    await stop.wait()
+    server.close()
+
+
+if __name__ == "__main__":
+    asyncio.run(main(sys.argv[1]))
