@@ -9,12 +9,12 @@ bool is_line_end(char c) { return c == '\r' || c == '\n'; }
 
 // The byte length of the character at i: a whole valid UTF-8 sequence
 // (no overlong forms, no surrogates, nothing above U+10FFFF), else 1.
-int char_length(const String& text, int i) {
-  auto byte = [&](int k) { return static_cast<unsigned char>(text.char_at(k)); };
+int char_length(const char* text, int length, int i) {
+  auto byte = [&](int k) { return static_cast<unsigned char>(text[k]); };
   unsigned char c = byte(i);
   if (c < 0xC2 || c > 0xF4) return 1;
   int n = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-  if (i + n > text.length()) return 1;
+  if (i + n > length) return 1;
   unsigned char c1 = byte(i + 1);
   unsigned char low = 0x80, high = 0xBF;
   if (c == 0xE0) low = 0xA0;
@@ -28,11 +28,12 @@ int char_length(const String& text, int i) {
   return n;
 }
 
-// The length of the line end at i (0 when there is none).
-int line_end_length(const String& text, int i) {
-  char c = text.char_at(i);
+// The length of the line end at i (0 when there is none); i < length.
+int line_end_length(const char* text, int length, int i) {
+  char c = text[i];
   if (!is_line_end(c)) return 0;
-  char d = text.char_at(i + 1);
+  if (i + 1 >= length) return 1;
+  char d = text[i + 1];
   return is_line_end(d) && d != c ? 2 : 1;
 }
 
@@ -42,12 +43,14 @@ void wrap_lines(String& text, int length) {
   if (length < 1) length = 1;
   int position = 0;
   while (position < text.length()) {
+    const char* s = text.c_str();
+    int n = text.length();
     int i = position;
     int characters = 0;
     int last_break = -1;  // just behind the last break character seen
     bool line_fits = false;
-    while (i < text.length()) {
-      int end = line_end_length(text, i);
+    while (i < n) {
+      int end = line_end_length(s, n, i);
       if (end) {
         // A line end within the window, or right behind its last character:
         // the line fits as it is.
@@ -56,18 +59,18 @@ void wrap_lines(String& text, int length) {
         break;
       }
       if (characters == length) break;
-      if (is_word_break(text[i])) last_break = i + 1;
-      i += char_length(text, i);
+      if (is_word_break(s[i])) last_break = i + 1;
+      i += char_length(s, n, i);
       ++characters;
     }
     if (line_fits) continue;
-    if (i >= text.length()) return;  // the rest fits
+    if (i >= n) return;  // the rest fits
     int at = last_break >= 0 ? last_break : i;
-    if (text.char_at(at) == ' ' || text.char_at(at) == '\t') ++at;
-    if (at >= text.length()) return;
+    if (s[at] == ' ' || s[at] == '\t') ++at;
+    if (at >= n) return;
     // A blank that the break moved over may be followed by a line end: the
     // line then ends there and needs no line feed of its own.
-    if (int end = line_end_length(text, at)) {
+    if (int end = line_end_length(s, n, at)) {
       position = at + end;
       continue;
     }
