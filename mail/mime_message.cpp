@@ -69,9 +69,10 @@ const char* charset_parameter(std::string_view text) {
   return is_utf8(text) ? ";charset=utf-8" : ";charset=windows-1252";
 }
 
-// A file name as the value of a quoted parameter or a header: quotes and
-// backslashes escaped, line breaks flattened so the name cannot end the
-// header it stands in.
+// A text as a header value, or (quoted) as the value of a quoted
+// parameter: line breaks and NUL bytes become spaces, so the text cannot end
+// the header it stands in; in a quoted value quotes and backslashes are
+// escaped.
 String header_safe(const String& name, bool quoted) {
   String safe;
   for (char c : name) {
@@ -244,15 +245,22 @@ bool MimeMessage::compose(String* output, bool seven_bit_only) {
   const bool A = !attachments.empty();
   const bool E = !embedded_files.empty();
 
+  // Header values are single lines: a line break inside one (a subject
+  // typed over two lines, an address read from a database) would end the
+  // header block early or add header lines of its own.
   String out;
-  if (!from.empty()) out.append_format("From: %s\r\n", from.c_str());
-  if (recipients.count() == 1) out.append_format("To: %s\r\n", recipients[0].c_str());
-  if (!subject.empty()) out.append_format("Subject: %s\r\n", subject.c_str());
-  if (!reply_to.empty()) out.append_format("Reply-To: %s\r\n", reply_to.c_str());
+  if (!from.empty()) out.append_format("From: %s\r\n", header_safe(from, false).c_str());
+  if (recipients.count() == 1) {
+    out.append_format("To: %s\r\n", header_safe(recipients[0], false).c_str());
+  }
+  if (!subject.empty()) out.append_format("Subject: %s\r\n", header_safe(subject, false).c_str());
+  if (!reply_to.empty()) {
+    out.append_format("Reply-To: %s\r\n", header_safe(reply_to, false).c_str());
+  }
   ClockReading now = read_clock();
   out.append_format("Date: %s %s\r\n", format_date_time(now.local, "dd M y HH:ii:ss").c_str(),
                     time_zone_text(now.utc_offset_minutes).c_str());
-  if (!cc.empty()) out.append_format("CC: %s\r\n", cc.c_str());
+  if (!cc.empty()) out.append_format("CC: %s\r\n", header_safe(cc, false).c_str());
   out.append(extra_headers);
   out.append("Mime-Version: 1.0\r\n");
 

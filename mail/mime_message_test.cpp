@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/date.h"
+#include "storage/test_directory.h"
 #include "mail/test_support.h"
 
 namespace tessaline {
@@ -293,6 +294,19 @@ TEST(Compose, Failures) {
     EXPECT_EQ(message.error, c.error) << c.name;
     EXPECT_EQ(text, "left alone") << c.name;
   }
+}
+
+TEST(Compose, FileNamesCannotBreakTheirHeaders) {
+  TestDirectory folder;
+  ASSERT_TRUE(folder.ok());
+  ASSERT_TRUE(folder.put("odd\"na\\me\n.bin", "x"));
+  MimeMessage message;
+  message.add(folder / "odd\"na\\me\n.bin");
+  String text;
+  ASSERT_TRUE(compose_pinned(message, &text)) << message.error.c_str();
+  EXPECT_TRUE(text.contains(
+      "Content-Type: application/octet-stream;name=\"odd\\\"na\\\\me .bin\"\r\n"))
+      << text.c_str();
 }
 
 TEST(Compose, IllegalEncodingIsNotCheckedWithoutATextBody) {
