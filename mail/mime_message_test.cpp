@@ -153,9 +153,10 @@ std::vector<std::string> split(const std::string& line, char separator) {
 // and the leaf parts (multipart containers are listed by their type).
 void parse_with_python(const String& text, std::vector<std::string>* headers,
                        std::vector<Part>* parts, std::vector<std::string>* multiparts) {
-  std::string dir = ::testing::TempDir();
-  std::string message_file = dir + "mime_parse_in.eml";
-  std::string out_file = dir + "mime_parse_out.txt";
+  TestDirectory dir;
+  ASSERT_TRUE(dir.ok());
+  std::string message_file = (dir / "message.eml").std_string();
+  std::string out_file = (dir / "parts.txt").std_string();
   write_file(message_file, text.view());
   ASSERT_EQ(testing::run_program({"/usr/bin/python3", std::string(TESSALINE_SOURCE_DIR) +
                                                           "/mail/testdata/parse_mime.py",
