@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -134,7 +135,7 @@ bool Connection::connect() {
     return false;
   }
   if (result != 0) {
-    if (!wait_until(POLLOUT)) {
+    if (!wait_until(POLLOUT, deadline())) {
       fcntl(handle, F_SETFL, flags);
       return false;
     }
@@ -153,14 +154,27 @@ bool Connection::connect() {
   return true;
 }
 
-bool Connection::wait_until(short events) {
-  using Clock = std::chrono::steady_clock;
-  auto deadline = Clock::now() + std::chrono::seconds(timeout_seconds);
+Connection::Deadline Connection::deadline() const {
+  if (timeout_seconds <= 0) return Deadline::max();
+  return std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+}
+
+bool Connection::wait_readable(Deadline deadline) {
+  timed_out = false;
+  if (handle < 0) {
+    last_error = EBADF;
+    return false;
+  }
+  return wait_until(POLLIN, deadline);
+}
+
+bool Connection::wait_until(short events, Deadline deadline) {
   for (;;) {
     int wait_ms = -1;
-    if (timeout_seconds > 0) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    if (deadline != Deadline::max()) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      wait_ms = left.count() > 0 ? static_cast<int>(std::min<int64_t>(left.count(), 1 << 30)) : 0;
     }
     pollfd entry{handle, events, 0};
     int ready = ::poll(&entry, 1, wait_ms);
@@ -294,7 +308,11 @@ int read_reply(Connection& connection, String* text) {
   if (text) text->clear();
   ReplyAssembler reply;
   String piece;
-  for (;;) {
+  // The first read waits with the socket's own time limit; the pieces after
+  // it wait only for what is left of that limit.
+  Connection::Deadline limit = connection.deadline();
+  for (bool first = true;; first = false) {
+    if (!first && !connection.wait_readable(limit)) return 0;
     if (!connection.receive(&piece)) return 0;
     if (piece.empty()) continue;
     int code = reply.feed(piece.view());

@@ -11,6 +11,7 @@
 // here is fatal and nothing here shows a message.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -70,6 +71,12 @@ class Connection {
   bool send_text(std::string_view text, bool more = false);
   // Bytes that can be read now, or -1.
   int bytes_available();
+  using Deadline = std::chrono::steady_clock::time_point;
+  // When the time limit that starts now runs out (never, for 0).
+  Deadline deadline() const;
+  // Waits until a byte can be read or the deadline has passed.
+  bool wait_readable(Deadline deadline);
+
   // Reads whatever has arrived, first waiting for a byte when
   // wait_for_data is set; false when the peer closed the connection, on an
   // error, or when the time limit ran out.
@@ -86,7 +93,7 @@ class Connection {
   int timeout_seconds = 60;
 
  private:
-  bool wait_until(short events);
+  bool wait_until(short events, Deadline deadline);
   // Puts timeout_seconds on the socket's reads and sends when it changed.
   void apply_time_limits();
   int applied_timeout_ = -1;
@@ -118,8 +125,10 @@ class ReplyAssembler {
 int reply_code(std::string_view line);
 
 // Reads one SMTP reply from the connection. Returns its code, or 0 when
-// nothing usable arrived (connection closed, error, time limit, or a reply
-// beyond the size bound). `text`, when given, receives the reply's text.
+// nothing usable arrived (connection closed, error, a reply beyond the size
+// bound, or no complete reply within the time limit: the limit holds for
+// the whole reply, however it trickles in). `text`, when given, receives
+// the reply's text.
 int read_reply(Connection& connection, String* text = nullptr);
 
 }  // namespace tessaline

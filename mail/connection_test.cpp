@@ -5,7 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mail/test_support.h"
@@ -122,6 +125,26 @@ TEST_F(ConnectionPair, WithoutWaitingReceiveTakesOnlyWhatHasArrived) {
   write_far("220 hi\r\n");
   EXPECT_TRUE(connection.receive(&piece));
   EXPECT_EQ(piece, "220 hi\r\n");
+}
+
+TEST_F(ConnectionPair, TheTimeLimitHoldsForTheWholeReply) {
+  connection.timeout_seconds = 1;
+  write_far("250-first\r\n");
+  // A peer that sends a byte now and then, never finishing the reply,
+  // until the reader has given up.
+  std::atomic<bool> done = false;
+  std::thread trickle([&] {
+    while (!done) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (::write(far, "x", 1) != 1) break;
+    }
+  });
+  String text;
+  EXPECT_EQ(read_reply(connection, &text), 0);
+  done = true;
+  trickle.join();
+  EXPECT_TRUE(connection.timed_out);
+  EXPECT_TRUE(text.starts_with("250-first\r\nx")) << text.c_str();
 }
 
 TEST_F(ConnectionPair, SendRefusesEmptyBuffersAndSendsExactBytes) {
