@@ -8,6 +8,7 @@
 #include "storage/glob_file.h"
 #include "storage/paths.h"
 #include "db/database.h"
+#include "send/send_operation.h"
 #include "app/project_file.h"
 
 namespace tessaline {
@@ -67,7 +68,10 @@ class Application::OpenProject : public ProjectValues {
 
 Application::Application(Ui& ui) : ui_(ui), values_(new OpenProject(*this)) {}
 
-Application::~Application() { delete values_; }
+Application::~Application() {
+  send_.reset();
+  delete values_;
+}
 
 void Application::load_settings(const String& path) {
   tessaline::load_settings(path.empty() ? settings_file_path() : path, settings_);
@@ -228,9 +232,22 @@ int Application::run_command_line(const CommandLine& line) {
       break;
     }
     case CommandMode::kSendOnly:
+      project_.set_flag(kFieldUseDatabase, false);
+      project_.set_flag(kFieldUseRecipientFile, false);
+      project_.set_flag(kFieldUseRecipientText, true);
+      project_.set_text(kFieldRecipientText, line.address);
+      [[fallthrough]];
     case CommandMode::kSend:
-      code = kExitSend;
-      show_error(ui_, "Sending is not part of this build yet.");
+      project_.set_number(kFieldSendMode, kSendNoPreview);
+      if (!send()) {
+        // The windows would open on the project here; an unattended run
+        // says where to look instead and ends with a status that says so.
+        ui_.information_box(
+            String::formatted("The mailing did not complete.  The send log is:\n%s",
+                              send_log_path().c_str()),
+            application_name);
+        code = kExitSend;
+      }
       break;
     case CommandMode::kNone:
       break;
@@ -238,6 +255,21 @@ int Application::run_command_line(const CommandLine& line) {
   close_project(CloseMode::kDiscard);
   command_line_run_ = false;
   return code;
+}
+
+SendOperation& Application::send_operation() {
+  if (!send_) send_ = std::make_unique<SendOperation>(*this);
+  return *send_;
+}
+
+bool Application::send() { return send_operation().send(); }
+
+void Application::view_log() { send_operation().view_log(false, false); }
+
+String Application::send_log_path() {
+  String folder, error;
+  if (!log_folder(folder, error)) return String();
+  return join_path(folder, "Trenk.LOG");
 }
 
 ProjectValues& Application::project() { return *values_; }

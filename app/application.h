@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/string.h"
 #include "core/ui.h"
@@ -128,11 +129,25 @@ class Application : public SendEnvironment {
   // The backup of a project file: its extension changed to "BAK".
   static String backup_path(const String& project_path);
 
+  // --- sending ---
+  // The send operation on the open project (the "Send messages" command
+  // saves the project first; an unattended run does not).
+  bool send();
+  // "View last send log".
+  void view_log();
+  // The send operation the application owns, made on first use.
+  SendOperation& send_operation();
+  // The send log's path ("" when its folder cannot be made).
+  String send_log_path();
+
   // --- the command line ---
   // Runs a completed command line (complete_command_line() has checked
   // it) on the project it names and returns the exit status. The project
   // is closed afterwards without saving what the run changed for itself
   // (-o's recipient, the send mode of -s).
+  // A send (-s, -o) runs in No Preview mode, asks nothing, and shows its
+  // completion prompt only after a failed message; when it fails, the
+  // person is told where the send log is and the status is kExitSend.
   int run_command_line(const CommandLine& line);
 
   // --- SendEnvironment ---
@@ -162,6 +177,7 @@ class Application : public SendEnvironment {
   Ui& ui_;
   ProjectWindow* window_ = nullptr;
   OpenProject* values_;
+  std::unique_ptr<SendOperation> send_;
 
   Project project_;
   bool project_open_ = false;

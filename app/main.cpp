@@ -6,6 +6,8 @@
 #include <cstdio>
 
 #include "core/fatal_error.h"
+#include "mail/smtp_server.h"
+#include "db/odbc_library.h"
 #include "app/application.h"
 #include "app/clipboard.h"
 #include "app/command_line.h"
@@ -41,5 +43,15 @@ int main(int argc, char** argv) {
   ConsoleUi ui;
   Application app(ui);
   app.load_settings();
-  return app.run_command_line(line);
+  bool sending = line.mode == CommandMode::kSend || line.mode == CommandMode::kSendOnly;
+  if (sending) {
+    // The program works without ODBC; the database features are then off.
+    iniz_gdb();
+    app.set_database_available(database_available());
+    net_startup();
+    app.set_smtp_server_field(smtp_server_name());
+  }
+  int status = app.run_command_line(line);
+  if (sending) net_shutdown();
+  return status;
 }

@@ -177,8 +177,6 @@ const ProjectFieldInfo kFields[] = {
 
 constexpr int kFieldCount = static_cast<int>(sizeof kFields / sizeof kFields[0]);
 
-const char* const kOperators[] = {"", "=", "<>", "<=", ">=", "<", ">"};
-
 void set_default(Var& value, const ProjectFieldInfo& field) {
   switch (field.kind) {
     case FieldKind::kCheck:
@@ -220,8 +218,6 @@ const ProjectFieldInfo* find_project_field(const char* key) {
   }
   return nullptr;
 }
-
-const char* clause_operator_text(int op) { return op >= 1 && op <= 6 ? kOperators[op] : ""; }
 
 Project::Project() {
   for (int i = 0; i < kFieldCount; ++i) values_.append();

@@ -29,6 +29,7 @@
 #include "core/containers.h"
 #include "core/string.h"
 #include "core/var.h"
+#include "merge/merge_ports.h"
 #include "recipients/project_values.h"
 
 namespace tessaline {
@@ -71,15 +72,12 @@ const ProjectFieldInfo& project_field(int i);
 // The field with exactly this key, or null.
 const ProjectFieldInfo* find_project_field(const char* key);
 
-// The send modes of `SendMode` and the encodings of `Encoding`.
-enum SendMode { kSendNormal = 100, kSendNoPreview = 101, kSendIdentical = 102,
-                kSendLastRecipientOnly = 103 };
+// The send modes of `SendMode` are merge/merge_ports.h's SendMode; the
+// encodings of `Encoding`:
 enum BodyEncoding { kEncoding7Bit = 1, kEncoding8Bit = 2, kEncodingBase64 = 3 };
 
-// The text of a clause row's operator (1..6: "=", "<>", "<=", ">=", "<",
-// ">"); "" for 0 (none chosen) and anything else. The rows themselves are
-// ClauseRow (recipients/project_values.h).
-const char* clause_operator_text(int op);
+// The rows of the clause table are ClauseRow (recipients/project_values.h);
+// recipients/where_clause.h names their operators.
 
 class Project {
  public:

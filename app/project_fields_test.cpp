@@ -170,12 +170,6 @@ TEST(ProjectFields, NormalizeGivesLoadedValuesTheirFieldsKinds) {
   EXPECT_EQ(project.text("from"), "7");
 }
 
-TEST(ProjectFields, ClauseOperatorsByNumber) {
-  const char* texts[] = {"", "=", "<>", "<=", ">=", "<", ">", ""};
-  for (int op = 0; op <= 7; ++op) EXPECT_STREQ(clause_operator_text(op), texts[op]) << op;
-  EXPECT_STREQ(clause_operator_text(-1), "");
-}
-
 TEST(ProjectFieldsDeathTest, UnknownKeyIsAFatalError) {
   Project project;
   EXPECT_EXIT(project.text("sendmode"), testing::ExitedWithCode(1), "sendmode");

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "storage/paths.h"
+#include "recipients/where_clause.h"
 #include "app/application.h"
 #include "app/console_ui.h"
 
