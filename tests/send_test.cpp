@@ -1,0 +1,305 @@
+// Unattended sends of the real program (-s, -o) to a real SMTP server on
+// 127.0.0.1, reading back what the server received and the send log.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "core/recording_ui.h"
+#include "storage/paths.h"
+#include "storage/test_directory.h"
+#include "app/application.h"
+#include "tests/program_run.h"
+#include "tests/smtp_recorder.h"
+
+namespace tessaline {
+namespace {
+
+// The parts of a send log that change from run to run (the date, the
+// elapsed time, the byte counts) replaced by fixed words.
+String normalized_log(const String& log) {
+  std::string s = log.std_string();
+  s = std::regex_replace(s, std::regex("Send operation performed on [^\r]+\r\n-+\r\n"),
+                         "Send operation performed on DATE\r\n----\r\n");
+  s = std::regex_replace(s, std::regex("Total elapsed time: [^\r]+"), "Total elapsed time: T");
+  s = std::regex_replace(s, std::regex("Total bytes sent: [^\r]+"), "Total bytes sent: B");
+  return String(s);
+}
+
+class SendRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.ok() && work_.ok());
+    setenv("TESSALINE_HOME", home_.path().c_str(), 1);
+    use_server("127.0.0.1");
+  }
+
+  void start_server(const std::vector<String>& refused = {}) {
+    ASSERT_TRUE(server_.start(work_ / "received", refused)) << server_.error().c_str();
+  }
+
+  // The program setting SMTP_Server, in the registry file.
+  void use_server(const char* host) {
+    String reg = String("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tessaline\\Loomwork]\r\n") +
+                 (host ? String::formatted("\"SMTP_Server\"=\"%s\"\r\n", host) : String());
+    ASSERT_TRUE(home_.put("registry.reg", reg));
+  }
+
+  ProgramResult run(std::vector<String> args) {
+    ProgramRun r;
+    r.args = std::move(args);
+    r.directory = work_.path();
+    r.home = home_.path();
+    // No ~/.msmtprc of the person running the tests may name a server.
+    r.environment = {{"HOME", home_.path()}, {"XDG_CONFIG_HOME", home_.path()}};
+    for (const auto& variable : extra_environment_) r.environment.push_back(variable);
+    return run_program(r);
+  }
+
+  // A project sending a typed body to the test server in No Preview mode
+  // unless `fill` says otherwise.
+  template <typename Fill>
+  void make_project(const char* name, Fill fill) {
+    RecordingUi ui;
+    Application app(ui);
+    ASSERT_TRUE(app.new_project());
+    Project& p = app.fields();
+    p.set_text("from", "Ann Sender <ann@example.com>");
+    p.set_text("subject", "News");
+    p.set_flag("use_body_text", true);
+    p.set_text("body", "To [[-Email-]], number [[-Index-]].");
+    p.set_text("SMTPport", String::formatted("%d", server_.port()));
+    p.set_flag("Recycle", true);
+    fill(p);
+    ASSERT_TRUE(app.save_project_as(work_ / name));
+    ASSERT_TRUE(app.close_project());
+  }
+
+  String log() { return home_.get("Trenk.LOG"); }
+
+  static std::vector<String> recipients_of(const std::vector<SmtpRecorder::Received>& messages) {
+    std::vector<String> all;
+    for (const auto& m : messages) {
+      for (const String& r : m.recipients) all.push_back(r);
+    }
+    return all;
+  }
+
+  TestDirectory home_;
+  TestDirectory work_;
+  SmtpRecorder server_;
+  std::vector<std::pair<String, String>> extra_environment_;
+};
+
+TEST_F(SendRun, ListsFileExclusionsDuplicatesAndMarks) {
+  start_server();
+  ASSERT_TRUE(work_.put("list.txt",
+                        "bob@example.com\r\n!carol@example.com\r\n\r\n"
+                        "Dave Doe <dave@example.com>\r\n"));
+  make_project("news.zqj", [&](Project& p) {
+    p.set_number("SendMode", kSendNormal);  // -s sends without a preview all the same
+    p.set_flag("use_recipient_file", true);
+    p.set_text("recipient_file", work_ / "list.txt");
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", "erin@example.com\nBob@Example.com\nnot-an-address");
+    p.set_flag("EliminateDuplicates", true);
+    p.set_flag("UseExclusionText", true);
+    p.set_text("exclusion text", "DAVE@example.com");
+  });
+  String project_before = TestDirectory::read(work_ / "news.zqj");
+
+  ProgramResult r = run({"-s", "news"});
+  EXPECT_EQ(r.status, 0) << r.err.c_str();
+  EXPECT_EQ(r.err, "");  // an unattended run without errors shows nothing
+
+  auto messages = server_.messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].mail_from, "ann@example.com");
+  EXPECT_EQ(messages[0].recipients, std::vector<String>{"bob@example.com"});
+  EXPECT_EQ(messages[1].recipients, std::vector<String>{"erin@example.com"});
+  EXPECT_TRUE(messages[0].data.contains("To bob@example.com, number 1."));
+  EXPECT_TRUE(messages[1].data.contains("To erin@example.com, number 2."));
+  EXPECT_TRUE(messages[1].data.contains("Subject: News\r\n"));
+
+  EXPECT_EQ(normalized_log(log()),
+            "\r\nSend operation performed on DATE\r\n----\r\n"
+            "bob@example.com: accepted\r\n"
+            "Sending bob@example.com : success\r\n"
+            "!carol@example.com: EXCLAMATION POINT\r\n"
+            "Dave Doe <dave@example.com>: EXCLUDED\r\n"
+            "erin@example.com: accepted\r\n"
+            "Sending erin@example.com : success\r\n"
+            "Bob@Example.com: DUPLICATE\r\n"
+            "not-an-address: ILLEGAL ADDRESS\r\n"
+            "6 recipients, 4 rejected\r\n"
+            "\r\n2 sent successfully, 0 errors\r\n"
+            "\r\nTotal elapsed time: T"
+            "\r\nTotal bytes sent: B\r\n");
+  // The run changed the send mode for itself only.
+  EXPECT_TRUE(TestDirectory::read(work_ / "news.zqj") == project_before);
+}
+
+TEST_F(SendRun, SendOnlyGoesToTheOneAddressAndLeavesTheProjectAlone) {
+  start_server();
+  make_project("news.zqj", [&](Project& p) {
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", "many@example.com\nmore@example.com");
+  });
+  String project_before = TestDirectory::read(work_ / "news.zqj");
+  ProgramResult r = run({"-o", "Zed Zulu <zed@example.com>", work_ / "news.zqj"});
+  EXPECT_EQ(r.status, 0) << r.err.c_str();
+  auto messages = server_.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].recipients, std::vector<String>{"zed@example.com"});
+  EXPECT_TRUE(messages[0].data.contains("To zed@example.com, number 1."));
+  EXPECT_TRUE(normalized_log(log()).contains(
+      "Zed Zulu <zed@example.com>: accepted\r\nSending Zed Zulu <zed@example.com> : success\r\n"
+      "1 recipients, 0 rejected\r\n"));
+  EXPECT_TRUE(TestDirectory::read(work_ / "news.zqj") == project_before);
+}
+
+TEST_F(SendRun, ARefusedRecipientFailsTheRunButNotTheOthers) {
+  start_server({"refused@example.com"});
+  make_project("news.zqj", [&](Project& p) {
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", "a@example.com\nrefused@example.com\nc@example.com");
+  });
+  ProgramResult r = run({"-s", "news"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(recipients_of(server_.messages()),
+            (std::vector<String>{"a@example.com", "c@example.com"}));
+  String text = normalized_log(log());
+  EXPECT_TRUE(text.contains("Sending refused@example.com :\r\n")) << text.c_str();
+  EXPECT_TRUE(text.contains("550 5.1.1 <refused@example.com>: Recipient address rejected"));
+  EXPECT_TRUE(text.contains("Sending c@example.com : success\r\n"));
+  EXPECT_TRUE(text.contains("\r\n2 sent successfully, 1 errors\r\n"));
+  // The completion prompt is shown after a failed message, answered No, and
+  // the person is told where the log is.
+  EXPECT_TRUE(r.err.contains(
+      "Operation Complete: The operation completed, with errors.\n\nDo you wish to view the "
+      "log? [No: nothing waits for an answer in a command-line run]\n"));
+  String where = "Tessaline Mailer: The mailing did not complete.  The send log is:\n" +
+                 (home_ / "Trenk.LOG") + "\n";
+  EXPECT_GE(r.err.find(where), 0) << r.err.c_str();
+}
+
+TEST_F(SendRun, ChecksStopTheSendBeforeAnythingIsSent) {
+  start_server();
+  struct Case {
+    const char* key;
+    const char* value;
+    const char* server;  // the SMTP_Server setting
+    String expected;
+  } cases[] = {
+      {"from", "", "127.0.0.1",
+       "Error: You must enter the originating email address.\n  (project field \"from\")\n"},
+      {"SMTPport", "x25", "127.0.0.1",
+       "Error: You must enter the port number of the SMTP server.\n"
+       "  (project field \"SMTPport\")\n"},
+      {"CC", "a@b@c", "127.0.0.1", "Error: Invalid recipient in CC list:\na@b@c\n"},
+      {"subject", "any", nullptr, "Error: You must enter the name of the SMTP server.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.key);
+    use_server(c.server);
+    make_project("news.zqj", [&](Project& p) {
+      p.set_flag("use_recipient_text", true);
+      p.set_text("recipient_text", "a@example.com");
+      p.set_text(c.key, c.value);
+    });
+    ProgramResult r = run({"-s", "news"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(r.err.starts_with(c.expected.view())) << r.err.c_str();
+    EXPECT_TRUE(r.err.contains("The mailing did not complete."));
+  }
+  EXPECT_EQ(server_.messages().size(), 0u);
+}
+
+TEST_F(SendRun, CarbonCopiesAndAttachmentsByWildcard) {
+  start_server();
+  mkdir((work_ / "files").c_str(), 0755);
+  ASSERT_TRUE(work_.put("files/a.txt", "first attachment\n"));
+  ASSERT_TRUE(work_.put("files/b.txt", "second attachment\n"));
+  ASSERT_TRUE(work_.put("files/c.dat", "not attached\n"));
+  make_project("news.zqj", [&](Project& p) {
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", "to@example.com");
+    p.set_text("CC", "Carl <carl@example.com>");
+    p.set_text("attachments", work_ / "files/*.txt");
+  });
+  ProgramResult r = run({"-s", "news"});
+  ASSERT_EQ(r.status, 0) << r.err.c_str();
+  auto messages = server_.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].recipients,
+            (std::vector<String>{"to@example.com", "carl@example.com"}));
+  const String& data = messages[0].data;
+  EXPECT_TRUE(data.contains("CC: Carl <carl@example.com>\r\n")) << data.c_str();
+  EXPECT_TRUE(data.contains("name=\"a.txt\""));
+  EXPECT_TRUE(data.contains("name=\"b.txt\""));
+  EXPECT_FALSE(data.contains("c.dat"));
+}
+
+// The mailing shipped in examples/: a SQLite table through ODBC, filtered by
+// a clause and WHERE text, less an exclusion file, with both bodies.
+TEST_F(SendRun, TheExampleMailingFromASqliteDataSource) {
+  start_server();
+  String examples = String(TESSALINE_SOURCE_DIR) + "/examples";
+  String database = work_ / "subscribers.db";
+  String script = "import sqlite3, sys; db = sqlite3.connect(sys.argv[1]); "
+                  "db.executescript(open(sys.argv[2]).read()); db.commit()";
+  int status = system(("/usr/bin/python3 -c '" + script + "' " + database + " " + examples +
+                       "/subscribers.sql").c_str());
+  ASSERT_EQ(status, 0);
+  ASSERT_TRUE(work_.put("odbcinst.ini",
+                        "[SQLite3]\nDriver=libsqlite3odbc.so\n"));
+  ASSERT_TRUE(work_.put("odbc.ini", "[TessalineExample]\nDriver=SQLite3\nDatabase=" + database +
+                                        "\n"));
+  extra_environment_ = {{"ODBCSYSINI", work_.path()}, {"ODBCINI", work_ / "odbc.ini"}};
+
+  make_project("newsletter.zqj", [&](Project& p) {
+    p.set_flag("use_body_text", false);
+    p.set_flag("use_body_file", true);
+    p.set_text("body_file", examples + "/body.txt");
+    p.set_flag("use_html_file", true);
+    p.set_text("html_file", examples + "/body.html");
+    p.set_flag("use_database", true);
+    p.set_text("db_name", "TessalineExample");
+    p.set_text("table_name", "subscribers");
+    p.set_text("recipient_col", "email");
+    p.set_text("identity_col", "id");
+    p.set_text("order_by", "id");
+    p.clauses().append(ClauseRow{"active", 1, "1", false});
+    p.clauses().append(ClauseRow{"city", 1, "Nowhere", true});  // ignored
+    p.set_text("where", "visits < 9");
+    p.set_flag("EliminateDuplicates", true);
+    p.set_flag("UseExclusionFile", true);
+    p.set_text("ExclusionFile", examples + "/exclusions.txt");
+    p.set_text("attachments", examples + "/attachments/*.txt");
+  });
+  ProgramResult r = run({"-s", "newsletter"});
+  ASSERT_EQ(r.status, 0) << r.err.c_str();
+  auto messages = server_.messages();
+  EXPECT_EQ(recipients_of(messages),
+            (std::vector<String>{"ada@example.com", "grace@example.org", "alan@example.net",
+                                 "barbara@example.com"}));
+  String text = normalized_log(log());
+  // Edsger is inactive and Ken has 9 visits: the query leaves them out.
+  for (const char* line : {"Ada again <ada@example.com>: DUPLICATE\r\n",
+                           "not an address: ILLEGAL ADDRESS\r\n", "6 recipients, 2 rejected\r\n",
+                           "\r\n4 sent successfully, 0 errors\r\n"}) {
+    EXPECT_TRUE(text.contains(line)) << line << "\n" << text.c_str();
+  }
+  EXPECT_FALSE(text.contains("edsger"));
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_TRUE(messages[0].data.contains("Dear Ada,"));
+  EXPECT_TRUE(messages[0].data.contains("3 visits"));
+  EXPECT_TRUE(messages[1].data.contains("0 visits"));
+  EXPECT_TRUE(messages[1].data.contains("We have not seen you yet"));
+  EXPECT_TRUE(messages[3].data.contains("1 visit "));
+  EXPECT_TRUE(messages[3].data.contains("name=\"programme.txt\""));
+}
+
+}  // namespace
+}  // namespace tessaline
