@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace tessaline {
@@ -174,6 +175,27 @@ TEST(ProjectFieldsDeathTest, UnknownKeyIsAFatalError) {
   Project project;
   EXPECT_EXIT(project.text("sendmode"), testing::ExitedWithCode(1), "sendmode");
   EXPECT_EXIT(project.set_flag("ClauseTable", true), testing::ExitedWithCode(1), "ClauseTable");
+}
+
+}  // namespace
+}  // namespace tessaline
+
+namespace tessaline {
+namespace {
+
+// The manual documents every field under its key.
+TEST(ProjectFields, ManualNamesEveryKey) {
+  FILE* f = std::fopen(TESSALINE_SOURCE_DIR "/docs/manual.md", "rb");
+  ASSERT_NE(f, nullptr);
+  String manual;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) manual.append(buffer, static_cast<int>(n));
+  std::fclose(f);
+  for (int i = 0; i < project_field_count(); ++i) {
+    String quoted = String("| `") + project_field(i).key + "` |";
+    EXPECT_GE(manual.find(quoted), 0) << project_field(i).key;
+  }
 }
 
 }  // namespace
