@@ -46,7 +46,7 @@ ProgramResult run_program(const ProgramRun& run) {
   for (String& v : variables) envp.push_back(const_cast<char*>(v.c_str()));
   envp.push_back(nullptr);
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program_path_for_tests()));
+  argv.push_back(const_cast<char*>(run.program ? run.program : program_path_for_tests()));
   for (const String& a : run.args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 

@@ -28,6 +28,7 @@ struct ProgramRun {
   String home;               // TESSALINE_HOME
   std::vector<std::pair<String, String>> environment;  // further variables
   int time_limit_seconds = 120;
+  const char* program = nullptr;  // null: tessaline-mailer
 };
 
 // The tessaline-mailer of this build.
