@@ -262,6 +262,8 @@ SendOperation& Application::send_operation() {
   return *send_;
 }
 
+bool Application::send_messages() { return save_project(true) && send(); }
+
 bool Application::send() { return send_operation().send(); }
 
 void Application::view_log() { send_operation().view_log(false, false); }

@@ -130,8 +130,11 @@ class Application : public SendEnvironment {
   static String backup_path(const String& project_path);
 
   // --- sending ---
-  // The send operation on the open project (the "Send messages" command
-  // saves the project first; an unattended run does not).
+  // The "Send messages" command: saves the project (the save-as dialog
+  // when it has no file yet), and only when that succeeded, sends.
+  bool send_messages();
+  // The send operation on the open project, without saving it first (an
+  // unattended run).
   bool send();
   // "View last send log".
   void view_log();

@@ -366,5 +366,44 @@ TEST_F(ApplicationTest, ProjectValuesSeeTheOpenProjectByExactKey) {
   EXPECT_EQ(ui_.last(Kind::kFocus)->field, "ClauseTable row 1 value");
 }
 
+TEST_F(ApplicationTest, SendMessagesSavesFirstAndSendsOnlyAfterASuccessfulSave) {
+  EXPECT_FALSE(app_.send_messages());  // no project: the save only beeps
+  EXPECT_EQ(ui_.count(Kind::kBeep), 1);
+  EXPECT_EQ(ui_.count(Kind::kError), 0);
+
+  ASSERT_TRUE(app_.new_project());
+  EXPECT_FALSE(app_.send_messages());  // no file name and no dialog to ask for one
+  EXPECT_EQ(ui_.count(Kind::kError), 0);
+
+  ASSERT_TRUE(app_.save_project_as(path("s.zqj")));
+  app_.fields().set_text("subject", "changed since the save");
+  EXPECT_FALSE(app_.send_messages());
+  // The save came first, then the send's first check.
+  Project on_disk;
+  read_project_file(path("s.zqj"), on_disk);
+  EXPECT_EQ(on_disk.text("subject"), "changed since the save");
+  ASSERT_NE(ui_.last(Kind::kError), nullptr);
+  EXPECT_EQ(ui_.last(Kind::kError)->message, "You must enter the originating email address.");
+  EXPECT_EQ(ui_.last(Kind::kFocus)->field, "from");
+}
+
+TEST_F(ApplicationTest, WithoutOdbcTheWindowsClearUseDatabaseButACommandLineRunKeepsIt) {
+  {
+    RecordingUi ui;
+    Application maker(ui);
+    ASSERT_TRUE(maker.new_project());
+    maker.fields().set_flag("use_database", true);
+    ASSERT_TRUE(maker.save_project_as(path("db.zqj")));
+  }
+  app_.set_database_available(false);
+  ASSERT_TRUE(app_.open_project(path("db.zqj")));
+  EXPECT_FALSE(app_.fields().flag("use_database"));
+  ASSERT_TRUE(app_.close_project(Application::CloseMode::kDiscard));
+
+  app_.set_command_line_run(true);
+  ASSERT_TRUE(app_.open_project(path("db.zqj")));
+  EXPECT_TRUE(app_.fields().flag("use_database"));
+}
+
 }  // namespace
 }  // namespace tessaline
