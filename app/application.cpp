@@ -66,12 +66,10 @@ class Application::OpenProject : public ProjectValues {
   Application& app_;
 };
 
-Application::Application(Ui& ui) : ui_(ui), values_(new OpenProject(*this)) {}
+Application::Application(Ui& ui) : ui_(ui), values_(std::make_unique<OpenProject>(*this)) {}
 
-Application::~Application() {
-  send_.reset();
-  delete values_;
-}
+// The send operation holds on to the project view: it goes first.
+Application::~Application() { send_.reset(); }
 
 void Application::load_settings(const String& path) {
   tessaline::load_settings(path.empty() ? settings_file_path() : path, settings_);

@@ -179,7 +179,7 @@ class Application : public SendEnvironment {
 
   Ui& ui_;
   ProjectWindow* window_ = nullptr;
-  OpenProject* values_;
+  std::unique_ptr<OpenProject> values_;
   std::unique_ptr<SendOperation> send_;
 
   Project project_;
