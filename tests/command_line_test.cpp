@@ -188,6 +188,18 @@ TEST_F(CommandLineRun, AProjectThatCannotBeOpenedEndsWithStatus2) {
   EXPECT_EQ(TestDirectory::read(work_ / "notes.zqj"), "not a project\n");
 }
 
+TEST_F(CommandLineRun, ADamagedProjectEndsInAFatalErrorAndStaysAsItWas) {
+  make_project("whole.zqj");
+  String bytes = TestDirectory::read(work_ / "whole.zqj");
+  String cut = bytes.substr(0, bytes.length() - 5);
+  ASSERT_TRUE(work_.put("cut.zqj", cut));
+  ProgramResult r = run({"-aa@example.com", "cut"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.starts_with("FATAL ERROR - Tessaline Mailer\n")) << r.err.c_str();
+  EXPECT_TRUE(r.err.contains("Read past end of file")) << r.err.c_str();
+  EXPECT_TRUE(TestDirectory::read(work_ / "cut.zqj") == cut);
+}
+
 TEST_F(CommandLineRun, AutoBackupOfTheSettingsFileKeepsThePreviousProject) {
   make_project("p.zqj");
   String before = TestDirectory::read(work_ / "p.zqj");
