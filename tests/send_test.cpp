@@ -216,17 +216,21 @@ TEST_F(SendRun, ChecksStopTheSendBeforeAnythingIsSent) {
   EXPECT_EQ(server_.messages().size(), 0u);
 }
 
-TEST_F(SendRun, CarbonCopiesAndAttachmentsByWildcard) {
+TEST_F(SendRun, CarbonCopiesAttachmentsByWildcardAndEmbeddedFiles) {
   start_server();
   mkdir((work_ / "files").c_str(), 0755);
   ASSERT_TRUE(work_.put("files/a.txt", "first attachment\n"));
   ASSERT_TRUE(work_.put("files/b.txt", "second attachment\n"));
   ASSERT_TRUE(work_.put("files/c.dat", "not attached\n"));
+  ASSERT_TRUE(work_.put("files/logo.gif", "GIF89a"));
   make_project("news.zqj", [&](Project& p) {
     p.set_flag("use_recipient_text", true);
     p.set_text("recipient_text", "to@example.com");
     p.set_text("CC", "Carl <carl@example.com>");
     p.set_text("attachments", work_ / "files/*.txt");
+    p.set_flag("use_html_text", true);
+    p.set_text("html_body", "<p>[[-Email-]]</p><img src=\"cid:logo.gif\">");
+    p.set_text("html_attach", work_ / "files/logo.gif");
   });
   ProgramResult r = run({"-s", "news"});
   ASSERT_EQ(r.status, 0) << r.err.c_str();
@@ -239,6 +243,8 @@ TEST_F(SendRun, CarbonCopiesAndAttachmentsByWildcard) {
   EXPECT_TRUE(data.contains("name=\"a.txt\""));
   EXPECT_TRUE(data.contains("name=\"b.txt\""));
   EXPECT_FALSE(data.contains("c.dat"));
+  EXPECT_TRUE(data.contains("<p>to@example.com</p><img src=\"cid:logo.gif\">"));
+  EXPECT_TRUE(data.contains("Content-ID: logo.gif\r\nContent-Type: image/gif;name=\"logo.gif\""));
 }
 
 // The mailing shipped in examples/: a SQLite table through ODBC, filtered by
