@@ -368,14 +368,13 @@ TEST_F(GlobFileTest, OpenReportsByCode) {
 }
 
 // A valid file with one record in slot 0, whose record bytes are `record`.
+// Nodes: the glob header at 10, the slot table at 37 (data 54), the record
+// at 58 (data 75).
 String file_with_record(const String& record) {
-  String f = bytes({0x9E, 0xFA, 10, 0, 0, 0, 0, 0, 0, 0});
-  // header block at 10, slot table at 37 (data 54), record at 58 (data 75)
   auto le = [](int32_t v) {
     return bytes({v & 0xff, (v >> 8) & 0xff, (v >> 16) & 0xff, (v >> 24) & 0xff});
   };
-  int32_t last = 58;
-  f = bytes({0x9E, 0xFA}) + le(10) + le(last);
+  String f = bytes({0x9E, 0xFA}) + le(10) + le(58);
   f += bytes({0xE9}) + le(10) + le(10) + le(37) + le(0);
   f += bytes({0xF1, 0xBC}) + le(54) + le(1);
   f += bytes({0xE9}) + le(4) + le(4) + le(58) + le(10);
