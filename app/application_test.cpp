@@ -16,6 +16,12 @@ namespace {
 
 using Kind = RecordingUi::EventKind;
 
+// The bytes of a literal that may hold NUL bytes, without its terminator.
+template <size_t N>
+String bytes_of(const char (&literal)[N]) {
+  return String(literal, static_cast<int>(N - 1));
+}
+
 // An Application on a RecordingUi, with the per-user folders in a fresh
 // folder of its own.
 class ApplicationTest : public testing::Test {
@@ -99,28 +105,30 @@ TEST_F(ApplicationTest, ProjectFileHoldsEachKindInItsStoredForm) {
   String bytes = TestDirectory::read(path("kinds.zqj"));
   struct Case {
     const char* what;
-    std::string_view encoded;
+    String encoded;
   } cases[] = {
       // name length, name, type code with the single-value bit, value
-      {"choice as 32-bit number", std::string_view("\x08SendMode\xAE\x65\x00\x00\x00", 14)},
-      {"check box as signed byte", std::string_view("\x07Recycle\x87\x01", 10)},
-      {"number box as 16-bit string", std::string_view("\x0ALineLength\xE7\x02\x00" "75", 16)},
-      {"empty text still written", std::string_view("\x04" "from\xE7\x00\x00", 8)},
+      {"choice as 32-bit number", bytes_of("\x08SendMode\xAE\x65\x00\x00\x00")},
+      {"check box as signed byte", bytes_of("\x07Recycle\x87\x01")},
+      {"number box as 16-bit string", bytes_of("\x0ALineLength\xE7\x02\x00" "75")},
+      {"empty text still written", bytes_of("\x04" "from\xE7\x00\x00")},
       // one element of two fields: "column" and "operator"; empty value and 0 ignore left out
       {"clause rows",
-       std::string_view("\x07" "clauses\x7E\x01\x00\x00\x00\x02\x00\x00\x00"
+       bytes_of("\x07" "clauses\x7E\x01\x00\x00\x00\x02\x00\x00\x00"
                         "\x06" "column\xE7\x03\x00" "age"
-                        "\x08" "operator\xAE\x04\x00\x00\x00",
-                        50)},
+                        "\x08" "operator\xAE\x04\x00\x00\x00")},
   };
-  for (const Case& c : cases) EXPECT_GE(bytes.find(String(c.encoded)), 0) << c.what;
+  for (const Case& c : cases) {
+    EXPECT_NE(bytes.view().find(c.encoded.view()), std::string_view::npos) << c.what;
+  }
 }
 
 TEST_F(ApplicationTest, AnEmptyClauseTableIsStoredAsAnEmptyArray) {
   ASSERT_TRUE(app_.new_project());
   ASSERT_TRUE(app_.save_project_as(path("empty.zqj")));
   String bytes = TestDirectory::read(path("empty.zqj"));
-  EXPECT_GE(bytes.find(String(std::string_view("\x07" "clauses\x7E\x00\x00\x00\x00", 13))), 0);
+  EXPECT_NE(bytes.view().find(bytes_of("\x07" "clauses\x7E\x00\x00\x00\x00").view()),
+            std::string_view::npos);
   ASSERT_TRUE(app_.open_project(path("empty.zqj")));
   EXPECT_EQ(app_.fields().clauses().count(), 0);
 }

@@ -258,11 +258,23 @@ TEST_F(SendRun, TheExampleMailingFromASqliteDataSource) {
   int status = system(("/usr/bin/python3 -c '" + script + "' " + database + " " + examples +
                        "/subscribers.sql").c_str());
   ASSERT_EQ(status, 0);
-  ASSERT_TRUE(work_.put("odbcinst.ini",
-                        "[SQLite3]\nDriver=libsqlite3odbc.so\n"));
+  String driver;
+  for (const char* candidate : {"/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so",
+                                "/usr/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so",
+                                "/usr/lib/odbc/libsqlite3odbc.so"}) {
+    if (file_attributes(candidate) != kNoFileAttributes) driver = candidate;
+  }
+  ASSERT_FALSE(driver.empty()) << "the SQLite ODBC driver (libsqliteodbc) is missing";
+  ASSERT_TRUE(work_.put("odbcinst.ini", "[SQLite3]\nDriver=" + driver + "\n"));
   ASSERT_TRUE(work_.put("odbc.ini", "[TessalineExample]\nDriver=SQLite3\nDatabase=" + database +
                                         "\n"));
-  extra_environment_ = {{"ODBCSYSINI", work_.path()}, {"ODBCINI", work_ / "odbc.ini"}};
+  // In a sanitizer build, the ODBC libraries leave allocations behind in
+  // code that is unloaded before the leak check, where no suppression can
+  // name it; this one run does without the leak check (every other run of
+  // these tests keeps it).
+  extra_environment_ = {{"ODBCSYSINI", work_.path()},
+                        {"ODBCINI", work_ / "odbc.ini"},
+                        {"LSAN_OPTIONS", "detect_leaks=0"}};
 
   make_project("newsletter.zqj", [&](Project& p) {
     p.set_flag("use_body_text", false);
