@@ -202,6 +202,9 @@ bool SendOperation::operate() {
     return false;
   }
   queue_.clear();
+  // An operation that ends before it sends anything reports on itself,
+  // not on the failures of an earlier send of this program run.
+  counters_ = Counters();
   if (!check_project()) return false;
 
   sources_ = std::make_unique<RecipientSources>(project_, ui_, env_.database());

@@ -495,6 +495,20 @@ TEST_F(SendTest, AFailedMessageIsReviewedAgainUntilTheReviewAborts) {
                             totals(1, 1, messages) + "\r\nAborted by user\r\n");
 }
 
+TEST_F(SendTest, AnEarlierFailureDoesNotFailASendThatSendsNothing) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  recipients("refused@example.com");
+  ui().reply_yes_no(false);
+  EXPECT_FALSE(send_.send());
+  // Normal mode: the operation ends before any sending phase.
+  mode(SendOperation::kNormal);
+  recipients("not an address");
+  EXPECT_TRUE(send_.send());
+  EXPECT_EQ(send_.counters().errors, 0);
+  EXPECT_EQ(ui().unanswered, 0);
+}
+
 TEST_F(SendTest, TheReviewCanSendSingleMessagesBeforeReleasingTheRest) {
   recipients("ann@example.com\nbob@example.com");
   // The preview's "Send to this recipient only" sends a copy; the message
