@@ -19,6 +19,16 @@
 #include "db/testing/test_data_sources.h"
 #include "send/test_environment.h"
 
+// The ODBC drivers keep the configuration they read through unixODBC's
+// libodbcinst for the life of the process; LeakSanitizer is told so, and
+// only about those libraries.
+// The drivers are built without frame pointers: the slow unwinder is
+// needed to see the library a leak comes from.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libodbcinst.so\nleak:libsqlite3odbc.so\n";
+}
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+
 namespace tessaline {
 namespace {
 
