@@ -9,6 +9,7 @@
 #include "storage/paths.h"
 #include "db/database.h"
 #include "send/send_operation.h"
+#include "app/folder_lock.h"
 #include "app/project_file.h"
 
 namespace tessaline {
@@ -210,6 +211,13 @@ bool Application::close_project(CloseMode mode) {
 
 int Application::run_command_line(const CommandLine& line) {
   String path = resolve_project_path(line.project, current_directory());
+  // Concurrent -a and -e runs on the projects of a folder follow one
+  // another, so that none loses another's address. Without the lock (a
+  // folder that cannot be opened) the run goes on as it would have.
+  FolderLock lock;
+  if (line.mode == CommandMode::kAddRecipient || line.mode == CommandMode::kAddExclusion) {
+    lock.acquire(path, 60 * 1000);
+  }
   command_line_run_ = true;
   if (!open_project(path)) {
     command_line_run_ = false;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "core/recording_ui.h"
 #include "storage/glob_file.h"
@@ -155,6 +156,26 @@ TEST_F(CommandLineRun, AddRecipientAndExclusionAppendALineAndSave) {
     EXPECT_EQ(r.err, "");
     expected.set_text(c.key, expected.text(c.key) + c.appended);
     EXPECT_TRUE(read_project("news.zqj") == expected);
+  }
+}
+
+TEST_F(CommandLineRun, ConcurrentAddsToOneProjectLoseNoAddress) {
+  make_project("shared.zqj");
+  constexpr int kRuns = 12;
+  std::vector<std::thread> threads;
+  std::vector<int> status(kRuns, -2);
+  for (int i = 0; i < kRuns; ++i) {
+    threads.emplace_back([&, i] {
+      status[i] = run({String::formatted("-areader%d@example.com", i), "shared"}).status;
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  String list = read_project("shared.zqj").text("recipient_text");
+  for (int i = 0; i < kRuns; ++i) {
+    EXPECT_EQ(status[i], 0);
+    EXPECT_TRUE(list.contains(String::formatted("reader%d@example.com\n", i).c_str()) ||
+                list.ends_with(String::formatted("reader%d@example.com", i).view()))
+        << i << "\n" << list.c_str();
   }
 }
 
