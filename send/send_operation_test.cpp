@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <netdb.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -386,6 +389,43 @@ TEST_F(SendTest, AFailedUnattendedSendOffersTheLogAndShowsItsCopy) {
   std::string copy = (env_.folder / "TempLog.TXT").std_string();
   EXPECT_EQ(env_.opened, std::vector<std::string>{copy});
   EXPECT_EQ(testing::read_text(copy), log);
+}
+
+// A port that kills its own process when the send reaches a recipient.
+class KillingUi : public RecordingUi {
+ public:
+  void set_progress_text(const String& text) override {
+    if (text.contains("bob@example.com")) raise(SIGKILL);
+  }
+};
+
+class KillingEnvironment : public TestEnvironment {
+ public:
+  Ui& ui() override { return killer; }
+  KillingUi killer;
+};
+
+TEST_F(SendTest, AKilledSendLeavesALogOfWhomItSentTo) {
+  KillingEnvironment env;
+  env.project_values = project();
+  env.project_values.set(kFieldSendMode, "101")
+      .set(kFieldRecipientText, "ann@example.com\nbob@example.com\ncy@example.com");
+  env.command_line = true;
+  pid_t pid = fork();
+  if (pid == 0) {
+    SendOperation operation(env);
+    operation.send();
+    _exit(0);
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(received().size(), 1u);
+  EXPECT_EQ(env.log(), heading() +
+                           "ann@example.com: accepted\r\n"
+                           "Sending ann@example.com : success\r\n"
+                           "bob@example.com: accepted\r\n");
 }
 
 TEST_F(SendTest, ViewingTheLastLogCopiesTheClosedLog) {
