@@ -1,5 +1,6 @@
 #include "merge/string_parser.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "core/fatal_error.h"
@@ -116,12 +117,20 @@ void skip_element_tail(const char*& p) {
 // depth follows the nesting of the pattern, never the length of the text.
 class PatternMatcher {
  public:
-  PatternMatcher(StringParser& parser, String& out) : parser_(parser), out_(out) {}
+  explicit PatternMatcher(StringParser& parser) : parser_(parser) {}
+  ~PatternMatcher() {
+    if (matched_ != inline_) std::free(matched_);
+  }
+  PatternMatcher(const PatternMatcher&) = delete;
+  PatternMatcher& operator=(const PatternMatcher&) = delete;
+
+  const char* matched() const { return matched_; }
+  int matched_length() const { return length_; }
 
   // Leaves p at the end of the list: its closing ")" or the terminator.
   bool alternatives(const char*& p) {
     const int start_position = position();
-    const int start_length = out_.length();
+    const int start_length = length_;
     for (;;) {
       TESSALINE_CHECK(*p != 0 && *p != '|' && *p != ')', kUnit);  // empty alternative
       bool ok = true;
@@ -156,17 +165,18 @@ class PatternMatcher {
   char peek() const { return parser_.text_.c_str()[parser_.position_]; }
   char read() {
     char c = parser_.text_.c_str()[parser_.position_++];
-    out_.append(c);
+    if (length_ == capacity_) grow();
+    matched_[length_++] = c;
     return c;
   }
   void restore(int at, int length) {
     position() = at;
-    if (out_.length() != length) out_.set_length(length);
+    length_ = length;
   }
 
   bool element(const char*& p) {
     const int start_position = position();
-    const int start_length = out_.length();
+    const int start_length = length_;
     int mark_position = start_position;
     int mark_length = start_length;
     bool optional = false;
@@ -218,7 +228,7 @@ class PatternMatcher {
           return true;
         }
         mark_position = position();
-        mark_length = out_.length();
+        mark_length = length_;
         p = atom_start;
         continue;
       }
@@ -354,8 +364,22 @@ class PatternMatcher {
     }
   }
 
+  void grow() {
+    const int capacity = capacity_ * 2;
+    char* bigger = static_cast<char*>(checked_malloc(static_cast<size_t>(capacity)));
+    std::memcpy(bigger, matched_, static_cast<size_t>(length_));
+    if (matched_ != inline_) std::free(matched_);
+    matched_ = bigger;
+    capacity_ = capacity;
+  }
+
   StringParser& parser_;
-  String& out_;
+  // The matched text, built here and handed over once on success: data
+  // tags are short, so a failed match allocates nothing.
+  char inline_[128];
+  char* matched_ = inline_;
+  int length_ = 0;
+  int capacity_ = sizeof inline_;
 };
 
 char StringParser::get_char() {
@@ -420,18 +444,22 @@ bool StringParser::read_delimited(char delimiter, String& out, int flags) {
 }
 
 bool StringParser::match_pattern(String& out, const char* pattern) {
-  out.clear();
-  if (!pattern) return false;
+  if (!pattern) {
+    out.clear();
+    return false;
+  }
   const int start = position_;
-  PatternMatcher matcher(*this, out);
+  PatternMatcher matcher(*this);
   const char* p = pattern;
   bool ok = matcher.alternatives(p);
   TESSALINE_CHECK(*p == 0, kUnit);  // a ")" without its "("
   if (!ok) {
     position_ = start;
     out.clear();
+    return false;
   }
-  return ok;
+  out.assign(matcher.matched(), matcher.matched_length());
+  return true;
 }
 
 }  // namespace tessaline
