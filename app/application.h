@@ -45,6 +45,7 @@ enum ExitCode {
   kExitProject = 2,      // the project could not be opened or saved
   kExitSend = 3,         // the send stopped at a check or a message failed
   kExitNoWindows = 4,    // started without a switch in a build without windows
+  kExitInterrupted = 130,  // Ctrl-C stopped a send (128 + SIGINT, as shells report it)
 };
 
 // What the project handling needs of the main window. A command-line run

@@ -9,10 +9,16 @@ namespace tessaline {
 
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t g_interrupted = 0;
 struct sigaction previous_interrupt;
 
-void on_interrupt(int) { interrupted = 1; }
+void on_interrupt(int) { g_interrupted = 1; }
+
+}  // namespace
+
+bool interrupted_flag() { return g_interrupted != 0; }
+
+namespace {
 
 // The terminal line is cut to this many bytes so that it never wraps on an
 // ordinary terminal, however long a recipient's address is.
@@ -90,8 +96,9 @@ void ConsoleUi::open_progress(const String& caption, const String& text, bool ca
   caption_ = caption;
   text_ = text;
   percent_ = -1;
-  interrupted = 0;
-  if (can_abort) {
+  // After a Ctrl-C the handler is gone for good: a second one ends the
+  // program the usual way.
+  if (can_abort && g_interrupted == 0) {
     struct sigaction action = {};
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
@@ -116,7 +123,9 @@ void ConsoleUi::set_progress_fraction(double fraction) {
   draw_progress();
 }
 
-bool ConsoleUi::progress_aborted() { return progress_open_ && interrupted != 0; }
+bool ConsoleUi::progress_aborted() { return progress_open_ && g_interrupted != 0; }
+
+bool ConsoleUi::interrupted() const { return tessaline::interrupted_flag(); }
 
 void ConsoleUi::close_progress() {
   if (!progress_open_) return;
@@ -127,7 +136,7 @@ void ConsoleUi::close_progress() {
 
 void ConsoleUi::restore_interrupt() {
   if (!interrupt_installed_) return;
-  if (interrupted == 0) sigaction(SIGINT, &previous_interrupt, nullptr);
+  if (g_interrupted == 0) sigaction(SIGINT, &previous_interrupt, nullptr);
   // After an interrupt SA_RESETHAND has already put the default back.
   interrupt_installed_ = false;
 }

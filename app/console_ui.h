@@ -11,7 +11,8 @@
 //
 // While a progress window with an Abort button is open, the first Ctrl-C
 // (SIGINT) acts as its Abort button, so a send stops between messages and
-// logs what was not sent; a second Ctrl-C ends the program as usual.
+// logs what was not sent. Every progress window after it reads as aborted
+// too, so the whole run stops; a second Ctrl-C ends the program as usual.
 //
 // Not for: the windows (toolkit/ implements the port with Qt).
 //
@@ -23,6 +24,9 @@
 #include "core/ui.h"
 
 namespace tessaline {
+
+// True once a Ctrl-C was taken as Abort in this process.
+bool interrupted_flag();
 
 class ConsoleUi : public Ui {
  public:
@@ -49,6 +53,9 @@ class ConsoleUi : public Ui {
   void beep() override {}
   void focus_field(const String& key) override;
   void focus_field_at(const String& key, int caret) override;
+
+  // A Ctrl-C was taken as Abort during this run.
+  bool interrupted() const;
 
  private:
   void box(const String& caption, const String& message, const char* answer);

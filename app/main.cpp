@@ -53,5 +53,8 @@ int main(int argc, char** argv) {
   }
   int status = app.run_command_line(line);
   if (sending) net_shutdown();
+  // An interrupted send has logged what it did not send; the run did not
+  // do all its work, whatever the send itself reports.
+  if (status == kExitDone && ui.interrupted()) status = kExitInterrupted;
   return status;
 }

@@ -40,6 +40,7 @@ const char* usage_text() {
          "  3  the send stopped at a check, or a message failed; the send log\n"
          "     (Trenk.LOG) says which\n"
          "  4  no switch was given, and this build has no windows\n"
+         "  130  Ctrl-C stopped the send; the log names each message not sent\n"
          "\n"
          "Environment: TESSALINE_HOME, when set, holds the settings, the send log\n"
          "and the scratch files instead of the per-user XDG folders.\n";

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <thread>
 
 extern char** environ;
 
@@ -65,6 +66,8 @@ ProgramResult run_program(const ProgramRun& run) {
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
+  std::thread watcher;
+  if (run.started) watcher = std::thread(run.started, child);
 
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   String* sinks[2] = {&result.out, &result.err};
@@ -97,6 +100,9 @@ ProgramResult run_program(const ProgramRun& run) {
     if (p.fd >= 0) close(p.fd);
   }
   if (timed_out) kill(child, SIGKILL);
+  // Before the child is reaped its process id cannot be reused, so the
+  // watcher never signals a stranger.
+  if (watcher.joinable()) watcher.join();
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }

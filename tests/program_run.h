@@ -9,6 +9,9 @@
 // it. For tests only.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -29,6 +32,9 @@ struct ProgramRun {
   std::vector<std::pair<String, String>> environment;  // further variables
   int time_limit_seconds = 120;
   const char* program = nullptr;  // null: tessaline-mailer
+  // Called with the process id once the program runs, on a thread of its
+  // own, while the output is being collected (to signal the program).
+  std::function<void(pid_t)> started;
 };
 
 // The tessaline-mailer of this build.

@@ -1,7 +1,9 @@
 // Unattended sends of the real program (-s, -o) to a real SMTP server on
 // 127.0.0.1, reading back what the server received and the send log.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <regex>
@@ -35,8 +37,9 @@ class SendRun : public testing::Test {
     use_server("127.0.0.1");
   }
 
-  void start_server(const std::vector<String>& refused = {}) {
-    ASSERT_TRUE(server_.start(work_ / "received", refused)) << server_.error().c_str();
+  void start_server(const std::vector<String>& refused = {}, double delay_seconds = 0) {
+    ASSERT_TRUE(server_.start(work_ / "received", refused, delay_seconds))
+        << server_.error().c_str();
   }
 
   // The program setting SMTP_Server, in the registry file.
@@ -182,6 +185,31 @@ TEST_F(SendRun, ARefusedRecipientFailsTheRunButNotTheOthers) {
   String where = "Tessaline Mailer: The mailing did not complete.  The send log is:\n" +
                  (home_ / "Trenk.LOG") + "\n";
   EXPECT_GE(r.err.find(where), 0) << r.err.c_str();
+}
+
+TEST_F(SendRun, CtrlCStopsTheSendAndLogsWhatWasNotSent) {
+  start_server({}, 2.0);
+  make_project("news.zqj", [&](Project& p) {
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", "a@example.com\nb@example.com\nc@example.com");
+  });
+  ProgramRun r;
+  r.args = {"-s", "news"};
+  r.directory = work_.path();
+  r.home = home_.path();
+  r.environment = {{"HOME", home_.path()}, {"XDG_CONFIG_HOME", home_.path()}};
+  // Ctrl-C while the slow server holds the first message.
+  r.started = [&](pid_t pid) {
+    for (int i = 0; i < 400 && !log().contains("Sending a@example.com :"); ++i) usleep(10000);
+    kill(pid, SIGINT);
+  };
+  ProgramResult result = run_program(r);
+  EXPECT_EQ(result.status, 130) << result.err.c_str();
+  String text = normalized_log(log());
+  EXPECT_TRUE(text.contains("b@example.com\r\nUser aborted: message not sent\r\n\r\n"))
+      << text.c_str();
+  EXPECT_TRUE(text.contains("c@example.com\r\nUser aborted: message not sent\r\n\r\n"));
+  EXPECT_LE(server_.messages().size(), 1u);
 }
 
 TEST_F(SendRun, ChecksStopTheSendBeforeAnythingIsSent) {

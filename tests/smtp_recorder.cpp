@@ -44,7 +44,8 @@ bool answers(int port) {
 
 }  // namespace
 
-bool SmtpRecorder::start(const String& folder, const std::vector<String>& refused) {
+bool SmtpRecorder::start(const String& folder, const std::vector<String>& refused,
+                         double delay_seconds) {
   folder_ = folder;
   port_ = free_port();
   if (port_ == 0) {
@@ -65,6 +66,7 @@ bool SmtpRecorder::start(const String& folder, const std::vector<String>& refuse
   }
   if (pid_ == 0) {
     setenv("PYTHONPATH", python_path.c_str(), 1);
+    setenv("RECORDER_DELAY", String::formatted("%g", delay_seconds).c_str(), 1);
     int null_fd = open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
       dup2(null_fd, STDIN_FILENO);

@@ -28,7 +28,9 @@ class SmtpRecorder {
   // Starts the server, keeping messages in `folder` (which must not exist
   // yet) and refusing the given recipients with 550. False with a reason
   // in error() when it does not answer.
-  bool start(const String& folder, const std::vector<String>& refused = {});
+  // `delay_seconds` before the answer to each message makes a slow server.
+  bool start(const String& folder, const std::vector<String>& refused = {},
+             double delay_seconds = 0);
   void stop();
 
   int port() const { return port_; }

@@ -3,7 +3,8 @@ receives as one file, and refuses the recipients it is told to refuse.
 
     python3 -m aiosmtpd -n -l 127.0.0.1:PORT -c recording_smtp.Recorder FOLDER [REFUSED...]
 
-(with this folder on PYTHONPATH). Message n is FOLDER/n.eml (from 1),
+(with this folder on PYTHONPATH; RECORDER_DELAY in the environment makes it
+wait that many seconds before it answers each message). Message n is FOLDER/n.eml (from 1),
 written under a temporary name and renamed, so a file that exists is
 whole. It holds the envelope and then the data as received:
 
@@ -12,6 +13,7 @@ whole. It holds the envelope and then the data as received:
     <blank line>
     the message text
 """
+import asyncio
 import os
 
 
@@ -35,6 +37,8 @@ class Recorder:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        # RECORDER_DELAY seconds before each reply: a slow server.
+        await asyncio.sleep(float(os.environ.get("RECORDER_DELAY", "0")))
         self.count += 1
         lines = ["MAIL FROM:<%s>" % envelope.mail_from]
         lines += ["RCPT TO:<%s>" % rcpt for rcpt in envelope.rcpt_tos]
