@@ -127,6 +127,7 @@ bool TagProcessor::append_output(const char* text, int n) {
     // Grow geometrically: String itself only keeps a few spare bytes.
     int size = output_.length() * 2;
     if (size < 256) size = 256;
+    if (size > max_output_length_) size = max_output_length_;
     if (size < output_length_ + n) size = output_length_ + n;
     output_.set_length(size);
   }
