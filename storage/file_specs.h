@@ -16,7 +16,7 @@
 
 namespace tessaline {
 
-// Expands the specification text into the paths of the files it names, in
+// Expands a file-specification list into the paths of the files it names, in
 // line order and, within a line, in the order of the search. Relative lines
 // are placed below `default_directory`; without one (empty), a relative
 // line is reported and skipped. Folders never match. `messages`,
