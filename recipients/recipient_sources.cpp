@@ -111,6 +111,10 @@ bool RecipientSources::read_list(const char* use_file, const char* file, const c
   if (project_.flag(use_file)) {
     String name = project_.text(file);
     if (!read_whole_file(name, *text)) return fail(message + name, file);
+    // Editors on other systems start a UTF-8 file with a byte-order mark;
+    // left in, it would spoil the first address, and an exclusion spoilt so
+    // would let its address through.
+    if (text->starts_with("\xEF\xBB\xBF")) text->remove_first(3);
   }
   if (project_.flag(use_text)) {
     text->trim_right(" \t\r\n");

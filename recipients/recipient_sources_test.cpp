@@ -105,6 +105,18 @@ TEST_F(ListSources, ExclusionsComeFromTheirFileAndTheirTypedList) {
   EXPECT_EQ(sources.addresses().count(), 2);
 }
 
+TEST_F(ListSources, AByteOrderMarkAtTheStartOfAListFileIsNotPartOfItsFirstAddress) {
+  ASSERT_TRUE(dir_.put("list.txt", "\xEF\xBB\xBF" "ann@example.com\r\nbob@example.com\r\n"));
+  ASSERT_TRUE(dir_.put("out.txt", "\xEF\xBB\xBF" "bob@example.com\r\n"));
+  project_.check(kFieldUseRecipientFile).set(kFieldRecipientFile, dir_ / "list.txt");
+  project_.check(kFieldUseExclusionFile).set(kFieldExclusionFile, dir_ / "out.txt");
+  RecipientSources sources(project_, ui_, nullptr);
+  ASSERT_TRUE(sources.prepare());
+  EXPECT_EQ(sources.addresses().find("bob@example.com"), AddressTable::Entry::kExcluded);
+  EXPECT_EQ(all_candidates(sources),
+            (std::vector<std::string>{"ann@example.com", "bob@example.com"}));
+}
+
 TEST_F(ListSources, ProblemsAreShownWithTheirField) {
   struct Case {
     const char* name;
