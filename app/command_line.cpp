@@ -136,7 +136,9 @@ void complete_command_line(CommandLine& line, ClipboardReader clipboard) {
   }
   line.address = clean_address(line.address);
   int at = line.address.find('@');
-  if (at < 0 || line.address.find('@', at + 1) >= 0) {
+  // The address becomes one line of a list: a line break inside it would
+  // add a second entry the person never meant.
+  if (at < 0 || line.address.find('@', at + 1) >= 0 || line.address.find_any("\r\n") >= 0) {
     FatalError("This email address is not valid:\n%s", line.address.c_str());
   }
 }

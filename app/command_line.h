@@ -53,7 +53,7 @@ CommandLine parse_command_line(int argc, const char* const* argv);
 // a project must be named, and -a, -e and -o need an address, taken from
 // `clipboard` when none was typed (`clipboard` may be null: no clipboard).
 // The address is then cleaned (clean_address) and must hold exactly one
-// "@". FatalError on failure.
+// "@" and no line break. FatalError on failure.
 using ClipboardReader = String (*)();
 void complete_command_line(CommandLine& line, ClipboardReader clipboard);
 

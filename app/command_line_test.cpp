@@ -129,6 +129,9 @@ TEST(CommandLineDeathTest, CompletionErrorsAreFatalWithTheirMessages) {
       {{"-ajoe.example.com", "p"}, nullptr, "This email address is not valid:\njoe.example.com"},
       {{"-a", "a@b@c", "p"}, nullptr, "This email address is not valid:\na@b@c"},
       {{"-a<>", "p"}, nullptr, "This email address is not valid:\n\n"},
+      {{"-a", "Ann\r\nann@example.com", "p"}, nullptr, "This email address is not valid:\nAnn"},
+      {{"-o", "p"}, [] { return String("ann@example.com\nbob.example.com"); },
+       "This email address is not valid:\nann@example.com"},
   };
   for (const Case& c : cases) {
     EXPECT_EXIT(
