@@ -113,6 +113,11 @@ bool SendOperation::send() {
   row_.reset();
   log_.close();
   if (smtp_connection().is_open()) quit();
+  // The send went on without its record; whoever reads the log must know
+  // that it is not the whole story.
+  if (log_.write_failed()) {
+    show_error(ui_, "The send log could not be written completely:\n" + path);
+  }
   return result;
 }
 

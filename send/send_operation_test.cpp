@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -426,6 +427,31 @@ TEST_F(SendTest, AKilledSendLeavesALogOfWhomItSentTo) {
                            "ann@example.com: accepted\r\n"
                            "Sending ann@example.com : success\r\n"
                            "bob@example.com: accepted\r\n");
+}
+
+TEST_F(SendTest, ALogThatCannotBeWrittenWholeIsReportedAndTheSendGoesOn) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  recipients("ann@example.com\nbob@example.com");
+  pid_t pid = fork();
+  if (pid == 0) {
+    // The log may grow to 40 bytes, not even its heading.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{40, 40};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    bool sent = send_.send();
+    const RecordingUi::Event* box = ui().last_box();
+    bool reported = box != nullptr && box->kind == Kind::kError &&
+                    box->message.starts_with("The send log could not be written completely:\n");
+    _exit(sent && reported ? 0 : 1);
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(received().size(), 2u);
+  EXPECT_EQ(env_.log().size(), 40u);
 }
 
 TEST_F(SendTest, ViewingTheLastLogCopiesTheClosedLog) {
