@@ -211,6 +211,14 @@ TEST_F(DatabaseSources, TheQueryFollowsTheClausesTheWhereTextAndTheOrder) {
   EXPECT_EQ(ui_.events.count(), 0);
 }
 
+TEST_F(DatabaseSources, AnOrInTheWhereTextDoesNotReachPastTheClauses) {
+  project_.clauses = {{"visits", 4, "3", false}};
+  project_.set(kFieldWhere, "id = 1 OR id = 4 -- row 4 has only 1 visit");
+  RecipientSources sources(project_, ui_, &database());
+  ASSERT_TRUE(sources.prepare()) << (ui_.last_box() ? ui_.last_box()->message.c_str() : "");
+  EXPECT_EQ(all_candidates(sources), (std::vector<std::string>{"ann@example.com"}));
+}
+
 TEST_F(DatabaseSources, ListsAreNotReadButExclusionsAre) {
   project_.check(kFieldUseRecipientFile).set(kFieldRecipientFile, "/nonexistent/list.txt");
   project_.check(kFieldUseExclusionText).set(kFieldExclusionText, "bob@example.com");

@@ -153,8 +153,14 @@ bool build_where_text(ProjectValues& project, ClauseColumns& columns, Ui& ui, St
   }
   String custom = project.text(kFieldWhere);
   if (!custom.empty()) {
-    if (!where->empty()) *where += "\nAND ";
-    *where += custom;
+    if (where->empty()) {
+      *where = custom;
+    } else {
+      // In parentheses, so that an OR of the typed text cannot reach past
+      // the clauses and take in rows they leave out; the line break keeps
+      // a trailing "--" comment from swallowing the closing parenthesis.
+      *where += "\nAND (" + custom + "\n)";
+    }
   }
   return true;
 }

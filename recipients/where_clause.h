@@ -3,7 +3,8 @@
 //
 // Each row of the clause table that is not ignored becomes
 // "<column> <operator> <value>", the rows joined by "\nAND ", and the
-// custom text (`where`) is appended the same way, as typed. A value is
+// custom text (`where`) is appended as typed, in parentheses after rows
+// ("\nAND (" text "\n)"), so that it narrows what they chose. A value is
 // written by its column's type: an empty value is NULL, text is quoted
 // with its single quotes doubled, a date or time is put between "#"
 // (data sources that read that form) or quoted like text, and a number

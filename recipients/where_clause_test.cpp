@@ -91,7 +91,7 @@ TEST(WhereClause, RowsAreJoinedWithAndAndTheCustomTextComesLast) {
   ASSERT_TRUE(build_where_text(project, columns, ui, &where));
   EXPECT_EQ(where.std_string(),
             "[Last Name] <> 'O''Brien'\nAND visits >= 3\nAND [e-mail-ok] = NULL\n"
-            "AND joined > #1/1/2020#\nAND score > 0.5 OR score IS NULL");
+            "AND joined > #1/1/2020#\nAND (score > 0.5 OR score IS NULL\n)");
   EXPECT_EQ(ui.events.count(), 0);
 }
 
