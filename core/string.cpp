@@ -23,6 +23,12 @@ int measure(const char* text) {
 
 bool in_set(char c, const char* set) { return c != 0 && std::strchr(set, c) != nullptr; }
 
+// Appends n bytes by length: unlike append(const char*), a 0 byte among them
+// is copied rather than taken as the end. `bytes` must not lie in `out`.
+void append_bytes(String& out, const char* bytes, int n) {
+  if (n > 0) std::memcpy(out.extend(n), bytes, n);
+}
+
 // Length of the line break at s[i], or 0 when none starts there.
 int break_length(const char* s, int i, int length) {
   char c = s[i];
@@ -472,7 +478,7 @@ void String::replace(int i, int n, const char* text) {
   if (n > length_ - i) n = length_ - i;
   String result(buffer_, i);
   result.append(piece);
-  result.append(c_str() + i + n, length_ - i - n);
+  append_bytes(result, c_str() + i + n, length_ - i - n);
   *this = std::move(result);
 }
 
@@ -482,12 +488,12 @@ int String::replace_all(const char* searched, const char* replacement, bool case
   int count = 0, from = 0;
   String result;
   for (int hit; (hit = find(what.c_str(), from, case_sensitive)) >= 0; from = hit + what.length_) {
-    result.append(buffer_ + from, hit - from);
+    append_bytes(result, buffer_ + from, hit - from);
     result.append(with);
     ++count;
   }
   if (count) {
-    result.append(c_str() + from, length_ - from);
+    append_bytes(result, c_str() + from, length_ - from);
     *this = std::move(result);
   }
   return count;

@@ -199,6 +199,30 @@ TEST(StringReplace, ReplaceAllDoesNotRescanInsertedText) {
   EXPECT_EQ(s, "a<x>Yef");
 }
 
+// A String holds raw bytes: the edits that rebuild it must copy its own
+// bytes by length, keeping a 0 byte and everything after it.
+TEST(StringReplace, KeepsZeroBytesOfTheText) {
+  using namespace std::string_view_literals;
+  const std::string_view text = "ab\0cd-ef\0-"sv;
+  struct Case {
+    const char* name;
+    void (*edit)(String&);
+    std::string_view result;
+  } cases[] = {
+      {"replace at the start", [](String& s) { s.replace(0, 1, "X"); }, "Xb\0cd-ef\0-"sv},
+      {"replace in the middle", [](String& s) { s.replace(3, 2, "XYZ"); }, "ab\0XYZ-ef\0-"sv},
+      {"replace_all", [](String& s) { s.replace_all("-", "+"); }, "ab\0cd+ef\0+"sv},
+      {"replace_all before the 0", [](String& s) { s.replace_all("a", "A"); }, "Ab\0cd-ef\0-"sv},
+      {"replace_all ignoring case", [](String& s) { s.replace_all("EF", "g", false); },
+       "ab\0cd-g\0-"sv},
+  };
+  for (const Case& c : cases) {
+    String s(text);
+    c.edit(s);
+    EXPECT_EQ(s.view(), c.result) << c.name;
+  }
+}
+
 TEST(StringLines, LineBreakForms) {
   struct Case {
     const char* text;
