@@ -80,6 +80,44 @@ TEST(Vector, InsertAndRemoveAgreeWithAModel) {
   for (int i = 0; i < v.count(); ++i) ASSERT_EQ(v[i], model[i].c_str()) << i;
 }
 
+// An element handed back to its own vector must be read before the block
+// moves or the elements shift: at every fill level, including a full block
+// that reallocates, for elements moved with memmove (String) and one by one
+// (std::string).
+template <typename Text>
+void check_self_insertion() {
+  for (int n = 1; n <= 70; ++n) {
+    Vector<Text> v;
+    std::vector<std::string> model;
+    for (int k = 0; k < n; ++k) {
+      std::string text = "element number " + std::to_string(k) + " of a long enough text";
+      v.append(Text(text.c_str()));
+      model.push_back(text);
+    }
+    auto op = [&](const char* what, auto edit, auto edit_model) {
+      edit();
+      edit_model();
+      ASSERT_EQ(v.count(), static_cast<int>(model.size())) << what << " at " << n;
+      for (int k = 0; k < v.count(); ++k)
+        ASSERT_EQ(std::string(v[k].c_str()), model[k]) << what << " at " << n << ", element " << k;
+    };
+    op("append(v[0])", [&] { v.append(v[0]); }, [&] { model.push_back(model[0]); });
+    op("append(v.last())", [&] { v.append(v.last()); }, [&] { model.push_back(model.back()); });
+    op("insert(0, v[last])", [&] { v.insert(0, v[v.count() - 1]); },
+       [&] { model.insert(model.begin(), model.back()); });
+    op("insert(mid, v[0])", [&] { v.insert(v.count() / 2, v[0]); },
+       [&] { model.insert(model.begin() + model.size() / 2, model[0]); });
+    op("remove(0)", [&] { v.remove(0); }, [&] { model.erase(model.begin()); });
+    op("insert(1, v[2]) with a gap", [&] { v.insert(1, v[2]); },
+       [&] { model.insert(model.begin() + 1, model[2]); });
+  }
+}
+
+TEST(Vector, ElementsOfTheSameVectorCanBeAppendedAndInserted) {
+  check_self_insertion<String>();
+  check_self_insertion<std::string>();
+}
+
 TEST(Vector, InsertAtFrontUsesTheGapAndRangeForWorks) {
   Vector<int> v{1, 2, 3, 4, 5, 6, 7, 8};
   v.remove(0, 2);  // grows the front gap
