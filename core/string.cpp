@@ -109,7 +109,10 @@ String& String::append_vformat(const char* fmt, va_list args) {
   int n = std::vsnprintf(small, sizeof small, fmt, copy);
   va_end(copy);
   if (n <= 0) return *this;
-  if (n < static_cast<int>(sizeof small)) return append(small, n);
+  if (n < static_cast<int>(sizeof small)) {
+    append_bytes(*this, small, n);  // all n bytes, as for a longer result
+    return *this;
+  }
   String big;
   big.set_length(n);
   std::vsnprintf(big.buffer_, n + 1, fmt, args);

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstring>
+#include <string>
 
 namespace tessaline {
 namespace {
@@ -76,6 +77,18 @@ TEST(StringStorage, CopiesAreDeepAndSelfAppendWorks) {
   EXPECT_EQ(s, "aababbababba");
   s.format("%s-%s", s.c_str(), "z");
   EXPECT_EQ(s, "aababbababba-z");
+}
+
+// "%c" with a 0 byte writes that byte: short and long results alike keep
+// every byte that the formatting produced.
+TEST(StringFormat, KeepsEveryFormattedByteWhateverTheLength) {
+  for (int pad : {0, 10, 600}) {
+    String s("<");
+    s.append_format("%*sa%cb", pad, "", 0);
+    std::string expected = "<" + std::string(pad, ' ') + std::string("a\0b", 3);
+    EXPECT_EQ(s.std_string(), expected) << "pad " << pad;
+    EXPECT_EQ(String().format("%*sa%cb", pad, "", 0).length(), pad + 3) << "pad " << pad;
+  }
 }
 
 TEST(StringCompare, Table) {
