@@ -54,7 +54,9 @@ int main(int argc, char** argv) {
   int status = app.run_command_line(line);
   if (sending) net_shutdown();
   // An interrupted send has logged what it did not send; the run did not
-  // do all its work, whatever the send itself reports.
-  if (status == kExitDone && ui.interrupted()) status = kExitInterrupted;
+  // do all its work, whatever the send itself reports. The message that was
+  // on the wire when Ctrl-C came may have failed because of it: that is still
+  // the interruption, not a failed mailing.
+  if (ui.interrupted() && (status == kExitDone || status == kExitSend)) status = kExitInterrupted;
   return status;
 }
