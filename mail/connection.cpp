@@ -192,6 +192,7 @@ bool Connection::wait_until(short events, Deadline deadline) {
 }
 
 bool Connection::send(const char* buffer, int length, bool more) {
+  timed_out = false;
   if (!buffer || length <= 0) return false;
   if (handle < 0) {
     last_error = EBADF;
@@ -306,6 +307,7 @@ int ReplyAssembler::feed(std::string_view piece) {
 
 int read_reply(Connection& connection, String* text) {
   if (text) text->clear();
+  connection.reply_too_long = false;
   ReplyAssembler reply;
   String piece;
   // The first read waits with the socket's own time limit; the pieces after
@@ -318,6 +320,7 @@ int read_reply(Connection& connection, String* text) {
     int code = reply.feed(piece.view());
     if (code == ReplyAssembler::kTooLong) {
       connection.last_error = EMSGSIZE;
+      connection.reply_too_long = true;
       return 0;
     }
     if (text) *text = reply.text();

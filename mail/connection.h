@@ -86,6 +86,8 @@ class Connection {
   bool wait_for_data = true;
   int last_error = 0;
   bool timed_out = false;
+  // Set by read_reply() when the reply went beyond ReplyAssembler::kMaxReply.
+  bool reply_too_long = false;
   int handle = -1;
   Address address;
   uint16_t port = 0;
@@ -127,8 +129,9 @@ int reply_code(std::string_view line);
 // Reads one SMTP reply from the connection. Returns its code, or 0 when
 // nothing usable arrived (connection closed, error, a reply beyond the size
 // bound, or no complete reply within the time limit: the limit holds for
-// the whole reply, however it trickles in). `text`, when given, receives
-// the reply's text.
+// the whole reply, however it trickles in; `timed_out` and `reply_too_long`
+// tell these two apart). `text`, when given, receives the reply's text, or
+// of a reply given up on, what had arrived of it.
 int read_reply(Connection& connection, String* text = nullptr);
 
 }  // namespace tessaline

@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -26,7 +27,7 @@ namespace tessaline::testing {
 class FakeSmtpServer {
  public:
   struct Step {
-    enum Kind { kAccept, kSend, kExpectLine, kExpectData, kClose, kSilence } kind;
+    enum Kind { kAccept, kSend, kExpectLine, kExpectData, kClose, kSilence, kStall } kind;
     std::vector<std::string> texts;  // kSend: pieces; kExpect*: the text
   };
 
@@ -39,6 +40,9 @@ class FakeSmtpServer {
   static Step close() { return {Step::kClose, {}}; }
   // Keeps the connection open and answers nothing until the client closes.
   static Step silence() { return {Step::kSilence, {}}; }
+  // Stops reading (with a small receive buffer, so that the client's sends
+  // soon block) until finish() is called, then ends the connection.
+  static Step stall() { return {Step::kStall, {}}; }
 
   explicit FakeSmtpServer(std::vector<Step> script) : script_(std::move(script)) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -70,6 +74,7 @@ class FakeSmtpServer {
   // Waits for the script and the client's last bytes; returns every
   // mismatch between what the script expected and what the client sent.
   std::vector<std::string> finish() {
+    finishing_ = true;
     if (thread_.joinable()) thread_.join();
     return problems_;
   }
@@ -108,6 +113,13 @@ class FakeSmtpServer {
     }
   }
 
+  bool stalls() const {
+    for (const Step& step : script_) {
+      if (step.kind == Step::kStall) return true;
+    }
+    return false;
+  }
+
   void end_connection() {
     if (peer_ >= 0) ::close(peer_);
     peer_ = -1;
@@ -123,6 +135,10 @@ class FakeSmtpServer {
             return;
           }
           peer_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+          if (stalls()) {
+            int size = 4096;
+            setsockopt(peer_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+          }
           break;
         case Step::kSend:
           for (size_t i = 0; i < step.texts.size(); ++i) {
@@ -161,6 +177,16 @@ class FakeSmtpServer {
           end_connection();
           break;
         }
+        case Step::kStall: {
+          // A client that gave up cannot be seen (its FIN waits behind the
+          // data this end does not read), so finish() ends the stall.
+          for (int waited = 0; waited < kPatienceMs * 2 && !finishing_; waited += 20) {
+            pollfd entry{peer_, POLLRDHUP, 0};
+            if (::poll(&entry, 1, 20) > 0) break;
+          }
+          end_connection();
+          break;
+        }
       }
     }
     drain();
@@ -168,6 +194,7 @@ class FakeSmtpServer {
   }
 
   std::vector<Step> script_;
+  std::atomic<bool> finishing_{false};
   std::vector<std::string> problems_;
   std::string received_;
   std::thread thread_;

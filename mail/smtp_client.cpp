@@ -26,6 +26,25 @@ String smtp_retry_address(std::string_view text) {
   return "<" + address + ">";
 }
 
+String reply_excerpt(std::string_view text) {
+  if (text.size() <= static_cast<size_t>(kReplyExcerpt)) return String(text);
+  size_t cut = static_cast<size_t>(kReplyExcerpt);
+  // At a line end when one lies in the second half, so that whole lines
+  // are shown; else never inside a UTF-8 sequence.
+  size_t line_end = text.substr(0, cut).find_last_of('\n');
+  if (line_end != std::string_view::npos && line_end >= cut / 2) {
+    cut = line_end + 1;
+  } else {
+    for (int back = 0; back < 3 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++back) {
+      --cut;
+    }
+  }
+  String excerpt(text.substr(0, cut));
+  excerpt.trim_right();
+  excerpt += String::formatted("\r\n[... %zu more bytes of the reply not shown]", text.size() - cut);
+  return excerpt;
+}
+
 double recipient_progress(int accepted, int count) {
   return 0.04 + 0.06 * accepted / count;
 }
@@ -77,6 +96,8 @@ class Transaction {
   bool run() {
     State state = connection_.is_open() ? State::Ready : State::Closed;
     while (state != State::Sent && state != State::Failed) state = step(state);
+    // A server that stopped taking data would not take QUIT either.
+    if (state == State::Failed && send_timed_out_) connection_.close();
     if (state == State::Failed && connection_.is_open()) quit();
     return state == State::Sent;
   }
@@ -113,18 +134,19 @@ class Transaction {
     if (name.empty()) name = "localhost";
     bool eight_bit = message_.encoding == MimeMessage::k8Bit;
     const char* verb = eight_bit ? "EHLO " : "HELO ";
-    if (!send(smtp_command(verb, name.view()))) return fail(4553, "Send failure");
-    int code = read_reply(connection_);
+    const char* step = eight_bit ? "EHLO" : "HELO";
+    if (!send(smtp_command(verb, name.view()))) return send_failed(4553, step);
+    int code = read_reply(connection_, &reply_);
     if (code == 250) return State::Greeted;
-    if (connection_.timed_out) return fail_timeout(4557, eight_bit ? "EHLO" : "HELO");
+    if (no_usable_reply(4557, step)) return State::Failed;
     if (eight_bit) {
-      if (!send(smtp_command("HELO ", name.view()))) return fail(4555, "Send failure");
-      code = read_reply(connection_);
+      if (!send(smtp_command("HELO ", name.view()))) return send_failed(4555, "HELO");
+      code = read_reply(connection_, &reply_);
       if (code == 250) {
         seven_bit_only_ = true;
         return State::Greeted;
       }
-      if (connection_.timed_out) return fail_timeout(4557, "HELO");
+      if (no_usable_reply(4557, "HELO")) return State::Failed;
     }
     return fail(4557, "Improper response to \"HELO\".");
   }
@@ -132,16 +154,16 @@ class Transaction {
   State give_sender() {
     const String& from = message_.from;
     if (from.empty()) return State::SenderGiven;
-    if (!send(smtp_command("MAIL FROM:", from.view()))) return fail(4560, "Send failure");
-    if (read_reply(connection_) == 250) return State::SenderGiven;
-    if (connection_.timed_out) return fail_timeout(4570, "MAIL FROM");
+    if (!send(smtp_command("MAIL FROM:", from.view()))) return send_failed(4560, "MAIL FROM");
+    if (read_reply(connection_, &reply_) == 250) return State::SenderGiven;
+    if (no_usable_reply(4570, "MAIL FROM")) return State::Failed;
     if (!send(smtp_command("MAIL FROM:", smtp_retry_address(from.view()).view()))) {
-      return fail(4562, "Send failure");
+      return send_failed(4562, "MAIL FROM");
     }
     int code = read_reply(connection_, &reply_);
     if (code == 250) return State::SenderGiven;
-    if (connection_.timed_out) return fail_timeout(4570, "MAIL FROM");
-    message_.fail(4570, "Invalid response to originator:\r\n%s", reply_.c_str());
+    if (no_usable_reply(4570, "MAIL FROM")) return State::Failed;
+    message_.fail(4570, "Invalid response to originator:\r\n%s", excerpt().c_str());
     return State::Failed;
   }
 
@@ -149,18 +171,18 @@ class Transaction {
     const int count = message_.recipients.count();
     for (int i = 0; i < count; ++i) {
       const String& recipient = message_.recipients[i];
-      if (!send(smtp_command("RCPT TO:", recipient.view()))) return fail(4580, "Send failure");
-      int code = read_reply(connection_);
+      if (!send(smtp_command("RCPT TO:", recipient.view()))) return send_failed(4580, "RCPT TO");
+      int code = read_reply(connection_, &reply_);
       if (code != 250 && code != 251) {
-        if (connection_.timed_out) return fail_timeout(4590, "RCPT TO");
+        if (no_usable_reply(4590, "RCPT TO")) return State::Failed;
         if (!send(smtp_command("RCPT TO:", smtp_retry_address(recipient.view()).view()))) {
-          return fail(4582, "Send failure");
+          return send_failed(4582, "RCPT TO");
         }
         code = read_reply(connection_, &reply_);
         if (code != 250 && code != 251) {
-          if (connection_.timed_out) return fail_timeout(4590, "RCPT TO");
+          if (no_usable_reply(4590, "RCPT TO")) return State::Failed;
           message_.fail(4590, "Invalid response to recipient %s\r\n%s", recipient.c_str(),
-                        reply_.c_str());
+                        excerpt().c_str());
           return State::Failed;
         }
       }
@@ -170,11 +192,11 @@ class Transaction {
   }
 
   State start_data() {
-    if (!send("DATA\r\n")) return fail(4600, "Send failure");
+    if (!send("DATA\r\n")) return send_failed(4600, "DATA");
     int code = read_reply(connection_, &reply_);
     if (code != 354) {
-      if (connection_.timed_out) return fail_timeout(4610, "DATA");
-      message_.fail(4610, "Invalid response to DATA:\r\n%s", reply_.c_str());
+      if (no_usable_reply(4610, "DATA")) return State::Failed;
+      message_.fail(4610, "Invalid response to DATA:\r\n%s", excerpt().c_str());
       return State::Failed;
     }
     if (stopped(0.11)) return fail(4612, "Interrupted by user");
@@ -207,17 +229,19 @@ class Transaction {
         send_due(offset);
         return fail(4622, "Interrupted by user");
       }
-      if (stuffed && (!send_due(offset) || !send(".", true))) return fail(4625, "Send failure");
+      if (stuffed && (!send_due(offset) || !send(".", true))) {
+        return send_failed(4625, "the message text");
+      }
       int end = offset + static_cast<int>(piece.size());
-      if (end - due >= kSendBatch && !send_due(end)) return fail(4625, "Send failure");
+      if (end - due >= kSendBatch && !send_due(end)) return send_failed(4625, "the message text");
     }
-    if (!send_due(length)) return fail(4625, "Send failure");
-    if (!send("\r\n.\r\n")) return fail(4630, "Send failure");
+    if (!send_due(length)) return send_failed(4625, "the message text");
+    if (!send("\r\n.\r\n")) return send_failed(4630, "the end of the message");
     if (stopped(0.99)) return fail(4632, "Interrupted by user");
     int code = read_reply(connection_, &reply_);
     if (code != 250) {
-      if (connection_.timed_out) return fail_timeout(4640, "the end of the message");
-      message_.fail(4640, "Invalid response to end of body:\r\n%s", reply_.c_str());
+      if (no_usable_reply(4640, "the end of the message")) return State::Failed;
+      message_.fail(4640, "Invalid response to end of body:\r\n%s", excerpt().c_str());
       return State::Failed;
     }
     stopped(1.0);  // the answer does not matter any more
@@ -238,17 +262,42 @@ class Transaction {
     return State::Failed;
   }
 
-  State fail_timeout(int code, const char* step) {
-    message_.fail(code, "No answer from the SMTP server within %d seconds after %s.",
+  // A send that failed: the server stopped taking data (the time limit ran
+  // out), or the connection broke.
+  State send_failed(int code, const char* step) {
+    if (!connection_.timed_out) return fail(code, "Send failure");
+    send_timed_out_ = true;
+    message_.fail(code, "The SMTP server took no data within %d seconds while %s was sent.",
                   connection_.timeout_seconds, step);
     return State::Failed;
   }
+
+  // True when the reply to `step` did not come within the time limit or
+  // went beyond the reply bound; the message has then failed with that
+  // said. Such a server is not asked again (no retry of the address).
+  bool no_usable_reply(int code, const char* step) {
+    if (connection_.timed_out) {
+      message_.fail(code, "No answer from the SMTP server within %d seconds after %s.",
+                    connection_.timeout_seconds, step);
+      return true;
+    }
+    if (connection_.reply_too_long) {
+      message_.fail(code, "The SMTP server's answer to %s was longer than %d bytes and was "
+                          "given up on:\r\n%s", step, ReplyAssembler::kMaxReply,
+                    excerpt().c_str());
+      return true;
+    }
+    return false;
+  }
+
+  String excerpt() const { return reply_excerpt(reply_.view()); }
 
   MimeMessage& message_;
   const String& host_;
   Connection& connection_;
   String reply_;
   bool seven_bit_only_ = false;
+  bool send_timed_out_ = false;
 };
 
 }  // namespace
@@ -291,9 +340,14 @@ bool smtp_connect(const String& host, String* error) {
     connection.close();
     return false;
   }
-  if (read_reply(connection) != 220) {
+  String greeting;
+  if (read_reply(connection, &greeting) != 220) {
     if (connection.timed_out) {
       error->format("SMTP server did not greet within %d seconds", connection.timeout_seconds);
+    } else if (connection.reply_too_long) {
+      error->format("The SMTP server's greeting was longer than %d bytes and was given up "
+                    "on:\r\n%s", ReplyAssembler::kMaxReply,
+                    reply_excerpt(greeting.view()).c_str());
     } else {
       *error = "SMTP server did not greet properly";
     }

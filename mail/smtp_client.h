@@ -18,7 +18,10 @@
 // Failures: every failure goes through MimeMessage::fail with the code of
 // the step (4505 ... 4640) and returns false. A failure that leaves the
 // protocol state unsettled ends the connection with quit(), so the next
-// message starts on a fresh one.
+// message starts on a fresh one. A server that does not answer or take
+// data within the time limit, or whose reply goes beyond the reply bound,
+// fails the message at once with a text that says so and names the step;
+// of a server's reply at most a few KB reach the error text.
 #pragma once
 
 #include <string_view>
@@ -45,6 +48,13 @@ String smtp_command(std::string_view verb, std::string_view argument);
 // The form a refused address is tried again in: "<" + the bare address
 // + ">", or empty when the text holds no usable address.
 String smtp_retry_address(std::string_view text);
+
+// The part of a server's reply that goes into an error text, and from
+// there into the send log: the whole text up to kReplyExcerpt bytes; of a
+// longer one its first lines up to that size (not cutting a UTF-8
+// sequence), then a line that says how many bytes were left out.
+inline constexpr int kReplyExcerpt = 4096;
+String reply_excerpt(std::string_view text);
 
 // 0.04 + 0.06 * accepted / count.
 double recipient_progress(int accepted, int count);

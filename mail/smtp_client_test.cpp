@@ -368,6 +368,113 @@ TEST_F(SmtpDialogue, SilentServerRunsIntoTheTimeLimitAfterTheSender) {
             "HELO smtp.test\r\nMAIL FROM:John Smith <john@example.test>\r\nQUIT\r\n");
 }
 
+// A server that stops reading while the text goes out: the send runs into
+// the time limit, which the error names with its step.
+TEST_F(SmtpDialogue, ServerThatStopsReadingRunsIntoTheTimeLimitWhileTheTextIsSent) {
+  set_smtp_timeout(1);
+  FakeSmtpServer server(plus(accepted_envelope(),
+                             {S::expect("DATA\r\n"), S::send("354 go\r\n"), S::stall()}));
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  // Far more than the socket buffers of both ends hold.
+  message.text_body = String(std::string(16 << 20, 'x'));
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(message.error,
+            "SMTP Error 4625\nThe SMTP server took no data within 1 seconds while the message "
+            "text was sent.");
+  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+// What a hostile or broken server says reaches the error text, and from
+// there the send log, only in part.
+TEST(ReplyExcerpt, KeepsShortRepliesAndCutsLongOnesWithAMark) {
+  EXPECT_EQ(reply_excerpt("550 no such user"), "550 no such user");
+  std::string exact(kReplyExcerpt, 'x');
+  EXPECT_EQ(reply_excerpt(exact), exact.c_str());
+
+  // Whole lines, as many as fit.
+  std::string lines;
+  for (int i = 0; lines.size() < 10000; ++i) lines += "550-line " + std::to_string(i) + "\r\n";
+  String cut = reply_excerpt(lines);
+  ASSERT_LE(cut.length(), kReplyExcerpt + 64);
+  int mark = cut.find("\r\n[... ");
+  ASSERT_GT(mark, kReplyExcerpt / 2);
+  std::string kept = cut.substr(0, mark).std_string() + "\r\n";
+  EXPECT_EQ(lines.compare(0, kept.size(), kept), 0);
+  EXPECT_EQ(cut.substr(mark).std_string(),
+            "\r\n[... " + std::to_string(lines.size() - kept.size()) +
+                " more bytes of the reply not shown]");
+
+  // One long line is cut at the bound, never inside a UTF-8 sequence.
+  std::string accents;
+  while (accents.size() < 6000) accents += "\xc3\xa9";
+  accents = "5" + accents;  // the sequences now straddle the bound
+  String one = reply_excerpt(accents);
+  int end = one.find("\r\n[... ");
+  ASSERT_GT(end, 0);
+  EXPECT_EQ(end, kReplyExcerpt - 1);
+  EXPECT_EQ(static_cast<unsigned char>(one[end - 1]), 0xa9);
+}
+
+TEST_F(SmtpDialogue, ALongRefusalIsCutInTheErrorText) {
+  std::string refusal;
+  for (int i = 0; refusal.size() < 20000; ++i) refusal += "550-reason " + std::to_string(i) + "\r\n";
+  refusal += "550 refused\r\n";
+  FakeSmtpServer server(plus(accepted_envelope(),
+                             {S::expect("DATA\r\n"), S::send(refusal), S::expect("QUIT\r\n")}));
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  EXPECT_FALSE(send_message(message));
+  EXPECT_TRUE(message.error.starts_with("SMTP Error 4610\nInvalid response to DATA:\r\n550-reason 0\r\n"))
+      << message.error.substr(0, 200).c_str();
+  EXPECT_LE(message.error.length(), kReplyExcerpt + 200);
+  EXPECT_NE(message.error.find("more bytes of the reply not shown]"), -1);
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+// A reply that never ends is given up on at the bound and said to be too
+// long; the address is not tried again on such a server.
+TEST_F(SmtpDialogue, AnEndlessReplyIsGivenUpOnAsTooLong) {
+  std::string endless;
+  while (endless.size() < 2 * ReplyAssembler::kMaxReply) endless += "250-more and more\r\n";
+  FakeSmtpServer server({S::accept(), S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"),
+                         S::send("250 ok\r\n"),
+                         S::expect("MAIL FROM:John Smith <john@example.test>\r\n"),
+                         S::send(endless), S::silence()});
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  EXPECT_FALSE(send_message(message));
+  EXPECT_TRUE(message.error.starts_with(String::formatted(
+      "SMTP Error 4570\nThe SMTP server's answer to MAIL FROM was longer than %d bytes and was "
+      "given up on:\r\n250-more and more\r\n", ReplyAssembler::kMaxReply)))
+      << message.error.substr(0, 200).c_str();
+  EXPECT_LE(message.error.length(), kReplyExcerpt + 200);
+  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_THAT(server.finish(), IsEmpty());
+  EXPECT_EQ(server.received(),
+            "HELO smtp.test\r\nMAIL FROM:John Smith <john@example.test>\r\nQUIT\r\n");
+}
+
+TEST_F(SmtpDialogue, AnEndlessGreetingIsGivenUpOnAsTooLong) {
+  std::string endless;
+  while (endless.size() < 2 * ReplyAssembler::kMaxReply) endless += "220-welcome\r\n";
+  FakeSmtpServer server({S::accept(), S::send(endless), S::silence()});
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  EXPECT_FALSE(send_message(message));
+  EXPECT_TRUE(message.error.starts_with(String::formatted(
+      "SMTP Error 4515\nThe SMTP server's greeting was longer than %d bytes and was given up "
+      "on:\r\n220-welcome\r\n", ReplyAssembler::kMaxReply)))
+      << message.error.substr(0, 200).c_str();
+  EXPECT_LE(message.error.length(), kReplyExcerpt + 200);
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
 TEST_F(SmtpDialogue, ProgressFractionsInTheirOrder) {
   Script one_message = {
       S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
