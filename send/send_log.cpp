@@ -8,6 +8,7 @@ namespace tessaline {
 bool SendLog::create(const String& path, String* error) {
   path_ = path;
   write_failed_ = false;
+  write_error_.clear();
   if (!file_.create(path, /*exclusive=*/true)) {
     if (error) *error = file_.last_error();
     return false;
@@ -17,11 +18,17 @@ bool SendLog::create(const String& path, String* error) {
   return true;
 }
 
-void SendLog::write(const String& text) {
-  if (!file_.write(text)) write_failed_ = true;
+bool SendLog::write(const String& text) {
+  // Nothing goes in behind a gap: what the log holds stays true.
+  if (write_failed_) return false;
+  if (!file_.write(text)) {
+    write_failed_ = true;
+    write_error_ = file_.last_error();
+  }
+  return !write_failed_;
 }
 
-void SendLog::write(const char* text) { write(String(text)); }
+bool SendLog::write(const char* text) { return write(String(text)); }
 
 bool SendLog::copy_to(const String& path) { return file_.is_open() && file_.copy_to(path); }
 

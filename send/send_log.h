@@ -12,9 +12,11 @@
 // Not for: showing the log (send_operation.h copies it to "TempLog.TXT"
 // and opens the copy).
 //
-// Failures: create() returns false with the system's text; a write that
-// fails is remembered (write_failed()) and the send goes on, since the
-// messages matter more than their record.
+// Failures: create() returns false with the system's text. A write that
+// fails (a full disk, a file size limit) returns false and is remembered
+// with the system's text (write_failed(), write_error()); the send
+// operation then stops before its next message, since the log is the
+// person's only record of whom it sent to.
 #pragma once
 
 #include <cstdint>
@@ -32,9 +34,14 @@ class SendLog {
   bool create(const String& path, String* error);
   bool is_open() const { return file_.is_open(); }
   const String& path() const { return path_; }
-  void write(const String& text);
-  void write(const char* text);
+  // False when the text could not be written whole, now or before. After
+  // a failed write nothing more is written, so that the log never holds
+  // text behind a gap.
+  bool write(const String& text);
+  bool write(const char* text);
   bool write_failed() const { return write_failed_; }
+  // Why the first failed write failed.
+  const String& write_error() const { return write_error_; }
   // Copies what has been written so far to `path` (the log itself stays
   // open and unshared).
   bool copy_to(const String& path);
@@ -44,6 +51,7 @@ class SendLog {
   File file_;
   String path_;
   bool write_failed_ = false;
+  String write_error_;
 };
 
 // "\r\nSend operation performed on <date and time>\r\n", a row of "-" as

@@ -113,10 +113,13 @@ bool SendOperation::send() {
   row_.reset();
   log_.close();
   if (smtp_connection().is_open()) quit();
-  // The send went on without its record; whoever reads the log must know
-  // that it is not the whole story.
+  // The send stopped at the first line the log could not take (see
+  // log_stopped()): the person must know why, and that it did not all go.
   if (log_.write_failed()) {
-    show_error(ui_, "The send log could not be written completely:\n" + path);
+    show_error(ui_, "The send log could not be written:\n" + path + "\n" + log_.write_error() +
+                        "\n\nThe send was stopped so that no message goes out without its "
+                        "record; the recipients after the last one in the log were not sent.");
+    return false;
   }
   return result;
 }
@@ -250,7 +253,7 @@ bool SendOperation::operate() {
     open_progress(application_name, "Gathering recipients...", true);
   }
 
-  if (!gather()) return false;
+  if (!gather() || log_stopped()) return false;
   if (aborted_) return true;
   log_.write(String::formatted("%d recipients, %d rejected\r\n", counters_.candidates,
                                counters_.rejected));
@@ -279,6 +282,10 @@ bool SendOperation::gather() {
   int index = 1;
   String candidate, error;
   for (;;) {
+    if (log_stopped()) {
+      close_progress();
+      return false;
+    }
     if (previewed && ui_.progress_aborted()) {
       close_progress();
       aborted_ = true;
@@ -388,7 +395,7 @@ void SendOperation::finish_previewed() {
   give_attachments(queue_);
   bool has_text = project_.flag(kFieldUseBodyFile) || project_.flag(kFieldUseBodyText);
   bool has_html = project_.flag(kFieldUseHtmlFile) || project_.flag(kFieldUseHtmlText);
-  while (!queue_.empty()) {
+  while (!queue_.empty() && !log_stopped()) {
     if (!env_.review(*this, has_text, has_html) || queue_.empty()) {
       log_.write("\r\nAborted by user\r\n");
       return;
@@ -480,6 +487,7 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
           String::formatted("#%d of %d: %s", n, total, record.recipient.c_str()));
     }
     ui_.set_progress_fraction(base_);
+    if (log_stopped()) return;
     if (ui_.progress_aborted()) {
       for (int k = at; k < batch.count(); ++k) {
         log_.write(batch[k].recipient + "\r\nUser aborted: message not sent\r\n\r\n");
@@ -487,6 +495,10 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
       return;
     }
     wrap_lines(record.text_body, length);
+    if (!log_.write("Sending " + (identical ? String("to all recipients") : record.recipient) +
+                    " :")) {
+      return;
+    }
     if (deliver(record, identical)) {
       batch.remove(at);
     } else {
@@ -507,7 +519,6 @@ bool SendOperation::deliver(Message& record, bool identical) {
   builder_.html_body = record.html_body;
   add_attachments(record.attachments);
   builder_.direct_delivery = project_.flag(kFieldDirectDelivery) && !identical;
-  log_.write("Sending " + (identical ? String("to all recipients") : record.recipient) + " :");
   bool sent = send_message(builder_);
   if (!sent && builder_.direct_delivery && !trimmed(env_.smtp_server_field()).empty()) {
     // Through the project's own server; a connection the failed attempt
@@ -527,10 +538,12 @@ bool SendOperation::deliver(Message& record, bool identical) {
 }
 
 void SendOperation::write_totals(bool identical) {
-  log_.write(totals_text(identical, counters_.attempted, counters_.errors,
-                         env_.milliseconds() - counters_.start_ms, counters_.bytes_sent));
+  bool written = log_.write(totals_text(identical, counters_.attempted, counters_.errors,
+                                        env_.milliseconds() - counters_.start_ms,
+                                        counters_.bytes_sent));
   close_progress();
-  view_log(true, false);
+  // A log that stopped the send is reported when the operation ends.
+  if (written) view_log(true, false);
 }
 
 void SendOperation::open_progress(const String& caption, const String& text, bool can_abort) {

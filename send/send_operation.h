@@ -22,7 +22,9 @@
 // Failures: a check that fails shows its message, focuses its field and
 // makes send() return false before anything is sent; a message that fails
 // is counted, logged with the SMTP error and kept in the queue, and makes
-// send() return false at the end.
+// send() return false at the end. A line of the send log that cannot be
+// written (a full disk) stops the send before its next message; send()
+// then says so and returns false.
 #pragma once
 
 #include <cstdint>
@@ -108,6 +110,10 @@ class SendOperation {
   void open_progress(const String& caption, const String& text, bool can_abort);
   void close_progress();
 
+  // True once a line of the log could not be written: the send then
+  // sends nothing more, since the log is the person's only record of whom
+  // it sent to. send() reports it at the end.
+  bool log_stopped() const { return log_.write_failed(); }
   bool fail(const String& message, const char* field);
   void store_smtp_fields();
   void give_attachments(MessageQueue& batch);

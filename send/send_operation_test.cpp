@@ -429,29 +429,63 @@ TEST_F(SendTest, AKilledSendLeavesALogOfWhomItSentTo) {
                            "bob@example.com: accepted\r\n");
 }
 
-TEST_F(SendTest, ALogThatCannotBeWrittenWholeIsReportedAndTheSendGoesOn) {
-  env_.command_line = true;
-  mode(SendOperation::kNoPreview);
-  recipients("ann@example.com\nbob@example.com");
-  pid_t pid = fork();
-  if (pid == 0) {
-    // The log may grow to 40 bytes, not even its heading.
-    signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{40, 40};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    bool sent = send_.send();
-    const RecordingUi::Event* box = ui().last_box();
-    bool reported = box != nullptr && box->kind == Kind::kError &&
-                    box->message.starts_with("The send log could not be written completely:\n");
-    _exit(sent && reported ? 0 : 1);
+// The log is the person's only record of whom the send reached: a line it
+// cannot take (here a file size limit; a full disk alike) stops the send
+// before the next message, and the person is told why.
+TEST_F(SendTest, ALogLineThatCannotBeWrittenStopsTheSendBeforeTheNextMessage) {
+  const std::string ann_lines = "ann@example.com: accepted\r\nSending ann@example.com : success\r\n";
+  const int heading_size = static_cast<int>(heading().size());
+  const int ann_sent = heading_size + static_cast<int>(ann_lines.size());
+  struct Case {
+    const char* name;
+    int mode;
+    int log_limit;  // bytes the log may grow to
+    std::vector<std::string> sent;
+  } cases[] = {
+      {"heading cut", SendOperation::kNoPreview, 40, {}},
+      {"Sending line cut", SendOperation::kNoPreview, ann_sent - 12, {}},
+      // The message went out, its " success" did not reach the log.
+      {"success cut", SendOperation::kNoPreview, ann_sent - 4, {"ann@example.com"}},
+      {"next verdict cut", SendOperation::kNoPreview, ann_sent + 8, {"ann@example.com"}},
+      // Normal: the verdicts come first; the review never opens.
+      {"verdicts cut", SendOperation::kNormal, 60, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_server->clear();
+    TestEnvironment env;
+    env.project_values = project();
+    env.project_values.set(kFieldSendMode, String::formatted("%d", c.mode))
+        .set(kFieldRecipientText, "ann@example.com\nbob@example.com\ncy@example.com");
+    env.command_line = true;
+    env.review_answers = {true};
+    pid_t pid = fork();
+    if (pid == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{static_cast<rlim_t>(c.log_limit), static_cast<rlim_t>(c.log_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      SendOperation operation(env);
+      bool sent = operation.send();
+      const RecordingUi::Event* box = env.recorder.last_box();
+      String expected = "The send log could not be written:\n" + env.folder / kSendLogName +
+                        "\nFile too large\n\nThe send was stopped so that no message goes out "
+                        "without its record; the recipients after the last one in the log were "
+                        "not sent.";
+      bool told = box != nullptr && box->kind == Kind::kError && box->message == expected;
+      _exit((sent ? 1 : 0) + (told ? 0 : 2) + (env.reviews.empty() ? 0 : 4));
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    // 1: the send reported success, 2: the person was not told, 4: reviewed.
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::vector<std::string> delivered;
+    for (const auto& r : received()) delivered.insert(delivered.end(), r.rcpt_to.begin(), r.rcpt_to.end());
+    EXPECT_EQ(delivered, c.sent);
+    // The log holds what fitted, and nothing written after the failure.
+    EXPECT_EQ(static_cast<int>(env.log().size()), c.log_limit);
   }
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(received().size(), 2u);
-  EXPECT_EQ(env_.log().size(), 40u);
 }
 
 TEST_F(SendTest, ViewingTheLastLogCopiesTheClosedLog) {
