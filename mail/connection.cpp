@@ -96,6 +96,7 @@ void Connection::close() {
     handle = -1;
   }
   applied_timeout_ = -1;
+  extensions = SmtpExtensions();
 }
 
 bool Connection::create() {

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "core/string.h"
+#include "mail/smtp_extensions.h"
 
 namespace tessaline {
 
@@ -93,6 +94,9 @@ class Connection {
   uint16_t port = 0;
   uint16_t protocol = 6;  // TCP
   int timeout_seconds = 60;
+  // What the server offered in its answer to the last EHLO on this
+  // connection; empty after HELO, and once the connection is closed.
+  SmtpExtensions extensions;
 
  private:
   bool wait_until(short events, Deadline deadline);

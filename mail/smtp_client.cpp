@@ -137,6 +137,9 @@ class Transaction {
     const char* step = eight_bit ? "EHLO" : "HELO";
     if (!send(smtp_command(verb, name.view()))) return send_failed(4553, step);
     int code = read_reply(connection_, &reply_);
+    // Each greeting replaces what the server offered: HELO offers nothing.
+    connection_.extensions = eight_bit && code == 250 ? SmtpExtensions::parse(reply_.view())
+                                                      : SmtpExtensions();
     if (code == 250) return State::Greeted;
     if (no_usable_reply(4557, step)) return State::Failed;
     if (eight_bit) {
@@ -355,6 +358,11 @@ bool smtp_connect(const String& host, String* error) {
     return false;
   }
   return true;
+}
+
+bool smtp_server_offers(std::string_view keyword) {
+  const Connection& connection = smtp_connection();
+  return connection.is_open() && connection.extensions.offers(keyword);
 }
 
 void quit() {

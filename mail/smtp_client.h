@@ -40,6 +40,11 @@ bool smtp_connect(const String& host, String* error);
 // Sends "QUIT" without waiting for the answer and closes the connection.
 void quit();
 
+// The server of the open connection offered this extension in its answer
+// to EHLO ("8BITMIME", "PIPELINING"; case does not matter). False when the
+// connection is closed or was greeted with HELO.
+bool smtp_server_offers(std::string_view keyword);
+
 // --- pure parts of the dialogue ---------------------------------------------
 
 // "VERB argument\r\n". Line breaks and NUL bytes in the argument become

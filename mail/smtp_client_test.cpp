@@ -272,7 +272,12 @@ TEST_F(SmtpDialogue, MultilineRepliesSplitAcrossReads) {
   fill_plain(message);
   message.encoding = MimeMessage::k8Bit;
   EXPECT_TRUE(send_message(message)) << message.error.c_str();
+  // The keywords of the reply, however it was cut, are what the server offers.
+  EXPECT_TRUE(smtp_server_offers("PIPELINING"));
+  EXPECT_TRUE(smtp_server_offers("8bitmime"));
+  EXPECT_FALSE(smtp_server_offers("STARTTLS"));
   quit();
+  EXPECT_FALSE(smtp_server_offers("PIPELINING"));
   EXPECT_THAT(server.finish(), IsEmpty());
 }
 
@@ -291,6 +296,7 @@ TEST_F(SmtpDialogue, RefusedEhloFallsBackToHeloAndStripsTheTextToSevenBits) {
   message.encoding = MimeMessage::k8Bit;
   message.text_body = "Gr\xc3\xbc" "e";
   EXPECT_TRUE(send_message(message)) << message.error.c_str();
+  EXPECT_FALSE(smtp_server_offers("8BITMIME"));  // HELO offers nothing
   quit();
   EXPECT_THAT(server.finish(), IsEmpty());
 }
