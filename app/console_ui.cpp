@@ -78,6 +78,12 @@ int ConsoleUi::choose_one(const String& prompt, const String& caption, const Vec
   return -1;
 }
 
+int ConsoleUi::ask_buttons(const String& question, const String& caption,
+                           const Vector<String>&) {
+  box(caption, question, "Closed");
+  return -1;
+}
+
 void ConsoleUi::focus_field(const String& key) {
   String line = String::formatted("  (project field \"%s\")\n", key.c_str());
   std::fwrite(line.c_str(), 1, line.length(), out_);

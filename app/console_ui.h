@@ -43,6 +43,8 @@ class ConsoleUi : public Ui {
   bool input_text(const String& prompt, const String& caption, String& text) override;
   int choose_one(const String& prompt, const String& caption, const Vector<String>& items,
                  int selected) override;
+  int ask_buttons(const String& question, const String& caption,
+                  const Vector<String>& buttons) override;
   void open_progress(const String& caption, const String& text, bool can_abort) override;
   void set_progress_text(const String& text) override;
   void set_progress_fraction(double fraction) override;

@@ -39,6 +39,7 @@ TEST_F(ConsoleUiTest, BoxesAreLinesAndQuestionsTakeTheCautiousAnswer) {
   EXPECT_FALSE(ui.input_text("Name:", "Input", text));
   EXPECT_EQ(text, "kept");
   EXPECT_EQ(ui.choose_one("Pick:", "Choose", Vector<String>{"a", "b"}, 1), -1);
+  EXPECT_EQ(ui.ask_buttons("New version.", "Check", Vector<String>{"Later", "Open"}), -1);
   ui.focus_field_at("body", 12);
   EXPECT_EQ(written(),
             "Error: You must enter the originating email address.\n"
@@ -49,6 +50,7 @@ TEST_F(ConsoleUiTest, BoxesAreLinesAndQuestionsTakeTheCautiousAnswer) {
             "command-line run]\n"
             "Input: Name: [Cancel: nothing waits for an answer in a command-line run]\n"
             "Choose: Pick: [Cancel: nothing waits for an answer in a command-line run]\n"
+            "Check: New version. [Closed: nothing waits for an answer in a command-line run]\n"
             "  (project field \"body\", at byte 12)\n");
 }
 

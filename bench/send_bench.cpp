@@ -59,6 +59,7 @@ class QuietUi : public Ui {
   Reply ask_yes_no_cancel(const String&, const String&) override { return Reply::kCancel; }
   bool input_text(const String&, const String&, String&) override { return false; }
   int choose_one(const String&, const String&, const Vector<String>&, int) override { return -1; }
+  int ask_buttons(const String&, const String&, const Vector<String>&) override { return -1; }
   void open_progress(const String&, const String&, bool) override {}
   void set_progress_text(const String&) override {}
   void set_progress_fraction(double) override {}

@@ -27,7 +27,7 @@ const RecordingUi::Event* RecordingUi::last(EventKind kind) const {
 const RecordingUi::Event* RecordingUi::last_box() const {
   for (int i = events.count() - 1; i >= 0; --i) {
     EventKind kind = events[i].kind;
-    if (kind >= EventKind::kError && kind <= EventKind::kChooseOne) return &events[i];
+    if (kind >= EventKind::kError && kind <= EventKind::kButtons) return &events[i];
   }
   return nullptr;
 }
@@ -77,13 +77,24 @@ bool RecordingUi::input_text(const String& prompt, const String& caption, String
 
 int RecordingUi::choose_one(const String& prompt, const String& caption,
                             const Vector<String>& items, int /*selected*/) {
-  record(EventKind::kChooseOne, prompt, caption);
+  record(EventKind::kChooseOne, prompt, caption).choices = items;
   if (next_choice_ >= choices_.count()) {
     ++unanswered;
     return -1;
   }
   int choice = choices_[next_choice_++];
   return choice >= 0 && choice < items.count() ? choice : -1;
+}
+
+int RecordingUi::ask_buttons(const String& question, const String& caption,
+                             const Vector<String>& buttons) {
+  record(EventKind::kButtons, question, caption).choices = buttons;
+  if (next_button_ >= buttons_.count()) {
+    ++unanswered;
+    return -1;
+  }
+  int button = buttons_[next_button_++];
+  return button >= 0 && button < buttons.count() ? button : -1;
 }
 
 void RecordingUi::open_progress(const String& caption, const String& text, bool /*can_abort*/) {

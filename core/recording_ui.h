@@ -26,6 +26,7 @@ class RecordingUi : public Ui {
     kYesNoCancel,
     kInputText,
     kChooseOne,
+    kButtons,
     kProgressOpen,
     kProgressText,
     kProgressClose,
@@ -39,6 +40,7 @@ class RecordingUi : public Ui {
     EventKind kind = EventKind::kError;
     String message;  // box and question texts, progress texts
     String caption;
+    Vector<String> choices;  // kChooseOne: the items; kButtons: the buttons' texts
     String field;    // kFocus: the field's key
     int caret = -1;  // kFocus: the caret offset, -1 when focus_field() was used
   };
@@ -52,6 +54,8 @@ class RecordingUi : public Ui {
     text_accepted_.append(accept);
   }
   void reply_choice(int index) { choices_.append(index); }
+  // The button an ask_buttons() question gets (its index; -1 closes the box).
+  void reply_button(int index) { buttons_.append(index); }
   // progress_aborted() answers true from its n-th call on (1 is the first
   // call after this); 0 never aborts.
   void abort_progress_at(int n) { abort_at_ = n <= 0 ? 0 : progress_polls_ + n; }
@@ -66,7 +70,7 @@ class RecordingUi : public Ui {
   int count(EventKind kind) const;
   // The last event of that kind, or null.
   const Event* last(EventKind kind) const;
-  // The last box or question shown (kError ... kChooseOne), or null.
+  // The last box or question shown (kError ... kButtons), or null.
   const Event* last_box() const;
   void clear_events();
 
@@ -78,6 +82,8 @@ class RecordingUi : public Ui {
   bool input_text(const String& prompt, const String& caption, String& text) override;
   int choose_one(const String& prompt, const String& caption, const Vector<String>& items,
                  int selected) override;
+  int ask_buttons(const String& question, const String& caption,
+                  const Vector<String>& buttons) override;
   void open_progress(const String& caption, const String& text, bool can_abort) override;
   void set_progress_text(const String& text) override;
   void set_progress_fraction(double fraction) override;
@@ -100,6 +106,8 @@ class RecordingUi : public Ui {
   int next_text_ = 0;
   Vector<int> choices_;
   int next_choice_ = 0;
+  Vector<int> buttons_;
+  int next_button_ = 0;
   int progress_polls_ = 0;
   int abort_at_ = 0;
 };

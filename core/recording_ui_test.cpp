@@ -39,6 +39,30 @@ TEST(RecordingUiTest, AnswersFromTheScriptInOrderThenCautiously) {
   EXPECT_EQ(ui.last_box()->kind, Kind::kChooseOne);
 }
 
+TEST(RecordingUiTest, ButtonQuestionsHaveTheirOwnScriptAndRecordTheButtons) {
+  RecordingUi ui;
+  ui.reply_choice(0);
+  ui.reply_button(1);
+  ui.reply_button(5);  // no such button: the box was closed
+
+  Vector<String> buttons{"Later", "Open the page"};
+  EXPECT_EQ(ui.ask_buttons("New version.", "Check", buttons), 1);
+  EXPECT_EQ(ui.ask_buttons("New version.", "Check", buttons), -1);
+  EXPECT_EQ(ui.unanswered, 0);
+  // The list choice still has its own answer.
+  EXPECT_EQ(ui.choose_one("P", "C", buttons, -1), 0);
+  EXPECT_EQ(ui.ask_buttons("Again?", "Check", buttons), -1);
+  EXPECT_EQ(ui.unanswered, 1);
+
+  const RecordingUi::Event* question = ui.last_box();
+  ASSERT_NE(question, nullptr);
+  EXPECT_EQ(question->kind, Kind::kButtons);
+  EXPECT_EQ(question->message.std_string(), "Again?");
+  ASSERT_EQ(question->choices.count(), 2);
+  EXPECT_EQ(question->choices[1].std_string(), "Open the page");
+  EXPECT_EQ(ui.count(Kind::kButtons), 3);
+}
+
 TEST(RecordingUiTest, RecordsBoxesFocusAndProgress) {
   RecordingUi ui;
   show_error(ui, "Bad value.");

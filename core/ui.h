@@ -44,6 +44,11 @@ class Ui {
   // Returns the index chosen, or -1 when the person cancels.
   virtual int choose_one(const String& prompt, const String& caption,
                          const Vector<String>& items, int selected) = 0;
+  // A question box whose buttons carry the given texts, left to right.
+  // Returns the index of the button pressed, or -1 when the box is closed
+  // without one (the title bar's close button, Escape).
+  virtual int ask_buttons(const String& question, const String& caption,
+                          const Vector<String>& buttons) = 0;
 
   // --- progress window: one at a time ---
   virtual void open_progress(const String& caption, const String& text, bool can_abort) = 0;
