@@ -7,7 +7,11 @@
 #include "platform/user_folders.h"
 #include "storage/glob_file.h"
 #include "storage/paths.h"
+#include "mail/smtp_server.h"
 #include "db/database.h"
+#include "web/feedback.h"
+#include "web/open_address.h"
+#include "web/update_check.h"
 #include "send/send_operation.h"
 #include "app/folder_lock.h"
 #include "app/project_file.h"
@@ -306,5 +310,26 @@ bool Application::review(SendOperation& operation, bool has_text_body, bool has_
 }
 
 bool Application::open_document(const String& path) { return tessaline::open_document(path); }
+
+bool Application::check_for_update() {
+  return tessaline::check_for_update(ui_, read_web_addresses(program_registry()).home_page);
+}
+
+bool Application::send_feedback() {
+  WebAddresses addresses = read_web_addresses(program_registry());
+  return technical_support(ui_, addresses.support_address, addresses.support_page);
+}
+
+bool Application::open_home_page() {
+  const char* caption = "Home Page";
+  String home = read_web_addresses(program_registry()).home_page;
+  if (home.empty()) {
+    ui_.error_box("The program's home-page address is not set.  Set it as the program setting "
+                  "\"Home_Page\" (see the manual).",
+                  caption);
+    return false;
+  }
+  return open_address(ui_, home, caption);
+}
 
 }  // namespace tessaline

@@ -144,6 +144,17 @@ class Application : public SendEnvironment {
   // The send log's path ("" when its folder cannot be made).
   String send_log_path();
 
+  // --- the Help menu's web entries ---
+  // The maker's addresses come from the program settings each time
+  // (read_web_addresses in app/settings.h).
+  // "Check for update": the update check against the home page.
+  bool check_for_update();
+  // "Send feedback": the support page or a feedback message.
+  bool send_feedback();
+  // "Tessaline home page": opens it; an error box when no address is set or
+  // nothing could open it.
+  bool open_home_page();
+
   // --- the command line ---
   // Runs a completed command line (complete_command_line() has checked
   // it) on the project it names and returns the exit status. The project

@@ -9,6 +9,8 @@
 #include "storage/glob_file.h"
 #include "storage/paths.h"
 #include "storage/test_directory.h"
+#include "mail/smtp_server.h"
+#include "web/test_support.h"
 #include "app/project_file.h"
 
 namespace tessaline {
@@ -24,7 +26,7 @@ String bytes_of(const char (&literal)[N]) {
 
 // An Application on a RecordingUi, with the per-user folders in a fresh
 // folder of its own.
-class ApplicationTest : public testing::Test {
+class ApplicationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(home_.ok());
@@ -411,6 +413,47 @@ TEST_F(ApplicationTest, WithoutOdbcTheWindowsClearUseDatabaseButACommandLineRunK
   app_.set_command_line_run(true);
   ASSERT_TRUE(app_.open_project(path("db.zqj")));
   EXPECT_TRUE(app_.fields().flag("use_database"));
+}
+
+TEST_F(ApplicationTest, TheHelpMenusWebEntriesUseTheAddressesOfTheProgramSettings) {
+  testing::FakeOpener opener;
+  // Nothing is set until the program has a web site of its own.
+  WebAddresses none = read_web_addresses(program_registry());
+  EXPECT_EQ(none.home_page, "");
+  EXPECT_EQ(none.support_page, "");
+  EXPECT_EQ(none.support_address, "");
+  EXPECT_FALSE(app_.open_home_page());
+  ASSERT_NE(ui_.last(Kind::kError), nullptr);
+  EXPECT_EQ(ui_.last(Kind::kError)->message,
+            "The program's home-page address is not set.  Set it as the program setting "
+            "\"Home_Page\" (see the manual).");
+  EXPECT_FALSE(app_.check_for_update());
+  EXPECT_EQ(ui_.last(Kind::kError)->message,
+            "Unable to fetch product information file:\nthe program's home-page address is not "
+            "set\n\nThe most recent version cannot be determined.");
+  // Feedback without a support page or address: a message to be addressed.
+  ui_.clear_events();
+  EXPECT_TRUE(app_.send_feedback());
+  EXPECT_EQ(ui_.events.count(), 0);
+  EXPECT_TRUE(opener.opened().starts_with("mailto:?subject=Feedback%20-%20Tessaline%20Mailer%206.0%20("))
+      << opener.opened().c_str();
+
+  // Set by hand in the registry file, read at each use.
+  ASSERT_TRUE(home_.put("registry.reg",
+                        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Tessaline\\Loomwork]\n"
+                        "\"Home_Page\"=\"https://mailer.example/ \"\n"
+                        "\"Support_Page\"=\"https://mailer.example/help\"\n"
+                        "\"Support_Address\"=\"help@mailer.example\"\n"));
+  WebAddresses set = read_web_addresses(program_registry());
+  EXPECT_EQ(set.home_page, "https://mailer.example/");
+  EXPECT_EQ(set.support_page, "https://mailer.example/help");
+  EXPECT_EQ(set.support_address, "help@mailer.example");
+  String before = opener.opened();
+  EXPECT_TRUE(app_.open_home_page());
+  EXPECT_EQ(opener.opened(2), before + "https://mailer.example/\n");
+  ui_.reply_button(0);
+  EXPECT_TRUE(app_.send_feedback());
+  EXPECT_EQ(opener.opened(3), before + "https://mailer.example/\nhttps://mailer.example/help\n");
 }
 
 }  // namespace

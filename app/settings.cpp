@@ -5,6 +5,7 @@
 #include "platform/user_folders.h"
 #include "storage/glob_file.h"
 #include "storage/paths.h"
+#include "mail/smtp_server.h"
 
 namespace tessaline {
 
@@ -73,6 +74,35 @@ void ProgramSettings::forget_project(const String& path) {
   for (int i = recent_projects.count() - 1; i >= 0; --i) {
     if (recent_projects[i].equals_ignore_case(path.c_str())) recent_projects.remove(i);
   }
+}
+
+const SettingInfo kHomePageSetting = {
+    "Home_Page", "Home Page",
+    "The address of the program's home page; the update check reads /Products.INI below it"};
+const SettingInfo kSupportPageSetting = {
+    "Support_Page", "Technical Support Page",
+    "The address of the technical support web page offered before sending feedback (may be "
+    "empty)"};
+const SettingInfo kSupportAddressSetting = {
+    "Support_Address", "Technical Support Address",
+    "The email address that feedback is sent to"};
+
+WebAddresses read_web_addresses(const RegistryReader& registry) {
+  WebAddresses addresses;
+  struct Row {
+    const SettingInfo& setting;
+    String& value;
+  };
+  for (Row row : {Row{kHomePageSetting, addresses.home_page},
+                  Row{kSupportPageSetting, addresses.support_page},
+                  Row{kSupportAddressSetting, addresses.support_address}}) {
+    String text;
+    if (registry.read_text(kToolkitKey, row.setting.name, &text)) {
+      text.trim();
+      row.value = text;
+    }
+  }
+  return addresses;
 }
 
 String settings_file_path() {

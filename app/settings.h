@@ -10,6 +10,10 @@
 // "FileHistoryCount" (number) and "FileHistory0", "FileHistory1", ...
 // (texts). It is read once at start-up and written once at exit, atomically.
 //
+// The maker's web addresses that the Help menu uses are program settings of
+// the registry file instead (WebAddresses below), so that a person or a
+// distribution can set them by hand.
+//
 // Not for: project values (project_file.h), the SMTP server settings
 // (mail/smtp_server.h keeps them in the registry file).
 //
@@ -24,6 +28,8 @@
 namespace tessaline {
 
 class FieldStore;
+class RegistryReader;
+struct SettingInfo;
 
 struct ProgramSettings {
   static constexpr int kMaxRecentProjects = 9;
@@ -45,6 +51,30 @@ struct ProgramSettings {
   // Removes the path from the recent projects (without regard to case).
   void forget_project(const String& path);
 };
+
+// The maker's addresses, read from the registry file (the key
+// kToolkitKey of mail/smtp_server.h, where the SMTP settings are) each time
+// they are used, so that a hand edit counts at once:
+//   "Home_Page"        the home page; "/Products.INI" below it is the
+//                      product-information file of the update check
+//   "Support_Page"     the technical-support page offered before feedback
+//   "Support_Address"  the address feedback is mailed to
+// Until the program has a web site of its own, all three are empty by
+// default: the update check then says that no home-page address is set,
+// feedback goes straight to a new message with no recipient filled in, and
+// the home-page entry says that it has no address. None of them may point at
+// a host that someone else could own.
+struct WebAddresses {
+  String home_page;
+  String support_page;
+  String support_address;
+};
+extern const SettingInfo kHomePageSetting;
+extern const SettingInfo kSupportPageSetting;
+extern const SettingInfo kSupportAddressSetting;
+// The addresses as stored, blanks at either end removed; a value that is
+// absent or not a text keeps its default.
+WebAddresses read_web_addresses(const RegistryReader& registry);
 
 // "Mailer.DAT" in the configuration folder; "" when the folder cannot be
 // made.
