@@ -67,7 +67,7 @@ Ui::Reply ConsoleUi::ask_yes_no_cancel(const String& question, const String& cap
   return Reply::kCancel;
 }
 
-bool ConsoleUi::input_text(const String& prompt, const String& caption, String&) {
+bool ConsoleUi::input_text(const String& prompt, const String& caption, String&, int) {
   box(caption, prompt, "Cancel");
   return false;
 }

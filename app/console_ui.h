@@ -40,7 +40,8 @@ class ConsoleUi : public Ui {
   void information_box(const String& message, const String& caption) override;
   bool ask_yes_no(const String& question, const String& caption) override;
   Reply ask_yes_no_cancel(const String& question, const String& caption) override;
-  bool input_text(const String& prompt, const String& caption, String& text) override;
+  bool input_text(const String& prompt, const String& caption, String& text,
+                  int max_length) override;
   int choose_one(const String& prompt, const String& caption, const Vector<String>& items,
                  int selected) override;
   int ask_buttons(const String& question, const String& caption,

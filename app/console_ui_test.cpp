@@ -36,7 +36,7 @@ TEST_F(ConsoleUiTest, BoxesAreLinesAndQuestionsTakeTheCautiousAnswer) {
   EXPECT_EQ(ui.ask_yes_no_cancel("Do you want to save your changes?", "Close"),
             Ui::Reply::kCancel);
   String text = "kept";
-  EXPECT_FALSE(ui.input_text("Name:", "Input", text));
+  EXPECT_FALSE(ui.input_text("Name:", "Input", text, 0));
   EXPECT_EQ(text, "kept");
   EXPECT_EQ(ui.choose_one("Pick:", "Choose", Vector<String>{"a", "b"}, 1), -1);
   EXPECT_EQ(ui.ask_buttons("New version.", "Check", Vector<String>{"Later", "Open"}), -1);

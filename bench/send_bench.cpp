@@ -57,7 +57,7 @@ class QuietUi : public Ui {
   void information_box(const String&, const String&) override {}
   bool ask_yes_no(const String&, const String&) override { return false; }
   Reply ask_yes_no_cancel(const String&, const String&) override { return Reply::kCancel; }
-  bool input_text(const String&, const String&, String&) override { return false; }
+  bool input_text(const String&, const String&, String&, int) override { return false; }
   int choose_one(const String&, const String&, const Vector<String>&, int) override { return -1; }
   int ask_buttons(const String&, const String&, const Vector<String>&) override { return -1; }
   void open_progress(const String&, const String&, bool) override {}

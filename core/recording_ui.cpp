@@ -63,8 +63,9 @@ Ui::Reply RecordingUi::ask_yes_no_cancel(const String& question, const String& c
   return replies_[next_reply_++];
 }
 
-bool RecordingUi::input_text(const String& prompt, const String& caption, String& text) {
-  record(EventKind::kInputText, prompt, caption);
+bool RecordingUi::input_text(const String& prompt, const String& caption, String& text,
+                             int max_length) {
+  record(EventKind::kInputText, prompt, caption).max_length = max_length;
   if (next_text_ >= texts_.count()) {
     ++unanswered;
     return false;

@@ -43,6 +43,7 @@ class RecordingUi : public Ui {
     Vector<String> choices;  // kChooseOne: the items; kButtons: the buttons' texts
     String field;    // kFocus: the field's key
     int caret = -1;  // kFocus: the caret offset, -1 when focus_field() was used
+  int max_length = 0;  // kInputText: the length limit asked for
   };
 
   // --- the script ---
@@ -79,7 +80,8 @@ class RecordingUi : public Ui {
   void information_box(const String& message, const String& caption) override;
   bool ask_yes_no(const String& question, const String& caption) override;
   Reply ask_yes_no_cancel(const String& question, const String& caption) override;
-  bool input_text(const String& prompt, const String& caption, String& text) override;
+  bool input_text(const String& prompt, const String& caption, String& text,
+                  int max_length) override;
   int choose_one(const String& prompt, const String& caption, const Vector<String>& items,
                  int selected) override;
   int ask_buttons(const String& question, const String& caption,

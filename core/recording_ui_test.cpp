@@ -20,9 +20,9 @@ TEST(RecordingUiTest, AnswersFromTheScriptInOrderThenCautiously) {
   String text = "proposed";
   EXPECT_TRUE(ui.ask_yes_no("Q1", "C"));
   EXPECT_EQ(ui.ask_yes_no_cancel("Q2", "C"), Ui::Reply::kNo);
-  EXPECT_TRUE(ui.input_text("P", "C", text));
+  EXPECT_TRUE(ui.input_text("P", "C", text, 80));
   EXPECT_EQ(text.std_string(), "typed");
-  EXPECT_FALSE(ui.input_text("P", "C", text));
+  EXPECT_FALSE(ui.input_text("P", "C", text, 80));
   EXPECT_EQ(text.std_string(), "typed");
   EXPECT_EQ(ui.choose_one("P", "C", items, 0), 1);
   EXPECT_EQ(ui.choose_one("P", "C", items, 0), -1);
@@ -31,10 +31,12 @@ TEST(RecordingUiTest, AnswersFromTheScriptInOrderThenCautiously) {
   // Nothing scripted is left.
   EXPECT_FALSE(ui.ask_yes_no("Q3", "C"));
   EXPECT_EQ(ui.ask_yes_no_cancel("Q4", "C"), Ui::Reply::kCancel);
-  EXPECT_FALSE(ui.input_text("P", "C", text));
+  EXPECT_FALSE(ui.input_text("P", "C", text, 80));
   EXPECT_EQ(ui.choose_one("P", "C", items, 0), -1);
   EXPECT_EQ(ui.unanswered, 4);
   EXPECT_EQ(ui.count(Kind::kYesNo), 2);
+  ASSERT_NE(ui.last(Kind::kInputText), nullptr);
+  EXPECT_EQ(ui.last(Kind::kInputText)->max_length, 80);
   ASSERT_NE(ui.last_box(), nullptr);
   EXPECT_EQ(ui.last_box()->kind, Kind::kChooseOne);
 }

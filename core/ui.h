@@ -37,9 +37,11 @@ class Ui {
   // True for Yes.
   virtual bool ask_yes_no(const String& question, const String& caption) = 0;
   virtual Reply ask_yes_no_cancel(const String& question, const String& caption) = 0;
-  // One line of text. `text` holds the proposed text and receives the
-  // answer; false (text unchanged) when the person cancels.
-  virtual bool input_text(const String& prompt, const String& caption, String& text) = 0;
+  // One line of text of at most `max_length` characters (0: no limit).
+  // `text` holds the proposed text and receives the answer; false (text
+  // unchanged) when the person cancels.
+  virtual bool input_text(const String& prompt, const String& caption, String& text,
+                          int max_length) = 0;
   // One item of a list; `selected` is the item marked at first (-1 none).
   // Returns the index chosen, or -1 when the person cancels.
   virtual int choose_one(const String& prompt, const String& caption,
