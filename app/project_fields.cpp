@@ -53,20 +53,21 @@ const ProjectFieldInfo kFields[] = {
     {"db_name", T, kDatabase, "Database name:", "database name",
      "From the drop down list, choose the system data source you wish to use.  Only data sources "
      "that are registered in \"Control Panel | ODBC Data Sources\" will appear in the list.",
-     "", 0, nullptr, 0},
+     "", 0, nullptr, 0, FieldControl::kDataSources},
     {"table_name", T, kDatabase, "Table name:", "table name",
-     "The name of the table from which data will be extracted.", "", 0, nullptr, 0},
+     "The name of the table from which data will be extracted.", "", 0, nullptr, 0,
+     FieldControl::kTables},
     {"recipient_col", T, kDatabase, "Recipient column name:", "recipient column name",
      "This is the name of the column that hold's the recipient's email address.", "", 0, nullptr,
-     0},
+     0, FieldControl::kColumns},
     {"identity_col", T, kDatabase, "Identity column name:", "identity column",
      "This is the name of the column that hold's the row's unique identity (aka: autonumber, "
      "primary key).",
-     "", 0, nullptr, 0},
+     "", 0, nullptr, 0, FieldControl::kColumns},
     {"order_by", T, kDatabase, "Order by:", "order by",
      "Recipients will be ordered according to this column.  This is generally only important if "
      "the send mode is \"Last Recipient Only\".  You can leave this blank.",
-     "", 0, nullptr, 0},
+     "", 0, nullptr, 0, FieldControl::kColumns},
     {"ClauseTable", FieldKind::kClauseTable, kDatabase, "Clause Table:", "clause table",
      "This table allows you to filter out recipients whom you do not want the message to go to.  "
      "All of the clauses in this table must be true in order for the recipient to be included.  "
@@ -75,7 +76,7 @@ const ProjectFieldInfo kFields[] = {
     {"where", T, kDatabase, "Custom WHERE clauses:", "custom where clauses",
      "Here you can enter your own SQL WHERE clauses.  The text you enter here will be appended to "
      "the clauses in the Clause Table.",
-     "", 0, nullptr, 0},
+     "", 0, nullptr, 0, FieldControl::kMultiLine},
 
     {"EliminateDuplicates", C, kRecipients, "Eliminate duplicate recipients",
      "eliminate duplicates", "If checked, no more than one message is sent to a recipient.", "", 0,
@@ -86,14 +87,15 @@ const ProjectFieldInfo kFields[] = {
     {"recipient_file", T, kRecipients, "", "recipient list file",
      "This is the full path and filename of the list of recipients.  The file should be flat "
      "ASCII text with one address per line.",
-     "", 0, nullptr, 0},
+     "", 0, nullptr, 0, FieldControl::kFileName,
+     "Choose the file containing the recipients' email addresses", "Edit the recipient file."},
     {"use_recipient_text", C, kRecipients, "Use the list below for the recipients",
      "explicit recipient list",
      "If checked, the recipient list will be taken from the editbox directly below this checkbox.",
      "", 0, nullptr, 0},
     {"recipient_text", T, kRecipients, "", "explicit recipient list",
      "The list of recipient email addresses.  There should be one address per line.", "", 0,
-     nullptr, 0},
+     nullptr, 0, FieldControl::kMultiLine},
 
     {"UseExclusionFile", C, kExclusions, "Exclude the recipients listed in a file",
      "exclusion file",
@@ -103,7 +105,9 @@ const ProjectFieldInfo kFields[] = {
     {"ExclusionFile", T, kExclusions, "", "exclusion file",
      "The recipients listed in this file will be excluded from the mailing.  The file should be a "
      "plain ASCII text file with one email address per line.",
-     "", 0, nullptr, 0},
+     "", 0, nullptr, 0, FieldControl::kFileName,
+     "Choose the file containing the list of recipients to be excluded.",
+     "Edit the exclusion file."},
     {"UseExclusionText", C, kExclusions, "Exclude the recipients listed below",
      "explicit exclusions",
      "If checked, the recipients listed below this checkbox will be excluded from the mailing.  "
@@ -112,7 +116,7 @@ const ProjectFieldInfo kFields[] = {
     {"exclusion text", T, kExclusions, "", "explicit exclusions",
      "The recipients listed here will be excluded from the mailing.  There should be one email "
      "address per line.",
-     "", 0, nullptr, 0},
+     "", 0, nullptr, 0, FieldControl::kMultiLine},
 
     {"use_body_file", C, kTextBody, "Use a file for the text body", "body folder",
      "If checked, the text body will be loaded from a file.  The file should be a plain ASCII "
@@ -121,12 +125,14 @@ const ProjectFieldInfo kFields[] = {
     {"body_file", T, kTextBody, "", "body folder",
      "This is the full path and filename of the text body.  The file should contain plain ASCII "
      "text.",
-     "", 0, nullptr, 0},
+     "", 0, nullptr, 0, FieldControl::kFileName, "Choose the file containing the text body",
+     "Edit the text body file."},
     {"use_body_text", C, kTextBody, "Use the text below for the text body", "body folder",
      "If checked, the text body will be taken from the editbox that is directly below this "
      "checkbox.",
      "", 0, nullptr, 0},
-    {"body", T, kTextBody, "", "body folder", "The text body.", "", 0, nullptr, 0},
+    {"body", T, kTextBody, "", "body folder", "The text body.", "", 0, nullptr, 0,
+     FieldControl::kBodyText},
     {"Encoding", FieldKind::kChoice, kTextBody, "Text body encoding:", "encoding",
      "This is the method in which the text body is encoded.  Choose \"7-bit\" if the message is "
      "plain ASCII text.  Choose \"8-bit\" if the body contains extended ASCII characters "
@@ -135,25 +141,29 @@ const ProjectFieldInfo kFields[] = {
     {"LineLength", FieldKind::kNumber, kTextBody, "Line length:", "line length",
      "A carriage return will automatically be inserted at the appropriate position to keep all "
      "lines under this number of characters.",
-     "75", 0, nullptr, 0},
+     "75", 0, nullptr, 0, FieldControl::kAuto, nullptr, nullptr, 3},
 
     {"use_html_file", C, kHtmlBody, "Use a file for the HTML body", "html folder",
      "If checked, the HTML body will be loaded from a file.", "", 0, nullptr, 0},
     {"html_file", T, kHtmlBody, "", "html folder",
-     "This is the full path and filename of the HTML body.", "", 0, nullptr, 0},
+     "This is the full path and filename of the HTML body.", "", 0, nullptr, 0,
+     FieldControl::kFileName, "Choose the file containing the HTML body",
+     "Edit the HTML body file."},
     {"use_html_text", C, kHtmlBody, "Use the text below for the HTML body", "html folder",
      "If checked, the HTML body will be taken from the editbox that is directly below this "
      "checkbox.",
      "", 0, nullptr, 0},
-    {"html_body", T, kHtmlBody, "", "html folder", "The HTML body.", "", 0, nullptr, 0},
+    {"html_body", T, kHtmlBody, "", "html folder", "The HTML body.", "", 0, nullptr, 0,
+     FieldControl::kHtmlText},
     {"html_attach", T, kHtmlBody, "Files embedded in the HTML:", "embedded files",
-     "All files that are used by the HTML file must be listed here.", "", 0, nullptr, 0},
+     "All files that are used by the HTML file must be listed here.", "", 0, nullptr, 0,
+     FieldControl::kFileList, "Choose the files embedded in the HTML"},
 
     {"attachments", T, kAttachments, "Attached files:", "attachments",
      "The files specified here will be attached to each message.  There should be one file per "
      "line, although you can use the asterisk and question mark wildcard characters to specify a "
      "group of files.",
-     "", 0, nullptr, 0},
+     "", 0, nullptr, 0, FieldControl::kFileList, "Choose the files to attach"},
 
     {"SendMode", FieldKind::kChoice, kSend, "Send mode:", "send mode",
      "Controls how the messages are sent. See the help file for a complete description of each "
@@ -172,7 +182,7 @@ const ProjectFieldInfo kFields[] = {
      "", 0, nullptr, 0},
     {"SMTPport", FieldKind::kNumber, kSend, "SMTP port:", "smtp port",
      "This is the port number that your SMTP server uses for communication.  It is usually 25.",
-     "25", 0, nullptr, 0},
+     "25", 0, nullptr, 0, FieldControl::kAuto, nullptr, nullptr, 5},
 };
 
 constexpr int kFieldCount = static_cast<int>(sizeof kFields / sizeof kFields[0]);

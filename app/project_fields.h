@@ -8,8 +8,10 @@
 // byte for byte, so "sendmode" finds nothing.
 //
 // The table also carries what the windows and the manual show for each
-// field (folder, label, help key, help text, list items), so that the field
-// is described in one place.
+// field (folder, label, help key, help text, list items, the control it is
+// shown with and that control's details), so that the field is described
+// in one place: the main window lays out its folders from this table, and
+// a field added here appears there without window code.
 //
 // Kinds and how values are held:
 //   text    a String (edit boxes, file names, multi-line lists)
@@ -36,6 +38,21 @@ namespace tessaline {
 
 enum class FieldKind { kText, kCheck, kChoice, kNumber, kClauseTable };
 
+// How the main window shows a field. kAuto follows the kind: an edit box
+// for text, a check box, a drop-down list of the choices, a number box, the
+// clause table.
+enum class FieldControl {
+  kAuto,
+  kMultiLine,    // a multi-line edit box
+  kBodyText,     // the text body's editor: the insert commands in its menu
+  kHtmlText,     // the HTML body's editor: those and Paste and canonicalize
+  kDataSources,  // a drop-down of the system's ODBC data sources
+  kTables,       // a drop-down of the data source's tables
+  kColumns,      // a drop-down of the table's columns
+  kFileName,     // a file name with a chooser (and maybe an Edit button)
+  kFileList,     // file specifications, one a line, with a chooser
+};
+
 // One item of a drop-down list: what it shows and the number it stands for.
 struct FieldChoice {
   const char* label;
@@ -58,6 +75,13 @@ struct ProjectFieldInfo {
   int default_value;         // check (0/1) and choice fields
   const FieldChoice* choices;  // choice fields; null otherwise
   int choice_count;
+  // --- how the window shows it; fields that leave these out get the
+  // control of their kind ---
+  FieldControl control = FieldControl::kAuto;
+  const char* chooser_title = nullptr;  // file name and file list boxes
+  // A file name box with an Edit button beside it: the button's tooltip.
+  const char* edit_help = nullptr;
+  int digits = 0;  // a number box: the longest number it takes (0: any)
 };
 
 // The eight folders of the main window, in order.
