@@ -93,6 +93,7 @@ class Application : public SendEnvironment {
   // Set once at start from the ODBC layer: when false, a project opened in
   // the windows has `use_database` cleared.
   void set_database_available(bool available) { database_available_ = available; }
+  bool database_available() const { return database_available_; }
 
   // --- the project ---
   Project& fields() { return project_; }
