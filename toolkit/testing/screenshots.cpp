@@ -1,0 +1,112 @@
+// screenshots - pictures of the main window's folders and of the About box,
+// for people to look at (test code only).
+//
+//   toolkit_screenshots FOLDER
+//
+// Runs on a real display (the window test starts it under Xvfb), with the
+// per-user files in a fresh folder of its own, on a project that uses most
+// fields. Writes FOLDER/folder-N-NAME.png for each folder and
+// FOLDER/about.png, and prints each path. Exit status 0 when all were
+// written.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "storage/test_directory.h"
+#include "app/application.h"
+#include "toolkit/main_window.h"
+#include "toolkit/qt_ui.h"
+
+namespace {
+
+using namespace tessaline;
+
+void fill(Project& p, const String& folder) {
+  p.set_text("from", "Ann Smith <ann.smith@example.com>");
+  p.set_text("subject", "Our spring newsletter, [[-FirstName-]]");
+  p.set_text("reply", "newsletter@example.com");
+  p.set_text("CC", "archive@example.com");
+  p.set_flag("EliminateDuplicates", true);
+  p.set_flag("use_recipient_file", true);
+  p.set_text("recipient_file", folder + "/subscribers.txt");
+  p.set_flag("use_recipient_text", true);
+  p.set_text("recipient_text", "bob@example.com\ncy@example.org\n");
+  p.set_flag("UseExclusionFile", true);
+  p.set_text("ExclusionFile", folder + "/unsubscribed.txt");
+  p.set_flag("use_body_text", true);
+  p.set_text("body",
+             "Dear [[-FirstName-]],\n\nSpring is here, and with it our new catalogue.\n\n"
+             "[[IF -Index- = 1]]You are our first reader today![[ENDIF]]\n\nAnn");
+  p.set_flag("use_html_text", true);
+  p.set_text("html_body",
+             "<html><body>\n<p>Dear [[-FirstName-]],</p>\n<p>Spring is here.</p>\n"
+             "<img src=\"logo.png\">\n</body></html>");
+  p.set_text("html_attach", folder + "/logo.png");
+  p.set_text("attachments", folder + "/catalogue.pdf\n" + folder + "/prices-*.pdf");
+  p.set_text("where", "country = 'NZ'");
+  ClauseRow& clause = p.clauses().append();
+  clause.column = "visits";
+  clause.op = 4;
+  clause.value = "3";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: toolkit_screenshots FOLDER\n");
+    return 2;
+  }
+  TestDirectory home;
+  if (!home.ok()) return 1;
+  setenv("TESSALINE_HOME", home.path().c_str(), 1);
+  QApplication qt(argc, argv);
+  QString out = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(out);
+
+  QtUi ui;
+  Application app(ui);
+  app.set_database_available(false);
+  app.set_smtp_server_field("smtp.example.com");
+  MainWindow window(app, ui);
+  window.cancel_auto_open();
+  window.resize(820, 620);
+  window.show();
+  app.new_project();
+  fill(app.fields(), home.path());
+  window.refresh();
+
+  int written = 0;
+  auto save = [&written](QWidget* widget, const QString& path) {
+    QApplication::processEvents();
+    if (widget->grab().save(path)) {
+      std::printf("%s\n", path.toLocal8Bit().constData());
+      ++written;
+    }
+  };
+  QTabWidget* folders = window.folders();
+  for (int i = 0; i < folders->count(); ++i) {
+    folders->setCurrentIndex(i);
+    QString name = folders->tabText(i).toLower().replace(' ', '-');
+    save(&window, QString("%1/folder-%2-%3.png").arg(out).arg(i + 1).arg(name));
+  }
+
+  // The About box is modal: it is pictured and closed from the event loop.
+  QTimer::singleShot(300, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      save(box, out + "/about.png");
+      box->accept();
+    }
+  });
+  window.action("about")->trigger();
+
+  app.close_project(Application::CloseMode::kDiscard);
+  return written == folders->count() + 1 ? 0 : 1;
+}
