@@ -7,6 +7,7 @@ namespace {
 struct Hooks {
   bool active = false;
   QList<Answer> answers;
+  QList<int> buttons;
   QList<QPair<QString, bool>> inputs;
   QList<int> choices;
   QList<QStringList> files;
@@ -39,6 +40,7 @@ void set_active(bool on) {
 bool active() { return hooks().active; }
 
 void answer(Answer reply) { hooks().answers.append(reply); }
+void answer_button(int index) { hooks().buttons.append(index); }
 void answer_input(const QString& text) { hooks().inputs.append({text, true}); }
 void cancel_input() { hooks().inputs.append({QString(), false}); }
 void answer_choice(int index) { hooks().choices.append(index); }
@@ -70,6 +72,8 @@ void clear_shown() { hooks().shown.clear(); }
 void record(const Shown& shown) { hooks().shown.append(shown); }
 
 bool take_answer(Answer& reply) { return take(hooks().answers, reply); }
+
+bool take_button(int& index) { return take(hooks().buttons, index); }
 
 bool take_input(QString& text, bool& accepted) {
   QPair<QString, bool> entry;

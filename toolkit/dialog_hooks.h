@@ -27,6 +27,7 @@ enum class Kind {
   kInformation,
   kYesNo,
   kYesNoCancel,
+  kButtons,
   kInput,
   kChoice,
   kOpenFile,
@@ -40,7 +41,7 @@ struct Shown {
   Kind kind = Kind::kError;
   QString caption;     // the title
   QString text;        // the message or prompt
-  QStringList items;   // a choice's items; a file dialog's filters
+  QStringList items;   // a choice's items, a box's buttons; a file dialog's filters
   QString start;       // a file dialog's starting path; an input's proposed text
   int max_length = 0;  // an input's limit (0: none)
 };
@@ -53,7 +54,8 @@ void set_active(bool on);
 bool active();
 
 // --- the queues ---
-void answer(Answer reply);  // questions
+void answer(Answer reply);  // yes/no and yes/no/cancel questions
+void answer_button(int index);  // a box with named buttons; -1 closes it
 void answer_input(const QString& text);
 void cancel_input();
 void answer_choice(int index);  // -1 cancels
@@ -77,6 +79,7 @@ void clear_shown();
 // of its kind was queued; the cautious answer is then the caller's.
 void record(const Shown& shown);
 bool take_answer(Answer& reply);
+bool take_button(int& index);
 bool take_input(QString& text, bool& accepted);
 bool take_choice(int& index);
 bool take_files(QStringList& paths);

@@ -170,6 +170,25 @@ Answer question(QWidget* parent, const QString& text, const QString& caption,
   }
 }
 
+int ask_buttons(QWidget* parent, const QString& text, const QString& caption,
+                const QStringList& buttons) {
+  if (dialog_hooks::active()) {
+    Shown shown = shown_as(Kind::kButtons, caption, text);
+    shown.items = buttons;
+    dialog_hooks::record(shown);
+    int index = -1;
+    dialog_hooks::take_button(index);
+    return index >= 0 && index < buttons.size() ? index : -1;
+  }
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+  QList<QAbstractButton*> pressable;
+  for (const QString& label : buttons) {
+    pressable.append(box.addButton(label, QMessageBox::AcceptRole));
+  }
+  box.exec();
+  return static_cast<int>(pressable.indexOf(box.clickedButton()));
+}
+
 bool input_text(QWidget* parent, const QString& prompt, const QString& caption,
                 QString& text, int max_length) {
   if (dialog_hooks::active()) {

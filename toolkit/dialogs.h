@@ -1,5 +1,6 @@
-// dialogs.h - the program's modal dialogs: message boxes, questions, text
-// input, the single-choice list, and the file dialogs.
+// dialogs.h - the program's modal dialogs: message boxes, questions (yes/no,
+// yes/no/cancel, named buttons), text input, the single-choice list, and
+// the file dialogs.
 //
 // Every modal dialog of the windows goes through here, so that the test
 // hooks (toolkit/dialog_hooks.h) can answer each one by its kind; while
@@ -36,6 +37,10 @@ void information_box(QWidget* parent, const QString& text, const QString& captio
 // or Cancel when there is a Cancel button.
 Answer question(QWidget* parent, const QString& text, const QString& caption,
                 bool with_cancel);
+// A question whose buttons carry the given texts, left to right: the index
+// of the button pressed, or -1 when the box is closed without one.
+int ask_buttons(QWidget* parent, const QString& text, const QString& caption,
+                const QStringList& buttons);
 // One line of at most `max_length` characters (0: no limit); `text` holds
 // the proposal and receives the answer. False when cancelled.
 bool input_text(QWidget* parent, const QString& prompt, const QString& caption,

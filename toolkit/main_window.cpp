@@ -25,11 +25,11 @@
 
 #include "core/fatal_error.h"
 #include "storage/registry.h"
+#include "app/help.h"
 #include "app/main_window_rules.h"
 #include "app/window_commands.h"
 #include "toolkit/dialogs.h"
 #include "toolkit/field_widgets.h"
-#include "toolkit/help.h"
 #include "toolkit/qt_text.h"
 
 namespace tessaline {
@@ -40,9 +40,6 @@ const QStringList kProjectFilters = {"Tessaline Mailer Project Files (*.ZQJ)",
                                      "All Files (*.*)"};
 
 bool same(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
-
-// The help key of the main window as a whole.
-const char kWindowHelpKey[] = "trenk";
 
 }  // namespace
 
@@ -171,9 +168,9 @@ void MainWindow::build_menus() {
 
   QMenu* help = menuBar()->addMenu("&Help");
   add_action(help, kCommandHelp, "&Help", [this] { this->help(); }, Qt::Key_F1);
-  add_action(help, kCommandSendFeedback, "Send &feedback", plugged(kCommandSendFeedback));
-  add_action(help, kCommandHomePage, "Tessaline home page", plugged(kCommandHomePage));
-  add_action(help, kCommandCheckForUpdate, "Check for update", plugged(kCommandCheckForUpdate));
+  add_action(help, kCommandSendFeedback, "Send &feedback", [this] { app_.send_feedback(); });
+  add_action(help, kCommandHomePage, "Tessaline home page", [this] { app_.open_home_page(); });
+  add_action(help, kCommandCheckForUpdate, "Check for update", [this] { app_.check_for_update(); });
   add_action(help, kCommandAbout, "About", [this] { about(); });
 
   // The editors' and lists' own commands: shortcuts of the window, items
@@ -423,12 +420,9 @@ void MainWindow::apply_enabling() {
                               kCommandSendMessages, kCommandAddClause, kCommandDeleteClause}) {
     action(command)->setEnabled(is_enabled(state, command));
   }
-  for (const char* command : {kCommandRemoveRecipients, kCommandSendFeedback, kCommandHomePage,
-                              kCommandCheckForUpdate}) {
-    bool on = plugged_.count(command) > 0;
-    if (same(command, kCommandRemoveRecipients)) on = on && is_enabled(state, command);
-    action(command)->setEnabled(on);
-  }
+  action(kCommandRemoveRecipients)
+      ->setEnabled(plugged_.count(kCommandRemoveRecipients) > 0 &&
+                   is_enabled(state, kCommandRemoveRecipients));
 }
 
 void MainWindow::field_changed(FieldWidget& widget) {
@@ -678,10 +672,6 @@ void MainWindow::load_columns(DropDown& drop_down) {
 
 void MainWindow::about() { ui_.information_box(about_text(), "About"); }
 
-void MainWindow::help() {
-  if (!show_help(kWindowHelpKey)) {
-    show_error(ui_, String::formatted("Unable to open the manual:\n%s", manual_path().c_str()));
-  }
-}
+void MainWindow::help() { open_help(ui_, kProgramHelp); }
 
 }  // namespace tessaline

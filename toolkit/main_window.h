@@ -20,10 +20,9 @@
 // keeps the window open. A file dropped on the window is opened as a
 // project.
 //
-// Commands of other parts of the program (Remove recipients, Send
-// feedback, the home page, Check for update) are plugged in with
-// set_command(); until then their menu items are disabled. The review step
-// of a send (the preview) is plugged in with set_review().
+// Remove recipients, a window of its own, is plugged in with set_command();
+// until then its menu item is disabled. The review step of a send (the
+// preview) is plugged in with set_review().
 //
 // Not for: the rules themselves (app/), the Qt side of the port
 // (toolkit/qt_ui.h), the start-up of the program (app/main.cpp).
@@ -66,8 +65,8 @@ class MainWindow : public QMainWindow, public ProjectWindow, public FieldFocus {
   // Drops the queued auto-open (before the event loop runs).
   void cancel_auto_open();
 
-  // Plugs in a command of another part: its menu item runs `run` and is
-  // enabled by the rules (an open project for Remove recipients).
+  // Plugs in a command of another window (Remove recipients): its menu
+  // item runs `run` and is enabled by the rules (an open project).
   void set_command(const char* command, std::function<void()> run);
   using Review = std::function<bool(SendOperation&, bool has_text_body, bool has_html_body)>;
   void set_review(Review review) { review_ = std::move(review); }

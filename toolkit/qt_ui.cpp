@@ -121,6 +121,12 @@ Ui::Reply QtUi::ask_yes_no_cancel(const String& question, const String& caption)
   return Reply::kCancel;
 }
 
+int QtUi::ask_buttons(const String& question, const String& caption,
+                      const Vector<String>& buttons) {
+  return dialogs::ask_buttons(front_window(), qt_text(question), qt_text(caption),
+                              qt_list(buttons));
+}
+
 bool QtUi::input_text(const String& prompt, const String& caption, String& text,
                       int max_length) {
   QString answer = qt_text(text);

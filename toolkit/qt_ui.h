@@ -52,6 +52,8 @@ class QtUi : public Ui {
   void information_box(const String& message, const String& caption) override;
   bool ask_yes_no(const String& question, const String& caption) override;
   Reply ask_yes_no_cancel(const String& question, const String& caption) override;
+  int ask_buttons(const String& question, const String& caption,
+                  const Vector<String>& buttons) override;
   bool input_text(const String& prompt, const String& caption, String& text,
                   int max_length) override;
   int choose_one(const String& prompt, const String& caption, const Vector<String>& items,

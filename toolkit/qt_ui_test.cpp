@@ -65,6 +65,20 @@ TEST_F(QtUiTest, QuestionsTakeTheQueuedAnswersThenTheCautiousOnes) {
   EXPECT_EQ(dialog_hooks::shown()[1].text, "Do you want to save your changes?");
 }
 
+TEST_F(QtUiTest, AQuestionWithNamedButtonsGivesTheIndexPressed) {
+  Vector<String> buttons{"Visit the support page", "Send feedback", "Cancel"};
+  dialog_hooks::answer_button(1);
+  dialog_hooks::answer_button(-1);
+  EXPECT_EQ(ui_.ask_buttons("How can we help?", "Send feedback", buttons), 1);
+  EXPECT_EQ(ui_.ask_buttons("How can we help?", "Send feedback", buttons), -1);
+  EXPECT_EQ(ui_.ask_buttons("How can we help?", "Send feedback", buttons), -1);
+  EXPECT_EQ(dialog_hooks::unanswered(), 1);
+  const dialog_hooks::Shown* box = dialog_hooks::last(Kind::kButtons);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->items, (QStringList{"Visit the support page", "Send feedback", "Cancel"}));
+  EXPECT_EQ(box->caption, "Send feedback");
+}
+
 TEST_F(QtUiTest, TextInputKeepsItsLimitAndUtf8) {
   dialog_hooks::answer_input(QString::fromUtf8("j\xc3\xa9r\xc3\xb4me@example.com"));
   dialog_hooks::answer_input(QString(100, 'x'));
