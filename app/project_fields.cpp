@@ -24,6 +24,14 @@ enum : int { kIdentification, kDatabase, kRecipients, kExclusions, kTextBody, kH
 
 const FieldChoice kEncodings[] = {{"7-bit", kEncoding7Bit}, {"8-bit", kEncoding8Bit},
                                   {"Base-64", kEncodingBase64}};
+const FieldChoice kRecipientFileFormats[] = {
+    {"One address per line", kAddressPerLine},
+    {"Columns with a header row (CSV, TSV)", kColumnsWithHeader}};
+const FieldChoice kRecipientFileDelimiters[] = {{"Detect", kDelimiterDetect},
+                                                {"Comma (,)", kDelimiterComma},
+                                                {"Semicolon (;)", kDelimiterSemicolon},
+                                                {"Tab", kDelimiterTab},
+                                                {"Vertical bar (|)", kDelimiterBar}};
 const FieldChoice kSendModes[] = {{"Normal", kSendNormal},
                                   {"No Preview", kSendNoPreview},
                                   {"Identical", kSendIdentical},
@@ -86,9 +94,25 @@ const ProjectFieldInfo kFields[] = {
      0, nullptr, 0},
     {"recipient_file", T, kRecipients, "", "recipient list file",
      "This is the full path and filename of the list of recipients.  The file should be flat "
-     "ASCII text with one address per line.",
+     "ASCII text with one address per line, or a spreadsheet saved as CSV or TSV whose first row "
+     "names the columns (see \"File format\").",
      "", 0, nullptr, 0, FieldControl::kFileName,
      "Choose the file containing the recipients' email addresses", "Edit the recipient file."},
+    {"recipient_file_format", FieldKind::kChoice, kRecipients, "File format:",
+     "recipient file format",
+     "How the recipient file is laid out: one address per line, or a spreadsheet saved as CSV or "
+     "TSV whose first row names the columns.  Every column of such a file can be used in the "
+     "data tags by its name.",
+     "", kAddressPerLine, kRecipientFileFormats, 2},
+    {"recipient_file_column", T, kRecipients, "Address column:", "recipient file format",
+     "The name of the column of the recipient file that holds each recipient's email address, "
+     "exactly as the first row writes it.",
+     "", 0, nullptr, 0},
+    {"recipient_file_delimiter", FieldKind::kChoice, kRecipients, "Delimiter:",
+     "recipient file format",
+     "The character that separates the columns of the recipient file.  \"Detect\" takes the "
+     "one that occurs most often in the first row.",
+     "", kDelimiterDetect, kRecipientFileDelimiters, 5},
     {"use_recipient_text", C, kRecipients, "Use the list below for the recipients",
      "explicit recipient list",
      "If checked, the recipient list will be taken from the editbox directly below this checkbox.",

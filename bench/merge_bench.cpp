@@ -80,6 +80,7 @@ class BenchRow : public tessaline::MergeRow {
     if (column) value = *column;
     return column != nullptr;
   }
+  bool writable() override { return true; }
   bool write_column(const String&, int32_t, const String&, const Var&) override { return false; }
   String last_error() override { return String(); }
 

@@ -28,6 +28,7 @@ class DatabaseRow : public MergeRow {
 
   bool has_column(const String& name) override { return db_.has_column(name); }
   bool read_column(const String& name, Var& value) override { return db_.bulk_get(name, value); }
+  bool writable() override { return true; }
   bool write_column(const String& identity_column, int32_t identity, const String& column,
                     const Var& value) override;
   String last_error() override { return db_.last_error(); }

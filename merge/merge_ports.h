@@ -1,8 +1,10 @@
 // merge_ports.h - what the data-tag processor needs from the rest of the
 // program, as two small interfaces.
 //
-// MergeRow is the current database row of a send: the database layer
-// implements it over its open query; without a database there is no row.
+// MergeRow is the current row of a send: the database layer implements it
+// over its open query, the recipient gathering over the current row of a
+// recipient file with columns (which tags read but never write); without
+// either there is no row.
 // MergeProject is the handful of project fields the processor reads; the
 // application implements it over its project. Tests implement both in
 // memory. Neither interface knows about windows, ODBC or files.
@@ -24,6 +26,9 @@ class MergeRow {
   // The current row's value of that column, in the column's own type;
   // false when there is no such column.
   virtual bool read_column(const String& name, Var& value) = 0;
+  // Whether write_column() can work at all: false for the columns of a
+  // recipient file, which are only read.
+  virtual bool writable() = 0;
   // Writes value into `column` of the row whose `identity_column` holds
   // `identity` (a statement of its own, since the recipients' query is still
   // open) and, on success, into the current row as well, so that later reads

@@ -296,7 +296,9 @@ bool TagProcessor::assignment(bool is_let) {
   }
   if (!is_let && row_ && row_->has_column(name)) {
     return fail_at_parser(String::formatted(
-        "Variable cannot be named '%s'.  A database column of that name already exists.",
+        row_->writable()
+            ? "Variable cannot be named '%s'.  A database column of that name already exists."
+            : "Variable cannot be named '%s'.  A column of the recipient file has that name.",
         name.c_str()));
   }
   Var value;
@@ -305,7 +307,15 @@ bool TagProcessor::assignment(bool is_let) {
     set_variable(name, value);
     return true;
   }
-  if (row_ && row_->has_column(name)) return write_column(name, value);
+  if (row_ && row_->has_column(name)) {
+    if (!row_->writable()) {
+      return fail_at_parser(String::formatted(
+          "The column '%s' is read from the recipient file and cannot be assigned.  Only "
+          "database columns can be written with 'let'; use a variable of another name.",
+          name.c_str()));
+    }
+    return write_column(name, value);
+  }
   return fail_at_parser(String::formatted("Unknown variable/column name:\n%s", name.c_str()));
 }
 

@@ -43,6 +43,7 @@ class FuzzRow : public tessaline::MergeRow {
     if (column) value = *column;
     return column != nullptr;
   }
+  bool writable() override { return true; }
   bool write_column(const String&, int32_t, const String& column, const Var& value) override {
     if (column == "Balance") return false;  // one column refuses writes
     columns.find_or_add(column) = value;

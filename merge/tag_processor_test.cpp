@@ -46,8 +46,10 @@ class TestRow : public MergeRow {
   };
   std::vector<Write> writes;
   bool fail_writes = false;
+  bool read_only = false;  // a recipient file's row
 
   bool has_column(const String& name) override { return columns.contains(name); }
+  bool writable() override { return !read_only; }
   bool read_column(const String& name, Var& value) override {
     const Var* column = columns.find(name);
     if (!column) return false;
@@ -310,6 +312,37 @@ TEST_F(TagProcessorTest, ErrorsAndWhereTheCaretGoes) {
     EXPECT_EQ(focus->field.std_string(), "body");
     EXPECT_EQ(focus->caret, c.caret);
   }
+}
+
+// A recipient file's row is read like a database row, but a let on one of
+// its columns is refused before anything is evaluated or written, and a
+// var may not take a column's name.
+TEST_F(TagProcessorTest, ColumnsOfAReadOnlyRowCannotBeAssigned) {
+  row.read_only = true;
+  project.identity = "id";
+  EXPECT_EQ(run("[[City]] [[{Last Name}]] [[if Status = \"yes\"]]on[[endif]]"),
+            "Z\xc3\xbcrich Smith on");
+  const ErrorCase cases[] = {
+      {"[[let City = \"Bern\"]]", "The column 'City' is read from the recipient file and cannot "
+                                  "be assigned.  Only database columns can be written with "
+                                  "'let'; use a variable of another name.", 19},
+      {"[[var City = 1]]", "Variable cannot be named 'City'.  A column of the recipient file has "
+                           "that name.", 12},
+  };
+  for (const ErrorCase& c : cases) {
+    SCOPED_TRACE(c.body);
+    ui.clear_events();
+    EXPECT_EQ(run(c.body), "FAILED");
+    ASSERT_EQ(ui.count(Kind::kError), 1);
+    EXPECT_EQ(ui.last(Kind::kError)->message.std_string(), c.message);
+    EXPECT_EQ(ui.last(Kind::kError)->caption.std_string(), "Error");
+    EXPECT_EQ(ui.last(Kind::kFocus)->caret, c.caret);
+  }
+  EXPECT_TRUE(row.writes.empty());
+  EXPECT_EQ(row.columns.find("City")->as_text().std_string(), "Z\xc3\xbcrich");
+  // A variable of its own name is the way to keep a changed value.
+  EXPECT_EQ(run("[[var town = City + \"!\"]][[let town = town + \"?\"]][[town]]"),
+            "Z\xc3\xbcrich!?");
 }
 
 TEST_F(TagProcessorTest, IdentityColumnChecks) {

@@ -71,6 +71,22 @@ class ProjectValues {
   virtual void focus_clause_cell(int row, const char* cell) = 0;
 };
 
+// Values of `recipient_file_format`.
+enum RecipientFileFormat : int {
+  kAddressPerLine = 1,     // one candidate per line
+  kColumnsWithHeader = 2,  // a spreadsheet export whose first row names the columns
+};
+
+// Values of `recipient_file_delimiter`: 0 detects the delimiter from the
+// header row.
+enum RecipientFileDelimiter : int {
+  kDelimiterDetect = 0,
+  kDelimiterComma = 1,
+  kDelimiterSemicolon = 2,
+  kDelimiterTab = 3,
+  kDelimiterBar = 4,
+};
+
 // --- the project field keys used by recipients/ and send/ ---
 inline constexpr char kFieldFrom[] = "from";
 inline constexpr char kFieldSubject[] = "subject";
@@ -87,6 +103,9 @@ inline constexpr char kFieldWhere[] = "where";
 inline constexpr char kFieldEliminateDuplicates[] = "EliminateDuplicates";
 inline constexpr char kFieldUseRecipientFile[] = "use_recipient_file";
 inline constexpr char kFieldRecipientFile[] = "recipient_file";
+inline constexpr char kFieldRecipientFileFormat[] = "recipient_file_format";
+inline constexpr char kFieldRecipientFileColumn[] = "recipient_file_column";
+inline constexpr char kFieldRecipientFileDelimiter[] = "recipient_file_delimiter";
 inline constexpr char kFieldUseRecipientText[] = "use_recipient_text";
 inline constexpr char kFieldRecipientText[] = "recipient_text";
 inline constexpr char kFieldUseExclusionFile[] = "UseExclusionFile";

@@ -10,6 +10,9 @@ namespace {
 
 constexpr char kDatabaseError[] = "Database Error";
 
+// The delimiters of `recipient_file_delimiter`, by value.
+constexpr char kChosenDelimiters[] = {0, ',', ';', '\t', '|'};
+
 }  // namespace
 
 // --- TableColumns ------------------------------------------------------------
@@ -28,6 +31,19 @@ bool TableColumns::hash_dates() {
   return database_.dbms_name().find("ACCESS", 0, false) >= 0;
 }
 
+// --- FileRow -------------------------------------------------------------------
+
+bool FileRow::read_column(const String& name, Var& value) {
+  int i = file_.column(name);
+  if (i < 0) return false;
+  value.set_text(i < file_.field_count() ? file_.field(i) : String());
+  return true;
+}
+
+bool FileRow::write_column(const String&, int32_t, const String&, const Var&) { return false; }
+
+String FileRow::last_error() { return "The columns of a recipient file cannot be written."; }
+
 // --- RecipientSources ---------------------------------------------------------
 
 bool RecipientSources::fail(const String& message, const char* field) {
@@ -44,6 +60,8 @@ bool RecipientSources::database_error() {
 bool RecipientSources::prepare() {
   use_database_ = project_.flag(kFieldUseDatabase);
   table_ = nullptr;
+  file_columns_ = false;
+  file_done_ = false;
   addresses_.clear();
   if (use_database_) {
     if (!prepare_database()) return false;
@@ -125,6 +143,22 @@ bool RecipientSources::read_list(const char* use_file, const char* file, const c
 }
 
 bool RecipientSources::prepare_lines() {
+  int format = kAddressPerLine;
+  project_.number(kFieldRecipientFileFormat, &format);
+  if (project_.flag(kFieldUseRecipientFile) && format == kColumnsWithHeader) {
+    int rows = 0;
+    if (!prepare_columns(&rows)) return false;
+    String typed;
+    if (project_.flag(kFieldUseRecipientText)) typed = project_.text(kFieldRecipientText);
+    if (rows == 0 && typed.empty()) {
+      show_error(ui_, "No recipients have been specified.");
+      project_.show_folder("Recipients");
+      return false;
+    }
+    lines_ = LineCursor(std::move(typed));
+    file_columns_ = true;
+    return true;
+  }
   String text;
   if (!read_list(kFieldUseRecipientFile, kFieldRecipientFile, kFieldUseRecipientText,
                  kFieldRecipientText, "Unable to open recipient file:\n", &text)) {
@@ -137,6 +171,101 @@ bool RecipientSources::prepare_lines() {
   }
   lines_ = LineCursor(std::move(text));
   return true;
+}
+
+bool RecipientSources::prepare_columns(int* rows) {
+  file_name_ = project_.text(kFieldRecipientFile);
+  if (is_blank(project_.text(kFieldRecipientFileColumn))) {
+    return fail("You must enter the address column of the recipient file.",
+                kFieldRecipientFileColumn);
+  }
+  int chosen = kDelimiterDetect;
+  project_.number(kFieldRecipientFileDelimiter, &chosen);
+  delimiter_ = chosen > 0 && chosen < static_cast<int>(sizeof kChosenDelimiters)
+                   ? kChosenDelimiters[chosen]
+                   : 0;
+  if (!open_columns()) return false;
+  // Once through, so that a file that breaks off stops the send before
+  // anything is sent.
+  String error;
+  *rows = 0;
+  for (;;) {
+    switch (file_.next(&error)) {
+      case DelimitedFile::Row::kRow:
+        ++*rows;
+        continue;
+      case DelimitedFile::Row::kError:
+        return fail(error + "\n" + file_name_, kFieldRecipientFile);
+      case DelimitedFile::Row::kEnd:
+        break;
+    }
+    break;
+  }
+  return open_columns();
+}
+
+bool RecipientSources::open_columns() {
+  String error;
+  if (!file_.open(file_name_, &error)) {
+    return fail("Unable to open recipient file:\n" + file_name_, kFieldRecipientFile);
+  }
+  if (!file_.read_header(delimiter_, &error)) {
+    return fail(error + "\n" + file_name_, kFieldRecipientFile);
+  }
+  String column = project_.text(kFieldRecipientFileColumn);
+  column.trim(" \t");
+  address_column_ = file_.column(column);
+  if (address_column_ < 0) {
+    String names;
+    for (const String& name : file_.header()) {
+      if (name.empty()) continue;
+      if (!names.empty()) names += ", ";
+      names += name;
+    }
+    return fail(String::formatted("The address column '%s' is not in the header row of the "
+                                  "recipient file:\n%s\n\nIts columns are: %s",
+                                  column.c_str(), file_name_.c_str(), names.c_str()),
+                kFieldRecipientFileColumn);
+  }
+  named_width_ = 0;
+  for (int i = 0; i < file_.header().count(); ++i) {
+    if (!file_.header()[i].empty()) named_width_ = i + 1;
+  }
+  return true;
+}
+
+RecipientSources::Next RecipientSources::next_file_row(String* candidate, String* error) {
+  String reason;
+  switch (file_.next(&reason)) {
+    case DelimitedFile::Row::kEnd:
+      file_done_ = true;
+      return Next::kEnd;
+    case DelimitedFile::Row::kError:
+      file_done_ = true;
+      *error = reason + "\n" + file_name_;
+      return Next::kFileError;
+    case DelimitedFile::Row::kRow:
+      break;
+  }
+  int fields = file_.field_count();
+  int width = file_.header().count();
+  long long line = static_cast<long long>(file_.line());
+  *candidate = address_column_ < fields ? file_.field(address_column_) : String();
+  // A field too few or too many usually means the columns have shifted:
+  // the message would greet the person with their city.
+  if (fields < named_width_) {
+    *error = String::formatted("SHORT ROW (line %lld has %d of the header's %d fields)", line,
+                               fields, width);
+    return Next::kFaultyRow;
+  }
+  for (int i = width; i < fields; ++i) {
+    if (!file_.field(i).empty()) {
+      *error = String::formatted("LONG ROW (line %lld has %d fields, the header %d)", line,
+                                 fields, width);
+      return Next::kFaultyRow;
+    }
+  }
+  return Next::kCandidate;
 }
 
 bool RecipientSources::prepare_exclusions() {
@@ -159,7 +288,13 @@ bool RecipientSources::run_query() {
 }
 
 RecipientSources::Next RecipientSources::next(String* candidate, String* error) {
-  if (!use_database_) return lines_.next(candidate) ? Next::kCandidate : Next::kEnd;
+  if (!use_database_) {
+    if (file_columns_ && !file_done_) {
+      Next next = next_file_row(candidate, error);
+      if (next != Next::kEnd) return next;
+    }
+    return lines_.next(candidate) ? Next::kCandidate : Next::kEnd;
+  }
   if (!database_ || !database_->bulk_active()) return Next::kEnd;
   if (!database_->bulk_load_row()) {
     if (!database_->bulk_failed()) return Next::kEnd;

@@ -17,7 +17,9 @@
 
 #include "core/string.h"
 #include "core/ui.h"
+#include "merge/merge_ports.h"
 #include "recipients/candidate.h"
+#include "recipients/delimited_file.h"
 #include "recipients/project_values.h"
 #include "recipients/where_clause.h"
 
@@ -39,6 +41,23 @@ class TableColumns : public ClauseColumns {
   DBTable& table_;
 };
 
+// The current row of a recipient file with columns, as the data tags read
+// it: every named header column, as text; a column the row lacks reads as
+// empty text. Nothing can be written.
+class FileRow : public MergeRow {
+ public:
+  explicit FileRow(const DelimitedFile& file) : file_(file) {}
+  bool has_column(const String& name) override { return file_.column(name) >= 0; }
+  bool read_column(const String& name, Var& value) override;
+  bool writable() override { return false; }
+  bool write_column(const String& identity_column, int32_t identity, const String& column,
+                    const Var& value) override;
+  String last_error() override;
+
+ private:
+  const DelimitedFile& file_;
+};
+
 class RecipientSources {
  public:
   // `database` is the program's connection, null when the database layer
@@ -48,11 +67,20 @@ class RecipientSources {
 
   bool prepare();
 
-  enum class Next { kCandidate, kEnd, kReadError };
-  // kReadError leaves the database's error text in *error.
+  enum class Next {
+    kCandidate,
+    kEnd,
+    kReadError,   // the database's error text is in *error; the candidates end
+    kFaultyRow,   // a file row to reject: the reason for the log is in *error
+    kFileError,   // the recipient file cannot be read on: the message is in *error
+  };
   Next next(String* candidate, String* error);
 
   bool from_database() const { return use_database_; }
+  // The row of the recipient file with columns that the last candidate came
+  // from, for the data tags; null when the recipients do not come from such
+  // a file.
+  MergeRow* file_row() { return file_columns_ ? &file_row_ : nullptr; }
   // The exclusions, and the addresses accepted so far.
   AddressTable& addresses() { return addresses_; }
   // The recipient table of the query, while it runs.
@@ -61,6 +89,10 @@ class RecipientSources {
  private:
   bool prepare_database();
   bool prepare_lines();
+  // Opens the recipient file with columns and checks its header and rows.
+  bool prepare_columns(int* rows);
+  bool open_columns();
+  Next next_file_row(String* candidate, String* error);
   bool prepare_exclusions();
   bool run_query();
   // Reads the file and the typed list of one source into *text.
@@ -75,6 +107,14 @@ class RecipientSources {
   bool use_database_ = false;
   DBTable* table_ = nullptr;
   String recipient_column_;
+  bool file_columns_ = false;  // the candidates start with a file's rows
+  bool file_done_ = false;
+  String file_name_;
+  char delimiter_ = 0;
+  int address_column_ = -1;
+  int named_width_ = 0;  // the header's fields up to its last named one
+  DelimitedFile file_;
+  FileRow file_row_{file_};
   LineCursor lines_;
   AddressTable addresses_;
 };

@@ -161,6 +161,179 @@ TEST_F(ListSources, NoRecipientsShowsTheRecipientsFolder) {
   }
 }
 
+// --- a recipient file with columns -------------------------------------------------
+
+class ColumnSources : public ListSources {
+ protected:
+  void use_file(const char* contents, const char* column = "Email") {
+    ASSERT_TRUE(dir_.put("people.csv", contents));
+    project_.check(kFieldUseRecipientFile)
+        .set(kFieldRecipientFile, dir_ / "people.csv")
+        .set(kFieldRecipientFileFormat, "2")
+        .set(kFieldRecipientFileColumn, column);
+  }
+
+  // Each candidate as "candidate" or "candidate FAULT: reason", with the
+  // columns the data tags read from its row.
+  std::vector<std::string> take_all(RecipientSources& sources,
+                                    const std::vector<std::string>& columns) {
+    std::vector<std::string> taken;
+    String candidate, error;
+    for (;;) {
+      RecipientSources::Next next = sources.next(&candidate, &error);
+      if (next == RecipientSources::Next::kEnd) break;
+      std::string s = candidate.std_string();
+      if (next == RecipientSources::Next::kFaultyRow) {
+        s += " FAULT: " + error.std_string();
+      } else if (next != RecipientSources::Next::kCandidate) {
+        taken.push_back("ERROR: " + error.std_string());
+        break;
+      }
+      MergeRow* row = sources.file_row();
+      EXPECT_NE(row, nullptr);
+      for (const std::string& column : columns) {
+        Var value;
+        s += " | " + column + "=";
+        s += row && row->read_column(String(column), value) ? value.as_text().std_string()
+                                                            : "<none>";
+      }
+      taken.push_back(s);
+    }
+    return taken;
+  }
+};
+
+TEST_F(ColumnSources, TheAddressColumnIsTheCandidateAndEveryColumnCanBeRead) {
+  use_file("\xEF\xBB\xBF" "Email,First,City\r\n"
+           "Ann Archer <ann@example.com>,Ann,\"Leeds, West Yorkshire\"\r\n"
+           "\r\n"
+           "bob@example.com,\"Bob \"\"B\"\"\",York\r\n"
+           "cy@example.com,Cy\r\n"
+           "di@example.com,Di,Hull,,\r\n"
+           "ed@example.com,Ed,Bath,extra\r\n"
+           ",,\r\n");
+  project_.check(kFieldUseRecipientText).set(kFieldRecipientText, "typed@example.com");
+  RecipientSources sources(project_, ui_, nullptr);
+  ASSERT_TRUE(sources.prepare()) << (ui_.last_box() ? ui_.last_box()->message.c_str() : "");
+  EXPECT_EQ(take_all(sources, {"First", "City", "Nosuch"}),
+            (std::vector<std::string>{
+                "Ann Archer <ann@example.com> | First=Ann | City=Leeds, West Yorkshire | "
+                "Nosuch=<none>",
+                "bob@example.com | First=Bob \"B\" | City=York | Nosuch=<none>",
+                "cy@example.com FAULT: SHORT ROW (line 5 has 2 of the header's 3 fields) | "
+                "First=Cy | City= | Nosuch=<none>",
+                // empty fields past the header are a trailing delimiter, not a fault
+                "di@example.com | First=Di | City=Hull | Nosuch=<none>",
+                "ed@example.com FAULT: LONG ROW (line 7 has 4 fields, the header 3) | First=Ed | "
+                "City=Bath | Nosuch=<none>",
+                // a row of empty fields is an empty candidate, as a blank line is
+                " | First= | City= | Nosuch=<none>",
+                // the typed list follows the file's rows; it has no columns of its own
+                "typed@example.com | First= | City= | Nosuch=<none>",
+            }));
+  EXPECT_EQ(ui_.events.count(), 0);
+  ASSERT_NE(sources.file_row(), nullptr);
+  EXPECT_TRUE(sources.file_row()->has_column("City"));
+  EXPECT_FALSE(sources.file_row()->has_column("city"));
+  EXPECT_FALSE(sources.file_row()->writable());
+}
+
+TEST_F(ColumnSources, TheDelimiterCanBeChosen) {
+  // Detection would take the commas of the names for the delimiter.
+  use_file("Email;Name, in full\nann@example.com;Archer, Ann\n");
+  project_.set(kFieldRecipientFileDelimiter, "2");
+  RecipientSources sources(project_, ui_, nullptr);
+  ASSERT_TRUE(sources.prepare());
+  EXPECT_EQ(take_all(sources, {"Name, in full"}),
+            (std::vector<std::string>{"ann@example.com | Name, in full=Archer, Ann"}));
+}
+
+TEST_F(ColumnSources, ProblemsStopTheSendBeforeAnythingIsTaken) {
+  struct Case {
+    const char* name;
+    const char* contents;
+    const char* column;
+    std::string message;  // {file} stands for the file's path
+    const char* field;
+  } cases[] = {
+      {"no address column", "Email,First\n", " ",
+       "You must enter the address column of the recipient file.", kFieldRecipientFileColumn},
+      {"a column the header lacks", "email,First,,City\na@example.com,A,,B\n", "Email",
+       "The address column 'Email' is not in the header row of the recipient file:\n{file}\n\n"
+       "Its columns are: email, First, City",
+       kFieldRecipientFileColumn},
+      {"an empty file", "", "Email",
+       "The recipient file is empty: it has no header row that names its columns.\n{file}",
+       kFieldRecipientFile},
+      {"a quote never closed, far down",
+       "Email,First\na@example.com,A\nb@example.com,\"B\nc@example.com,C\n", "Email",
+       "The recipient file ends inside the quoted field that begins on line 3.  A closing "
+       "quote is missing.\n{file}",
+       kFieldRecipientFile},
+      {"a header and no rows", "Email,First\n", "Email", "No recipients have been specified.",
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(dir_.put("people.csv", c.contents));
+    MemoryProject project;
+    project.check(kFieldUseRecipientFile)
+        .set(kFieldRecipientFile, dir_ / "people.csv")
+        .set(kFieldRecipientFileFormat, "2")
+        .set(kFieldRecipientFileColumn, c.column);
+    RecordingUi ui;
+    RecipientSources sources(project, ui, nullptr);
+    EXPECT_FALSE(sources.prepare());
+    std::string message = c.message;
+    size_t at = message.find("{file}");
+    if (at != std::string::npos) message.replace(at, 6, (dir_ / "people.csv").std_string());
+    expect_error(ui, message, c.field);
+  }
+}
+
+// The file is read a second time, in pieces, as the candidates are taken;
+// when it is cut short in between (a new export over the old one), the
+// candidates end with the reason.
+TEST_F(ColumnSources, AFileCutShortWhileTheCandidatesAreTakenIsAFileError) {
+  std::string rows = "Email\n";
+  while (rows.size() < 200 * 1024) rows += "r" + std::to_string(rows.size()) + "@example.com\n";
+  use_file(rows.c_str());
+  RecipientSources sources(project_, ui_, nullptr);
+  ASSERT_TRUE(sources.prepare());
+  ASSERT_TRUE(dir_.put("people.csv", String(rows.substr(0, 100 * 1024))));
+  String candidate, error;
+  RecipientSources::Next next;
+  int taken = 0;
+  while ((next = sources.next(&candidate, &error)) == RecipientSources::Next::kCandidate) ++taken;
+  EXPECT_EQ(next, RecipientSources::Next::kFileError);
+  EXPECT_GT(taken, 0);
+  EXPECT_EQ(error, "The recipient file could not be read: Read past end of file\n" +
+                       (dir_ / "people.csv"));
+  EXPECT_EQ(sources.next(&candidate, &error), RecipientSources::Next::kEnd);
+}
+
+TEST_F(ColumnSources, AMissingFileIsNamed) {
+  project_.check(kFieldUseRecipientFile)
+      .set(kFieldRecipientFile, dir_ / "none.csv")
+      .set(kFieldRecipientFileFormat, "2")
+      .set(kFieldRecipientFileColumn, "Email");
+  RecipientSources sources(project_, ui_, nullptr);
+  EXPECT_FALSE(sources.prepare());
+  expect_error(ui_, "Unable to open recipient file:\n" + (dir_ / "none.csv").std_string(),
+               kFieldRecipientFile);
+}
+
+TEST_F(ColumnSources, AnAddressPerLineStaysTheDefault) {
+  // Without the format, a CSV line is one candidate, as it always was.
+  ASSERT_TRUE(dir_.put("people.csv", "Email,First\nann@example.com,Ann\n"));
+  project_.check(kFieldUseRecipientFile).set(kFieldRecipientFile, dir_ / "people.csv");
+  RecipientSources sources(project_, ui_, nullptr);
+  ASSERT_TRUE(sources.prepare());
+  EXPECT_EQ(sources.file_row(), nullptr);
+  EXPECT_EQ(all_candidates(sources),
+            (std::vector<std::string>{"Email,First", "ann@example.com,Ann"}));
+}
+
 // --- a SQLite table --------------------------------------------------------------
 
 class DatabaseSources : public ::testing::Test {

@@ -50,6 +50,7 @@ class SendOperation::DatabaseRow : public MergeRow {
   bool read_column(const String& name, Var& value) override {
     return database_.bulk_get(name, value);
   }
+  bool writable() override { return true; }
   bool write_column(const String& identity_column, int32_t identity, const String& column,
                     const Var& value) override {
     // The recipients' query stays open on its own statement meanwhile.
@@ -298,6 +299,21 @@ bool SendOperation::gather() {
       log_.write(error);
       break;
     }
+    if (next == RecipientSources::Next::kFileError) {
+      // The rest of the recipients cannot be known: the send stops, as it
+      // does at a body that fails, and the log says where.
+      log_.write(error + "\r\n");
+      close_progress();
+      show_error(ui_, error);
+      return false;
+    }
+    if (next == RecipientSources::Next::kFaultyRow) {
+      clean_candidate(candidate);
+      ++counters_.candidates;
+      ++counters_.rejected;
+      log_.write(candidate + ": " + error + "\r\n");
+      continue;
+    }
     ParsedAddress parsed;
     Verdict verdict = judge_candidate(candidate, sources_->addresses(), eliminate, &parsed);
     if (verdict == Verdict::kSkipped) continue;
@@ -313,8 +329,9 @@ bool SendOperation::gather() {
     record.text_body = text_body_;
     record.html_body = html_body_;
     set_basic_tags(candidate, parsed, index);
-    if (!tags_->process_tags(false, record.text_body, row_.get()) ||
-        !tags_->process_tags(true, record.html_body, row_.get())) {
+    MergeRow* row = row_ ? row_.get() : sources_->file_row();
+    if (!tags_->process_tags(false, record.text_body, row) ||
+        !tags_->process_tags(true, record.html_body, row)) {
       close_progress();
       return false;
     }

@@ -815,3 +815,106 @@ TEST_F(SendTest, RecipientsFromATableAreFilteredAndTheirRowsPersonaliseAndRecord
 
 }  // namespace
 }  // namespace tessaline
+
+namespace tessaline {
+namespace {
+
+// A spreadsheet export as the recipients: each row's columns personalise
+// its message, and every row has its verdict in the log.
+TEST_F(SendTest, RecipientsFromASpreadsheetPersonaliseFromTheirColumns) {
+  TestDirectory dir;
+  ASSERT_TRUE(dir.ok());
+  ASSERT_TRUE(dir.put("people.csv",
+                      "email;First Name;city\r\n"
+                      "Ann Ames <ann@example.com>;Ann;\"Leeds; West \"\"Yorks\"\"\"\r\n"
+                      "bob@example.com;Bob\r\n"
+                      "!cy@example.com;Cy;York\r\n"
+                      "ANN@example.com;Annie;Leeds\r\n"
+                      "di@example.com;Di;A&B\r\n"));
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project()
+      .check(kFieldRecycle)
+      .check(kFieldEliminateDuplicates)
+      .check(kFieldUseRecipientText, false)
+      .check(kFieldUseRecipientFile)
+      .set(kFieldRecipientFile, dir / "people.csv")
+      .set(kFieldRecipientFileFormat, "2")
+      .set(kFieldRecipientFileColumn, "email")
+      .set(kFieldBody, "Dear [[{First Name}]] of [[city]] ([[-FirstName-:-]]) #[[-Index-]]")
+      .check(kFieldUseHtmlText)
+      .set(kFieldHtmlBody, "<p>[[city]]</p>");
+  ASSERT_TRUE(send_.send()) << (ui().last_box() ? ui().last_box()->message.c_str() : "");
+
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].rcpt_to, std::vector<std::string>{"ann@example.com"});
+  EXPECT_NE(messages[0].data.find("Dear Ann of Leeds; West \"Yorks\" (Ann) #1\r\n"),
+            std::string::npos)
+      << messages[0].data;
+  EXPECT_EQ(messages[1].rcpt_to, std::vector<std::string>{"di@example.com"});
+  EXPECT_NE(messages[1].data.find("Dear Di of A&B (-) #2\r\n"), std::string::npos);
+  EXPECT_NE(messages[1].data.find("<p>A&amp;B</p>"), std::string::npos);
+  EXPECT_EQ(env_.log(),
+            heading() +
+                "Ann Ames <ann@example.com>: accepted\r\n"
+                "Sending Ann Ames <ann@example.com> : success\r\n"
+                "bob@example.com: SHORT ROW (line 3 has 2 of the header's 3 fields)\r\n"
+                "!cy@example.com: EXCLAMATION POINT\r\n"
+                "ANN@example.com: DUPLICATE\r\n"
+                "di@example.com: accepted\r\n"
+                "Sending di@example.com : success\r\n"
+                "5 recipients, 3 rejected\r\n" +
+                totals(2, 0, messages));
+}
+
+// Cuts the recipient file short once the sources are prepared: the first
+// thing a No Preview send does after preparing them is to store its SMTP
+// settings.
+class CuttingEnvironment : public testing::TestEnvironment {
+ public:
+  std::function<void()> after_prepare;
+  void store_smtp_settings(const String& server, int port) override {
+    if (after_prepare) after_prepare();
+    after_prepare = nullptr;
+    TestEnvironment::store_smtp_settings(server, port);
+  }
+};
+
+TEST_F(SendTest, ASpreadsheetThatCannotBeReadToItsEndStopsTheSend) {
+  TestDirectory dir;
+  ASSERT_TRUE(dir.ok());
+  // One recipient, then marked rows that are rejected without a message,
+  // beyond the first piece of the file that the sources have read.
+  std::string rows = "email\nann@example.com\n";
+  while (rows.size() < 200 * 1024) rows += "!r" + std::to_string(rows.size()) + "@example.com\n";
+  ASSERT_TRUE(dir.put("people.csv", String(rows)));
+  CuttingEnvironment env;
+  env.after_prepare = [&] { ASSERT_TRUE(dir.put("people.csv", String(rows.substr(0, 100000)))); };
+  env.command_line = true;
+  env.project_values.set(kFieldFrom, "Sender <sender@example.com>")
+      .set(kFieldSmtpPort, String::formatted("%d", g_server->port()))
+      .set(kFieldSendMode, String::formatted("%d", SendOperation::kNoPreview))
+      .check(kFieldUseBodyText)
+      .set(kFieldBody, "Hello")
+      .check(kFieldUseRecipientFile)
+      .set(kFieldRecipientFile, dir / "people.csv")
+      .set(kFieldRecipientFileFormat, "2")
+      .set(kFieldRecipientFileColumn, "email");
+  SendOperation send(env);
+  EXPECT_FALSE(send.send());
+
+  EXPECT_EQ(received().size(), 1u);
+  String message = "The recipient file could not be read: Read past end of file\n" +
+                   (dir / "people.csv");
+  ASSERT_NE(env.recorder.last_box(), nullptr);
+  EXPECT_EQ(env.recorder.last_box()->message, message);
+  std::string log = env.log();
+  EXPECT_TRUE(log.ends_with(message.std_string() + "\r\n")) << log.substr(log.size() - 200);
+  EXPECT_NE(log.find("ann@example.com: accepted\r\nSending ann@example.com : success\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log.find("recipients, "), std::string::npos);  // no totals of a whole gathering
+}
+
+}  // namespace
+}  // namespace tessaline

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <regex>
 
 #include "core/recording_ui.h"
@@ -345,6 +346,57 @@ TEST_F(SendRun, TheExampleMailingFromASqliteDataSource) {
   EXPECT_TRUE(messages[1].data.contains("We have not seen you yet"));
   EXPECT_TRUE(messages[3].data.contains("1 visit "));
   EXPECT_TRUE(messages[3].data.contains("name=\"programme.txt\""));
+}
+
+// A spreadsheet export, awkward as exports are, sends a personalised
+// mailing with no database.
+TEST_F(SendRun, ASpreadsheetExportSendsAPersonalisedMailing) {
+  start_server();
+  ASSERT_TRUE(work_.put("people.csv",
+                        "\xEF\xBB\xBF" "Email,First Name,City,Note\r\n"
+                        "Ann Archer <ann@example.com>,Ann,\"Leeds, West Yorkshire\",\"Says \"\"hi\"\"\"\r\n"
+                        "bob@example.com,Bob,York\r\n"
+                        "cy@example.com,Cy,\"Hull\r\nEast Riding\",-\r\n"
+                        "\r\n"
+                        "gone@example.com,Gone,Bath,-\r\n"
+                        "di@example.com,Di,Ely,\r\n"));
+  make_project("news.zqj", [&](Project& p) {
+    p.set_flag("use_recipient_file", true);
+    p.set_text("recipient_file", "people.csv");
+    p.set_number("recipient_file_format", kColumnsWithHeader);
+    p.set_text("recipient_file_column", "Email");
+    p.set_flag("UseExclusionText", true);
+    p.set_text("exclusion text", "gone@example.com");
+    p.set_text("body", "Dear [[{First Name}]] in [[City]] ([[Note:no note]]), [[-Email-]] #[[-Index-]]");
+  });
+  ProgramResult r = run({"-s", "news"});
+  EXPECT_EQ(r.status, 0) << r.err.c_str();
+  EXPECT_EQ(r.err, "");
+
+  auto messages = server_.messages();
+  EXPECT_EQ(recipients_of(messages),
+            (std::vector<String>{"ann@example.com", "cy@example.com", "di@example.com"}));
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_TRUE(messages[0].data.contains(
+      "Dear Ann in Leeds, West Yorkshire (Says \"hi\"), ann@example.com #1"))
+      << messages[0].data.c_str();
+  EXPECT_TRUE(messages[0].data.contains("To: Ann Archer <ann@example.com>\r\n"));
+  EXPECT_TRUE(messages[1].data.contains("Dear Cy in Hull\r\nEast Riding (-), cy@example.com #2"))
+      << messages[1].data.c_str();
+  EXPECT_TRUE(messages[2].data.contains("Dear Di in Ely (no note), di@example.com #3"));
+  EXPECT_EQ(normalized_log(log()),
+            "\r\nSend operation performed on DATE\r\n----\r\n"
+            "Ann Archer <ann@example.com>: accepted\r\n"
+            "Sending Ann Archer <ann@example.com> : success\r\n"
+            "bob@example.com: SHORT ROW (line 3 has 3 of the header's 4 fields)\r\n"
+            "cy@example.com: accepted\r\n"
+            "Sending cy@example.com : success\r\n"
+            "gone@example.com: EXCLUDED\r\n"
+            "di@example.com: accepted\r\n"
+            "Sending di@example.com : success\r\n"
+            "5 recipients, 2 rejected\r\n"
+            "\r\n3 sent successfully, 0 errors\r\n"
+            "\r\nTotal elapsed time: T\r\nTotal bytes sent: B\r\n");
 }
 
 }  // namespace
