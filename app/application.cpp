@@ -26,8 +26,12 @@ class Application::OpenProject : public ProjectValues {
 
   bool is_open() const override { return app_.project_open_; }
 
+  // File names come back as paths to open: relative ones below the
+  // project file's folder.
   String text(const char* key) const override {
-    return value_field(key) ? app_.project_.text(key) : String();
+    const ProjectFieldInfo* field = value_field(key);
+    if (field == nullptr) return String();
+    return place_file_names(app_.project_.text(key), field->control, app_.project_folder());
   }
   bool flag(const char* key) const override {
     return value_field(key) && app_.project_.flag(key);
@@ -82,6 +86,14 @@ void Application::load_settings(const String& path) {
 
 bool Application::save_settings(const String& path) {
   return tessaline::save_settings(path.empty() ? settings_file_path() : path, settings_);
+}
+
+String Application::project_folder() const {
+  if (file_name_.empty()) return String();
+  String folder = directory_part(file_name_);
+  if (folder.empty()) return current_directory();
+  make_absolute(folder, current_directory());
+  return folder;
 }
 
 String Application::backup_path(const String& project_path) {

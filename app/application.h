@@ -15,6 +15,11 @@
 // whole. Unsaved changes are found by building a fresh image of the project
 // and comparing it with the file byte for byte.
 //
+// The send sees the project through project(), which gives the file names
+// it holds (bodies, recipient and exclusion files, attachments, embedded
+// files) relative to the project file's folder, so that a project folder
+// can be moved or shared with its files.
+//
 // Not for: widgets, menus and enabling rules (toolkit/), the send itself
 // (send/), the parsing of the command line (app/command_line.h).
 //
@@ -99,6 +104,9 @@ class Application : public SendEnvironment {
   Project& fields() { return project_; }
   bool project_open() const { return project_open_; }
   const String& project_file_name() const { return file_name_; }
+  // The folder of the project's file, absolute; empty while the project
+  // has no file. Relative file names in the project are taken from it.
+  String project_folder() const;
 
   // --- the settings ---
   ProgramSettings& settings() { return settings_; }

@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <dirent.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -454,6 +455,56 @@ TEST_F(ApplicationTest, TheHelpMenusWebEntriesUseTheAddressesOfTheProgramSetting
   ui_.reply_button(0);
   EXPECT_TRUE(app_.send_feedback());
   EXPECT_EQ(opener.opened(3), before + "https://mailer.example/\nhttps://mailer.example/help\n");
+}
+
+}  // namespace
+}  // namespace tessaline
+
+namespace tessaline {
+namespace {
+
+// The send reads file names relative to the project file's folder; the
+// project itself keeps them as typed.
+TEST_F(ApplicationTest, RelativeFileNamesAreTakenFromTheProjectsFolder) {
+  ASSERT_TRUE(app_.new_project());
+  Project& p = app_.fields();
+  p.set_text("body_file", "texts/body.txt");
+  p.set_text("recipient_file", "/srv/lists/people.csv");
+  p.set_text("ExclusionFile", "");
+  p.set_text("attachments", "flyer.pdf\r\n  /srv/shared/*.pdf \r\n\r\nimages/*.png");
+  p.set_text("subject", "notes/not-a-file.txt");
+  ProjectValues& values = app_.project();
+
+  // Not saved yet: no folder, the names stand as typed.
+  EXPECT_EQ(app_.project_folder(), "");
+  EXPECT_EQ(values.text("body_file"), "texts/body.txt");
+
+  ASSERT_TRUE(app_.save_project_as(path("news.zqj")));
+  String folder = folder_.path();
+  EXPECT_EQ(app_.project_folder(), folder);
+  struct Case {
+    const char* key;
+    String expected;
+  } cases[] = {
+      {"body_file", folder + "/texts/body.txt"},
+      {"recipient_file", "/srv/lists/people.csv"},
+      {"ExclusionFile", ""},
+      {"attachments", folder + "/flyer.pdf\n/srv/shared/*.pdf\n\n" + folder + "/images/*.png"},
+      {"subject", "notes/not-a-file.txt"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(values.text(c.key), c.expected) << c.key;
+  EXPECT_EQ(p.text("body_file"), "texts/body.txt");
+}
+
+TEST_F(ApplicationTest, AProjectOpenedByARelativeNameHasAnAbsoluteFolder) {
+  make_project("p.zqj", "Ann <ann@example.com>");
+  String here = current_directory();
+  ASSERT_EQ(chdir(folder_.path().c_str()), 0);
+  ASSERT_TRUE(app_.open_project("p.zqj"));
+  app_.fields().set_text("html_file", "body.html");
+  String placed = app_.project().text("html_file");
+  ASSERT_EQ(chdir(here.c_str()), 0);
+  EXPECT_EQ(placed, folder_.path() + "/body.html");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "core/fatal_error.h"
+#include "storage/paths.h"
+#include "recipients/candidate.h"
 
 namespace tessaline {
 
@@ -251,6 +253,28 @@ const ProjectFieldInfo* find_project_field(const char* key) {
     if (std::strcmp(field.key, key) == 0) return &field;
   }
   return nullptr;
+}
+
+String place_file_names(const String& value, FieldControl control, const String& folder) {
+  if (folder.empty()) return value;
+  if (control == FieldControl::kFileName) {
+    String path = value;
+    make_absolute(path, folder);
+    return path;
+  }
+  if (control != FieldControl::kFileList) return value;
+  String placed;
+  LineCursor lines(value);
+  String line;
+  bool first = true;
+  while (lines.next(&line)) {
+    if (!first) placed += '\n';
+    first = false;
+    line.trim(" \t");
+    make_absolute(line, folder);
+    placed += line;
+  }
+  return placed;
 }
 
 Project::Project() {

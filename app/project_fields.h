@@ -96,6 +96,14 @@ const ProjectFieldInfo& project_field(int i);
 // The field with exactly this key, or null.
 const ProjectFieldInfo* find_project_field(const char* key);
 
+// The value of a field shown with `control`, with the relative file names
+// it holds placed below the absolute `folder`: the whole value of a
+// kFileName field, each line (trimmed) of a kFileList field. Absolute
+// names, blank values and lines, the values of other controls, and every
+// value when `folder` is empty come back as they are. The send takes a
+// project's file names from the project file's folder so (Application).
+String place_file_names(const String& value, FieldControl control, const String& folder);
+
 // The send modes of `SendMode` are merge/merge_ports.h's SendMode; the
 // encodings of `Encoding`:
 enum BodyEncoding { kEncoding7Bit = 1, kEncoding8Bit = 2, kEncodingBase64 = 3 };

@@ -399,5 +399,73 @@ TEST_F(SendRun, ASpreadsheetExportSendsAPersonalisedMailing) {
             "\r\nTotal elapsed time: T\r\nTotal bytes sent: B\r\n");
 }
 
+// A project names its files relative to its own folder: moved elsewhere
+// with them, and sent from yet another folder, it finds them all.
+TEST_F(SendRun, AProjectMovedToAnotherFolderWithItsFilesStillSends) {
+  start_server();
+  String a = work_ / "a";
+  for (const char* folder : {"", "/texts", "/files", "/images"}) {
+    ASSERT_EQ(mkdir((a + folder).c_str(), 0755), 0);
+  }
+  const char* files[][2] = {
+      {"/people.csv", "email,name\nann@example.com,Ann\nout@example.com,Out\n"},
+      {"/list.txt", "bob@example.com\n"},
+      {"/out.txt", "out@example.com\n"},
+      {"/texts/body.txt", "Hello [[name:there]] from the text body"},
+      {"/texts/body.html", "<p>Hello [[name:there]]</p><img src=\"cid:logo.gif\">"},
+      {"/files/plan.txt", "the plan\n"},
+      {"/images/logo.gif", "GIF89a"},
+  };
+  for (const auto& f : files) {
+    ASSERT_TRUE(write_whole_file(a + f[0], f[1], static_cast<int>(strlen(f[1]))));
+  }
+  RecordingUi ui;
+  {
+    Application app(ui);
+    ASSERT_TRUE(app.new_project());
+    Project& p = app.fields();
+    p.set_text("from", "Ann Sender <ann@example.com>");
+    p.set_text("SMTPport", String::formatted("%d", server_.port()));
+    p.set_flag("use_recipient_file", true);
+    p.set_text("recipient_file", "people.csv");
+    p.set_number("recipient_file_format", kColumnsWithHeader);
+    p.set_text("recipient_file_column", "email");
+    p.set_flag("UseExclusionFile", true);
+    p.set_text("ExclusionFile", "out.txt");
+    p.set_flag("use_body_file", true);
+    p.set_text("body_file", "texts/body.txt");
+    p.set_flag("use_html_file", true);
+    p.set_text("html_file", "texts/body.html");
+    p.set_text("html_attach", "images/logo.gif");
+    p.set_text("attachments", "files/*.txt");
+    ASSERT_TRUE(app.save_project_as(a + "/news.zqj"));
+    ASSERT_TRUE(app.close_project());
+  }
+  ASSERT_EQ(mkdir((work_ / "b").c_str(), 0755), 0);
+  ASSERT_EQ(rename(a.c_str(), (work_ / "b/c").c_str()), 0);
+
+  // Started from work_, two folders above the project.
+  ProgramResult r = run({"-s", "b/c/news"});
+  ASSERT_EQ(r.status, 0) << r.err.c_str();
+  auto messages = server_.messages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].recipients, std::vector<String>{"ann@example.com"});
+  const String& data = messages[0].data;
+  EXPECT_TRUE(data.contains("Hello Ann from the text body")) << data.c_str();
+  EXPECT_TRUE(data.contains("<p>Hello Ann</p>"));
+  EXPECT_TRUE(data.contains("name=\"plan.txt\""));
+  EXPECT_TRUE(data.contains("Content-ID: logo.gif\r\n"));
+  EXPECT_TRUE(normalized_log(log()).contains("out@example.com: EXCLUDED\r\n"));
+
+  // The same project with a file that is not there names it where it
+  // looked for it.
+  ASSERT_EQ(rename((work_ / "b/c/texts/body.txt").c_str(), (work_ / "b/body.txt").c_str()), 0);
+  r = run({"-s", "b/c/news"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_TRUE(r.err.contains(("Unable to open text body file:\n" + (work_ / "b/c/texts/body.txt"))
+                                 .c_str()))
+      << r.err.c_str();
+}
+
 }  // namespace
 }  // namespace tessaline
