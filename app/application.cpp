@@ -250,7 +250,11 @@ int Application::run_command_line(const CommandLine& line) {
       if (!list.empty() && list.last() != '\r' && list.last() != '\n') list += '\n';
       list += line.address;
       project_.set_text(key, list);
-      if (!save_project(true)) code = kExitProject;
+      if (!save_project(true)) {
+        code = kExitProject;
+        break;
+      }
+      warn_when_list_unused(line.mode == CommandMode::kAddRecipient);
       break;
     }
     case CommandMode::kSendOnly:
@@ -277,6 +281,27 @@ int Application::run_command_line(const CommandLine& line) {
   close_project(CloseMode::kDiscard);
   command_line_run_ = false;
   return code;
+}
+
+void Application::warn_when_list_unused(bool recipients) {
+  // The address is kept all the same: the list may be switched on later.
+  String why;
+  if (recipients && project_.flag(kFieldUseDatabase)) {
+    why = "the project takes its recipients from a database, so the address does not receive "
+          "the mailing";
+  } else if (recipients && !project_.flag(kFieldUseRecipientText)) {
+    why = "\"Use the list below for the recipients\" (use_recipient_text) is off, so the address "
+          "does not receive the mailing";
+  } else if (!recipients && !project_.flag(kFieldUseExclusionText)) {
+    why = "\"Exclude the recipients listed below\" (UseExclusionText) is off, so the address is "
+          "not excluded from the mailing";
+  } else {
+    return;
+  }
+  ui_.information_box(String::formatted("The address was added to the project's typed %s list, "
+                                        "but the project does not use that list: %s.",
+                                        recipients ? "recipient" : "exclusion", why.c_str()),
+                      "Warning");
 }
 
 SendOperation& Application::send_operation() {

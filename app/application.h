@@ -169,6 +169,7 @@ class Application : public SendEnvironment {
   // it) on the project it names and returns the exit status. The project
   // is closed afterwards without saving what the run changed for itself
   // (-o's recipient, the send mode of -s).
+  // -a and -e say so when the project does not use the list they add to.
   // A send (-s, -o) runs in No Preview mode, asks nothing, and shows its
   // completion prompt only after a failed message; when it fails, the
   // person is told where the send log is and the status is kExitSend.
@@ -196,6 +197,9 @@ class Application : public SendEnvironment {
   class OpenProject;
 
   bool store_project(const String& path);
+  // After -a or -e: says so when the project does not read the typed list
+  // the address went into.
+  void warn_when_list_unused(bool recipients);
   bool close_for_change();
 
   Ui& ui_;

@@ -135,6 +135,8 @@ TEST_F(CommandLineRun, AddRecipientAndExclusionAppendALineAndSave) {
     p.set_text("recipient_text", "first@example.com");      // no line end yet
     p.set_text("exclusion text", "gone@example.com\r\n");   // ends with one
     p.set_number("SendMode", kSendIdentical);
+    p.set_flag("use_recipient_text", true);
+    p.set_flag("UseExclusionText", true);
   });
   Project expected = read_project("news.zqj");
 
@@ -159,6 +161,51 @@ TEST_F(CommandLineRun, AddRecipientAndExclusionAppendALineAndSave) {
     EXPECT_EQ(r.err, "");
     expected.set_text(c.key, expected.text(c.key) + c.appended);
     EXPECT_TRUE(read_project("news.zqj") == expected);
+  }
+}
+
+// An address added to a list the project does not read is kept, but the
+// run says so: nobody should believe an exclusion is in force when it is
+// not.
+TEST_F(CommandLineRun, AddingToAListTheProjectDoesNotUseSaysSo) {
+  const String unused_recipients =
+      "Warning: The address was added to the project's typed recipient list, but the project "
+      "does not use that list: \"Use the list below for the recipients\" (use_recipient_text) is "
+      "off, so the address does not receive the mailing.\n";
+  const String database =
+      "Warning: The address was added to the project's typed recipient list, but the project "
+      "does not use that list: the project takes its recipients from a database, so the address "
+      "does not receive the mailing.\n";
+  const String unused_exclusions =
+      "Warning: The address was added to the project's typed exclusion list, but the project "
+      "does not use that list: \"Exclude the recipients listed below\" (UseExclusionText) is "
+      "off, so the address is not excluded from the mailing.\n";
+  struct Case {
+    const char* sw;
+    bool use_text;      // use_recipient_text, or UseExclusionText for -e
+    bool use_database;
+    String warning;
+  } cases[] = {
+      {"-a", false, false, unused_recipients},
+      {"-a", true, true, database},
+      {"-a", true, false, ""},
+      {"-e", false, false, unused_exclusions},
+      {"-e", false, true, unused_exclusions},
+      {"-e", true, true, ""},  // exclusions hold for databases too
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(String::formatted("%s %d %d", c.sw, c.use_text, c.use_database).c_str());
+    bool recipients = String(c.sw) == "-a";
+    make_project("p.zqj", [&](Project& p) {
+      p.set_text("from", "Ann <ann@example.com>");
+      p.set_flag(recipients ? "use_recipient_text" : "UseExclusionText", c.use_text);
+      p.set_flag("use_database", c.use_database);
+    });
+    ProgramResult r = run({c.sw, "new@example.com", "p"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.warning);
+    EXPECT_EQ(read_project("p.zqj").text(recipients ? "recipient_text" : "exclusion text"),
+              "new@example.com");
   }
 }
 
