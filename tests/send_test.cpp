@@ -467,5 +467,38 @@ TEST_F(SendRun, AProjectMovedToAnotherFolderWithItsFilesStillSends) {
       << r.err.c_str();
 }
 
+// The spreadsheet mailing shipped in examples/, from a copy of the folder.
+TEST_F(SendRun, TheSpreadsheetExampleSendsFromACopyOfItsFolder) {
+  start_server();
+  String copy = work_ / "copy";
+  ASSERT_EQ(system(("cp -r " + String(TESSALINE_SOURCE_DIR) + "/examples " + copy).c_str()), 0);
+  ProgramRun set;
+  set.program = TESSALINE_MAKE_PROJECT;
+  set.args = {"--set", String::formatted("SMTPport=%d", server_.port()), copy + "/spreadsheet.zqj"};
+  set.home = home_.path();
+  ProgramResult made = run_program(set);
+  ASSERT_EQ(made.status, 0) << made.err.c_str();
+
+  ProgramResult r = run({"-s", copy + "/spreadsheet.zqj"});
+  ASSERT_EQ(r.status, 0) << r.err.c_str();
+  auto messages = server_.messages();
+  EXPECT_EQ(recipients_of(messages),
+            (std::vector<String>{"ada@example.com", "grace@example.org", "alan@example.net",
+                                 "barbara@example.com"}));
+  String text = normalized_log(log());
+  for (const char* line : {"Ada again <ada@example.com>: DUPLICATE\r\n",
+                           "unsubscribed@example.org: EXCLUDED\r\n",
+                           "not an address: ILLEGAL ADDRESS\r\n", "7 recipients, 3 rejected\r\n"}) {
+    EXPECT_TRUE(text.contains(line)) << line << "\n" << text.c_str();
+  }
+  ASSERT_EQ(messages.size(), 4u);
+  EXPECT_TRUE(messages[0].data.contains("Dear Ada,"));
+  EXPECT_TRUE(messages[0].data.contains("3 visits"));
+  EXPECT_TRUE(messages[1].data.contains("We have not seen you yet"));
+  EXPECT_TRUE(messages[3].data.contains("Boston, Massachusetts"));
+  EXPECT_TRUE(messages[3].data.contains("1 visit "));
+  EXPECT_TRUE(messages[3].data.contains("name=\"programme.txt\""));
+}
+
 }  // namespace
 }  // namespace tessaline

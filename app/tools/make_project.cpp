@@ -1,116 +1,168 @@
-// tessaline-make-project - writes a project file from the command line.
+// tessaline-make-project - writes, changes and shows project files from the
+// command line, for people and for scripts.
 //
-//   tessaline-make-project FILE.zqj SETTING...
+//   tessaline-make-project PROJECT SETTING...        make or change PROJECT
+//   tessaline-make-project --set SETTING... PROJECT  change an existing one
+//   tessaline-make-project --show PROJECT            print every field
 //
-// Each SETTING sets one project field by its exact key:
-//   KEY=VALUE    the value as typed ("1"/"0" for check boxes, the number of
-//                a drop-down list item: SendMode=101)
-//   KEY@FILE     the value is the whole text of FILE (multi-line lists)
-//   clause=COLUMN,OPERATOR,VALUE[,ignore]
-//                one more row of the clause table (OPERATOR is one of
-//                = <> <= >= < >)
-// An existing FILE is opened and changed; otherwise a new project starts
-// from the defaults. The project is saved like the program saves it. Used
-// by scripts/run-example and by people who keep projects in scripts.
+// The settings and the listing are app/project_text.h's. Every setting is
+// checked before the project is touched, so a mistake changes nothing; the
+// project is saved as the program saves it (built whole, then put in
+// place atomically). Exit status: 0 done, 1 a mistake on the command line,
+// 2 the project could not be opened or saved.
 #include <cstdio>
-#include <cstring>
+#include <vector>
 
 #include "storage/paths.h"
-#include "recipients/where_clause.h"
 #include "app/application.h"
 #include "app/console_ui.h"
+#include "app/project_text.h"
+#include "app/usage.h"
 
 namespace {
 
 using namespace tessaline;
 
-int usage() {
-  std::fputs(
-      "Usage: tessaline-make-project FILE.zqj SETTING...\n"
-      "  KEY=VALUE       set the project field KEY (exact key) to VALUE\n"
-      "  KEY@FILE        set it to the whole text of FILE\n"
-      "  clause=COLUMN,OPERATOR,VALUE[,ignore]\n"
-      "                  add a row to the clause table (= <> <= >= < >)\n",
-      stderr);
+constexpr char kName[] = "tessaline-make-project";
+
+const char kUsage[] =
+    "Usage: tessaline-make-project PROJECT SETTING...\n"
+    "       tessaline-make-project --set SETTING [--set SETTING]... PROJECT\n"
+    "       tessaline-make-project --show PROJECT\n"
+    "\n"
+    "Makes, changes and shows Tessaline Mailer project files (.zqj).\n"
+    "\n"
+    "  PROJECT SETTING...  set fields of PROJECT; a PROJECT that does not exist\n"
+    "                      yet starts as a new project with every default\n"
+    "  --set SETTING       change a field of PROJECT, which must exist\n"
+    "  --show              print every field of PROJECT as \"key = value\", in\n"
+    "                      folder order; values of several lines and the clause\n"
+    "                      rows follow on lines indented by four blanks\n"
+    "  -h, --help          show this text and end\n"
+    "  --version           show the version and end\n"
+    "  --                  what follows is not an option (a PROJECT named -x.zqj)\n"
+    "\n"
+    "Settings (KEY is a project field's exact key, as --show prints it):\n"
+    "  KEY=VALUE           texts as typed; check boxes yes or no (also true/false,\n"
+    "                      on/off, 1/0); lists the number or the name of an item\n"
+    "                      (SendMode=101, \"SendMode=No Preview\"); numbers whole\n"
+    "  KEY@FILE            the whole text of FILE (for lists of several lines)\n"
+    "  clause=COLUMN,OPERATOR,VALUE[,ignore]\n"
+    "                      add a row to the clause table; OPERATOR is one of\n"
+    "                      = <> <= >= < >\n"
+    "\n"
+    "A relative file name in a project (bodies, recipient and exclusion files,\n"
+    "attachments) is taken from the project file's folder when it is sent.\n"
+    "\n"
+    "Exit status: 0 done, 1 a mistake on the command line (nothing is changed),\n"
+    "2 the project could not be opened or saved.\n";
+
+int mistake(const String& message) {
+  std::fprintf(stderr, "%s: %s\n", kName, message.c_str());
+  std::fprintf(stderr, "Try '%s --help' for more information.\n", kName);
   return 1;
 }
 
-bool add_clause(Project& project, const String& text) {
-  Vector<String> parts;
-  int start = 0;
-  for (;;) {
-    int comma = text.find(',', start);
-    parts.append(text.substr(start, comma < 0 ? String::kToEnd : comma - start));
-    if (comma < 0) break;
-    start = comma + 1;
+struct Request {
+  bool show = false;
+  bool must_exist = false;  // a --set was given
+  String project;
+  std::vector<String> settings;
+};
+
+// 0 to go on; otherwise the exit status.
+int parse_arguments(int argc, char** argv, Request* request, bool* done) {
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    String arg(argv[i]);
+    if (options && arg == "--") {
+      options = false;
+    } else if (options && (arg == "-h" || arg == "--help")) {
+      std::fputs(kUsage, stdout);
+      *done = true;
+      return 0;
+    } else if (options && arg == "--version") {
+      std::printf("%s (%s)\n", kName, version_text());
+      *done = true;
+      return 0;
+    } else if (options && arg == "--show") {
+      request->show = true;
+    } else if (options && (arg == "--set" || arg.starts_with("--set="))) {
+      if (arg == "--set") {
+        if (++i >= argc) return mistake("--set needs a setting (KEY=VALUE)");
+        arg = argv[i];
+      } else {
+        arg.remove_first(6);
+      }
+      request->must_exist = true;
+      request->settings.push_back(arg);
+    } else if (options && arg.length() > 1 && arg.first() == '-') {
+      return mistake("unknown option: " + arg);
+    } else if (request->project.empty()) {
+      request->project = arg;
+    } else {
+      request->settings.push_back(arg);
+    }
   }
-  if (parts.count() < 3 || parts.count() > 4) return false;
-  ClauseRow row;
-  row.column = parts[0];
-  for (int op = 1; op <= 6; ++op) {
-    if (parts[1] == clause_operator_text(op)) row.op = op;
+  if (request->project.empty()) return mistake("no project file was given");
+  if (request->show && !request->settings.empty()) {
+    return mistake("--show prints a project; it takes no settings");
   }
-  if (row.op == 0) return false;
-  row.value = parts[2];
-  if (parts.count() == 4) {
-    if (!(parts[3] == "ignore")) return false;
-    row.ignore = true;
+  if (!request->show && request->settings.empty()) {
+    return mistake("nothing to set: give at least one SETTING, or --show");
   }
-  project.clauses().append(row);
-  return true;
+  return 0;
+}
+
+// Reads each setting's value (KEY@FILE) and applies it to `project`;
+// 0, or the exit status of the first mistake.
+int apply_all(const std::vector<String>& settings, Project& project) {
+  for (const String& text : settings) {
+    Setting setting;
+    String error;
+    if (!parse_setting(text, &setting, &error)) return mistake(error);
+    String value = setting.value;
+    if (setting.from_file && !read_whole_file(setting.value, value)) {
+      return mistake("cannot read " + setting.value);
+    }
+    if (!apply_setting(project, setting.key, value, &error)) return mistake(error);
+  }
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
-  String path(argv[1]);
+  Request request;
+  bool done = false;
+  if (int status = parse_arguments(argc, argv, &request, &done); status != 0 || done) {
+    return status;
+  }
+  String path = request.project;
   if (!is_absolute(path)) path = join_path(current_directory(), path);
+  bool exists = file_attributes(path) != kNoFileAttributes;
+
+  // Every setting is tried on a scratch project first: a mistake in the
+  // last one leaves the file as it was.
+  Project scratch;
+  if (int status = apply_all(request.settings, scratch); status != 0) return status;
+  if ((request.show || request.must_exist) && !exists) {
+    std::fprintf(stderr, "%s: no such project file: %s\n", kName, path.c_str());
+    return kExitProject;
+  }
 
   ConsoleUi ui;
   Application app(ui);
   app.set_command_line_run(true);
-  bool opened = file_attributes(path) != kNoFileAttributes ? app.open_project(path)
-                                                          : app.new_project();
-  if (!opened) return 2;
-
-  for (int i = 2; i < argc; ++i) {
-    String setting(argv[i]);
-    int equals = setting.find('=');
-    int at = setting.find('@');
-    bool from_file = at > 0 && (equals < 0 || at < equals);
-    int split = from_file ? at : equals;
-    if (split <= 0) {
-      std::fprintf(stderr, "tessaline-make-project: not a setting: %s\n", argv[i]);
-      return usage();
-    }
-    String key = setting.substr(0, split);
-    String value = setting.substr(split + 1);
-    if (key == "clause") {
-      if (!add_clause(app.fields(), value)) {
-        std::fprintf(stderr, "tessaline-make-project: not a clause: %s\n", value.c_str());
-        return usage();
-      }
-      continue;
-    }
-    const ProjectFieldInfo* field = find_project_field(key.c_str());
-    if (field == nullptr || field->kind == FieldKind::kClauseTable) {
-      std::fprintf(stderr, "tessaline-make-project: no project field has the key \"%s\"\n",
-                   key.c_str());
-      return 1;
-    }
-    if (from_file) {
-      String contents;
-      if (!read_whole_file(value, contents)) {
-        std::fprintf(stderr, "tessaline-make-project: cannot read %s\n", value.c_str());
-        return 1;
-      }
-      value = contents;
-    }
-    app.fields().set_text(key.c_str(), value);
+  if (!(exists ? app.open_project(path) : app.new_project())) return kExitProject;
+  if (request.show) {
+    String listing = project_listing(app.fields());
+    std::fwrite(listing.c_str(), 1, static_cast<size_t>(listing.length()), stdout);
+    app.close_project(Application::CloseMode::kDiscard);
+    return std::fflush(stdout) == 0 ? 0 : kExitProject;
   }
-
+  apply_all(request.settings, app.fields());
   bool saved = app.project_file_name().empty() ? app.save_project_as(path) : app.save_project();
   app.close_project(Application::CloseMode::kDiscard);
-  return saved ? 0 : 2;
+  return saved ? 0 : kExitProject;
 }
