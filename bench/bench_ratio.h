@@ -66,4 +66,17 @@ inline int run_with_ratios(int argc, char** argv,
   return 0;
 }
 
+// The same, with the repetitions of every benchmark interleaved at random
+// rather than run in blocks, so that a slow moment of the machine does not
+// fall on the program or its anchor only. A flag of the command line that
+// says otherwise still wins.
+inline int run_interleaved_with_ratios(
+    int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& pairs) {
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  std::vector<char*> args(argv, argv + argc);
+  args.insert(args.begin() + (argc > 0 ? 1 : 0), interleave);
+  args.push_back(nullptr);
+  return run_with_ratios(argc + 1, args.data(), pairs);
+}
+
 }  // namespace tessaline::bench

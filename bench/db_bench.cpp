@@ -165,14 +165,8 @@ BENCHMARK(psql_copy)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(
 
 int main(int argc, char** argv) {
   if (!set_up()) return 1;
-  // The program and its anchor take turns, so that a slow moment of the
-  // machine does not fall on one of them only.
-  std::vector<char*> args(argv, argv + argc);
-  static char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.push_back(interleave);
-  int n = static_cast<int>(args.size());
-  int result = tessaline::bench::run_with_ratios(
-      n, args.data(), {{"odbc_sqlite", "sqlite3_direct"}, {"odbc_postgres", "psql_copy"}});
+  int result = tessaline::bench::run_interleaved_with_ratios(
+      argc, argv, {{"odbc_sqlite", "sqlite3_direct"}, {"odbc_postgres", "psql_copy"}});
   Database& db = tessaline::database();
   db.close();
   delete g_sources;

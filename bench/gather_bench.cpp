@@ -258,14 +258,8 @@ BENCHMARK(gather_odbc_sqlite)->ArgName("dedup")->Arg(0)->Arg(1)->Unit(benchmark:
 
 int main(int argc, char** argv) {
   if (!set_up()) return 1;
-  // The file and the table take turns, so that a slow moment of the
-  // machine does not fall on one of them only.
-  std::vector<char*> args(argv, argv + argc);
-  static char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.push_back(interleave);
-  int n = static_cast<int>(args.size());
-  int result = tessaline::bench::run_with_ratios(
-      n, args.data(),
+  int result = tessaline::bench::run_interleaved_with_ratios(
+      argc, argv,
       {{"gather_csv/dedup:0", "gather_odbc_sqlite/dedup:0"},
        {"gather_csv/dedup:1", "gather_odbc_sqlite/dedup:1"}});
   delete g_sources;

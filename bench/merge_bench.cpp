@@ -186,11 +186,6 @@ int main(int argc, char** argv) {
   };
   add("process_tags/100k_recipients", personalise);
   add("copy_body/100k_recipients", copy_body);
-  // Repetitions of program and anchor are interleaved, not run in blocks.
-  std::vector<char*> args(argv, argv + argc);
-  char interleave[] = "--benchmark_enable_random_interleaving=true";
-  args.insert(args.begin() + 1, interleave);
-  int count = static_cast<int>(args.size());
-  return tessaline::bench::run_with_ratios(
-      count, args.data(), {{"process_tags/100k_recipients", "copy_body/100k_recipients"}});
+  return tessaline::bench::run_interleaved_with_ratios(
+      argc, argv, {{"process_tags/100k_recipients", "copy_body/100k_recipients"}});
 }
