@@ -82,6 +82,14 @@ class SendRun : public testing::Test {
 
   String log() { return home_.get("Trenk.LOG"); }
 
+  // The recipients from a spreadsheet export with its address column.
+  static void use_spreadsheet(Project& p, const char* file, const char* column) {
+    p.set_flag("use_recipient_file", true);
+    p.set_text("recipient_file", file);
+    p.set_number("recipient_file_format", kColumnsWithHeader);
+    p.set_text("recipient_file_column", column);
+  }
+
   static std::vector<String> recipients_of(const std::vector<SmtpRecorder::Received>& messages) {
     std::vector<String> all;
     for (const auto& m : messages) {
@@ -354,20 +362,19 @@ TEST_F(SendRun, ASpreadsheetExportSendsAPersonalisedMailing) {
   start_server();
   ASSERT_TRUE(work_.put("people.csv",
                         "\xEF\xBB\xBF" "Email,First Name,City,Note\r\n"
-                        "Ann Archer <ann@example.com>,Ann,\"Leeds, West Yorkshire\",\"Says \"\"hi\"\"\"\r\n"
+                        "Ann Archer <ann@example.com>,Ann,\"Leeds, West Yorkshire\","
+                        "\"Says \"\"hi\"\"\"\r\n"
                         "bob@example.com,Bob,York\r\n"
                         "cy@example.com,Cy,\"Hull\r\nEast Riding\",-\r\n"
                         "\r\n"
                         "gone@example.com,Gone,Bath,-\r\n"
                         "di@example.com,Di,Ely,\r\n"));
   make_project("news.zqj", [&](Project& p) {
-    p.set_flag("use_recipient_file", true);
-    p.set_text("recipient_file", "people.csv");
-    p.set_number("recipient_file_format", kColumnsWithHeader);
-    p.set_text("recipient_file_column", "Email");
+    use_spreadsheet(p, "people.csv", "Email");
     p.set_flag("UseExclusionText", true);
     p.set_text("exclusion text", "gone@example.com");
-    p.set_text("body", "Dear [[{First Name}]] in [[City]] ([[Note:no note]]), [[-Email-]] #[[-Index-]]");
+    p.set_text("body",
+               "Dear [[{First Name}]] in [[City]] ([[Note:no note]]), [[-Email-]] #[[-Index-]]");
   });
   ProgramResult r = run({"-s", "news"});
   EXPECT_EQ(r.status, 0) << r.err.c_str();
@@ -409,7 +416,6 @@ TEST_F(SendRun, AProjectMovedToAnotherFolderWithItsFilesStillSends) {
   }
   const char* files[][2] = {
       {"/people.csv", "email,name\nann@example.com,Ann\nout@example.com,Out\n"},
-      {"/list.txt", "bob@example.com\n"},
       {"/out.txt", "out@example.com\n"},
       {"/texts/body.txt", "Hello [[name:there]] from the text body"},
       {"/texts/body.html", "<p>Hello [[name:there]]</p><img src=\"cid:logo.gif\">"},
@@ -419,28 +425,18 @@ TEST_F(SendRun, AProjectMovedToAnotherFolderWithItsFilesStillSends) {
   for (const auto& f : files) {
     ASSERT_TRUE(write_whole_file(a + f[0], f[1], static_cast<int>(strlen(f[1]))));
   }
-  RecordingUi ui;
-  {
-    Application app(ui);
-    ASSERT_TRUE(app.new_project());
-    Project& p = app.fields();
-    p.set_text("from", "Ann Sender <ann@example.com>");
-    p.set_text("SMTPport", String::formatted("%d", server_.port()));
-    p.set_flag("use_recipient_file", true);
-    p.set_text("recipient_file", "people.csv");
-    p.set_number("recipient_file_format", kColumnsWithHeader);
-    p.set_text("recipient_file_column", "email");
+  make_project("a/news.zqj", [&](Project& p) {
+    use_spreadsheet(p, "people.csv", "email");
     p.set_flag("UseExclusionFile", true);
     p.set_text("ExclusionFile", "out.txt");
+    p.set_flag("use_body_text", false);
     p.set_flag("use_body_file", true);
     p.set_text("body_file", "texts/body.txt");
     p.set_flag("use_html_file", true);
     p.set_text("html_file", "texts/body.html");
     p.set_text("html_attach", "images/logo.gif");
     p.set_text("attachments", "files/*.txt");
-    ASSERT_TRUE(app.save_project_as(a + "/news.zqj"));
-    ASSERT_TRUE(app.close_project());
-  }
+  });
   ASSERT_EQ(mkdir((work_ / "b").c_str(), 0755), 0);
   ASSERT_EQ(rename(a.c_str(), (work_ / "b/c").c_str()), 0);
 
