@@ -114,6 +114,13 @@ bool is_enabled(const EnablingState& state, const char* key) {
   if (same(key, kFieldClauseTable) || same(key, kFieldWhere)) return b;
 
   // --- the sources: recipients, exclusions, bodies ---
+  // The layout of a recipient file goes with its box; its address column
+  // and delimiter only with a file of columns.
+  bool recipient_file = p && !b && project.flag(kFieldUseRecipientFile);
+  if (same(key, kFieldRecipientFileFormat)) return recipient_file;
+  if (same(key, kFieldRecipientFileColumn) || same(key, kFieldRecipientFileDelimiter)) {
+    return recipient_file && project.number(kFieldRecipientFileFormat) == kColumnsWithHeader;
+  }
   for (const Source& source : kSources) {
     bool usable = p && !(source.needs_no_database && b);
     if (same(key, source.use_file) || same(key, source.use_text)) return usable;
