@@ -8,6 +8,15 @@
 # edit here:   x.cpp -> library,   x_test.cpp -> NAME_test,   x_fuzz.cpp ->
 # fuzzer NAME_x_fuzz.  Tests find their data through TESSALINE_SOURCE_DIR and
 # TESSALINE_BINARY_DIR, which are compiled in.
+# The tests of a sanitizer build leave out the leaks of outside libraries
+# listed in cmake/lsan.supp (the programs the tests start inherit it).
+function(tessaline_sanitizer_environment test)
+  if(TESSALINE_SANITIZE)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
+                 "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/cmake/lsan.supp")
+  endif()
+endfunction()
+
 function(tessaline_folder name)
   cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB all_sources CONFIGURE_DEPENDS
@@ -40,6 +49,7 @@ function(tessaline_folder name)
     # once per run of the executable, not once per test.
     add_test(NAME ${name} COMMAND ${name}_test --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES TIMEOUT 1200)
+    tessaline_sanitizer_environment(${name})
   endif()
 
   if(TESSALINE_FUZZ)
