@@ -4,9 +4,17 @@
 #include <cstdarg>
 #include <cstring>
 
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <vector>
+
 #include "core/date.h"
 #include "core/text_format.h"
 #include "storage/paths.h"
+#include "mail/dkim.h"
+#include "mail/mime_encoding.h"
 
 namespace tessaline {
 
@@ -16,82 +24,95 @@ const char kDelimiters[] = " \t\r\n<>()'\"";
 
 bool is_delimiter(char c) { return c != 0 && std::strchr(kDelimiters, c) != nullptr; }
 
-bool is_ascii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+// ";charset=..." for a text part that is not pure ASCII.
+String charset_parameter(std::string_view text) {
+  if (is_ascii(text)) return String();
+  return String(";charset=") + charset_name(text);
+}
+
+// Writes one text part: its Content-Type, how it is carried, and the text
+// and the line break after it. A text that is ASCII with short lines goes
+// as it is (labelled only when `always_labelled`); an 8bit text goes as
+// it is when the server takes 8-bit text; anything else goes
+// quoted-printable, which every server carries.
+void append_text_part(String* out, const char* type, const String& text, int encoding,
+                      bool eight_bit_transport, bool always_labelled) {
+  const std::string_view v = text.view();
+  const bool short_lines = longest_line(v) <= kMaxLineLength;
+  const bool clean = short_lines && is_ascii(v);
+  const char* label = nullptr;
+  enum { kAsIs, kQuoted, kBase64Form } form = kAsIs;
+  if (encoding == MimeMessage::kBase64) {
+    form = kBase64Form;
+    label = "base64";
+  } else if (clean) {
+    if (always_labelled) label = encoding == MimeMessage::k8Bit ? "8bit" : "7bit";
+  } else if (encoding == MimeMessage::k8Bit && eight_bit_transport && short_lines) {
+    label = "8bit";
+  } else {
+    form = kQuoted;
+    label = "quoted-printable";
+  }
+  out->append_format("Content-Type: %s%s\r\n", type, charset_parameter(v).c_str());
+  if (label) out->append_format("Content-Transfer-Encoding: %s\r\n", label);
+  out->append("\r\n");
+  if (form == kAsIs) {
+    out->append(text);
+  } else if (form == kQuoted) {
+    out->append(quoted_printable(v));
+  } else {
+    String encoded = text;
+    base64_encode(&encoded);
+    out->append(encoded);
+  }
+  out->append("\r\n");
+}
+
+// 128 bits from the system's random source, in letters and digits.
+String system_unique_part() {
+  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz234567";
+  unsigned char bytes[16] = {};
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got < sizeof bytes) {
+    // No random source: the time and the process still tell messages
+    // apart, with a counter within one process.
+    static uint64_t counter = 0;
+    uint64_t mix[2] = {static_cast<uint64_t>(std::time(nullptr)) << 20 ^ static_cast<uint64_t>(getpid()),
+                       ++counter};
+    std::memcpy(bytes, mix, sizeof bytes);
+  }
+  String part;
+  uint32_t buffer = 0;
+  int bits = 0;
+  for (unsigned char b : bytes) {
+    buffer = buffer << 8 | b;
+    bits += 8;
+    while (bits >= 5) {
+      part.append(kAlphabet[(buffer >> (bits - 5)) & 31]);
+      bits -= 5;
+    }
+  }
+  if (bits > 0) part.append(kAlphabet[(buffer << (5 - bits)) & 31]);
+  return part;
+}
+
+UniquePartSource g_unique_part = system_unique_part;
+
+// A domain that may stand in a Message-ID as it is: letters, digits,
+// hyphens and dots.
+bool plain_domain(std::string_view domain) {
+  if (domain.empty() || domain.size() > 253 || domain.front() == '.' || domain.back() == '.') {
+    return false;
+  }
+  for (char c : domain) {
+    if (!is_letter(c) && !is_digit(c) && c != '-' && c != '.') return false;
   }
   return true;
-}
-
-bool is_utf8(std::string_view text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  size_t n = text.size();
-  for (size_t i = 0; i < n;) {
-    unsigned char c = s[i];
-    int more;
-    uint32_t code;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      more = 1;
-      code = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      more = 2;
-      code = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      more = 3;
-      code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + more >= n) return false;
-    for (int k = 1; k <= more; ++k) {
-      unsigned char d = s[i + k];
-      if ((d & 0xC0) != 0x80) return false;
-      code = (code << 6) | (d & 0x3F);
-    }
-    // No overlong forms, no surrogates, nothing above U+10FFFF.
-    if ((more == 2 && code < 0x800) || (more == 3 && code < 0x10000) || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += more + 1;
-  }
-  return true;
-}
-
-// ";charset=..." for a text part that is not pure ASCII: UTF-8 when the
-// bytes are valid UTF-8, else the Windows code page most legacy text
-// files are written in.
-const char* charset_parameter(std::string_view text) {
-  if (is_ascii(text)) return "";
-  return is_utf8(text) ? ";charset=utf-8" : ";charset=windows-1252";
-}
-
-// A text as a header value, or (quoted) as the value of a quoted
-// parameter: line breaks and NUL bytes become spaces, so the text cannot end
-// the header it stands in; in a quoted value quotes and backslashes are
-// escaped.
-String header_safe(const String& name, bool quoted) {
-  String safe;
-  for (char c : name) {
-    if (c == '\r' || c == '\n' || c == 0) {
-      safe.append(' ');
-    } else {
-      if (quoted && (c == '"' || c == '\\')) safe.append('\\');
-      safe.append(c);
-    }
-  }
-  return safe;
-}
-
-void strip_high_bits(String* text) {
-  char* bytes = text->data();
-  const int n = text->length();
-  for (int i = 0; i < n; ++i) {
-    if (static_cast<unsigned char>(bytes[i]) >= 0x80) bytes[i] = 0x7F;
-  }
 }
 
 // Walks the line breaks of a text in order (CR LF and LF CR pairs count as
@@ -216,6 +237,22 @@ void MimeMessage::set_attachments(const String& text) {
   split_trimmed(text, 0, true, &attachments);
 }
 
+void MimeMessage::set_unsubscribe(const String& text) {
+  unsubscribe.clear();
+  const std::string_view v = text.view();
+  size_t i = 0;
+  while (i < v.size()) {
+    while (i < v.size() && is_white(v[i])) ++i;
+    size_t end = i;
+    while (end < v.size() && !is_white(v[end])) ++end;
+    String url(v.substr(i, end - i));
+    i = end;
+    url.strip_trailing(',');
+    url.strip_enclosing('<', '>');
+    if (!url.empty()) unsubscribe.append(std::move(url));
+  }
+}
+
 bool MimeMessage::has_alternative() const {
   return !is_blank(text_body.view()) && !is_blank(html_body.view());
 }
@@ -239,7 +276,7 @@ void MimeMessage::fail(int code, const char* format, ...) {
   va_end(args);
 }
 
-bool MimeMessage::compose(String* output, bool seven_bit_only) {
+bool MimeMessage::compose(String* output, bool eight_bit_transport) {
   const bool T = !is_blank(text_body.view());
   const bool H = !is_blank(html_body.view());
   const bool A = !attachments.empty();
@@ -249,18 +286,16 @@ bool MimeMessage::compose(String* output, bool seven_bit_only) {
   // typed over two lines, an address read from a database) would end the
   // header block early or add header lines of its own.
   String out;
-  if (!from.empty()) out.append_format("From: %s\r\n", header_safe(from, false).c_str());
-  if (recipients.count() == 1) {
-    out.append_format("To: %s\r\n", header_safe(recipients[0], false).c_str());
-  }
-  if (!subject.empty()) out.append_format("Subject: %s\r\n", header_safe(subject, false).c_str());
-  if (!reply_to.empty()) {
-    out.append_format("Reply-To: %s\r\n", header_safe(reply_to, false).c_str());
-  }
+  if (!from.empty()) out.append(address_header("From", from.view()));
+  if (recipients.count() == 1) out.append(address_header("To", recipients[0].view()));
+  if (!subject.empty()) out.append(unstructured_header("Subject", subject.view()));
+  if (!reply_to.empty()) out.append(address_header("Reply-To", reply_to.view()));
   ClockReading now = read_clock();
-  out.append_format("Date: %s %s\r\n", format_date_time(now.local, "dd M y HH:ii:ss").c_str(),
+  out.append_format("Date: %s %s\r\n", format_date_time(now.local, "dd M yy HH:ii:ss").c_str(),
                     time_zone_text(now.utc_offset_minutes).c_str());
-  if (!cc.empty()) out.append_format("CC: %s\r\n", header_safe(cc, false).c_str());
+  out.append_format("Message-ID: %s\r\n", make_message_id(from.view()).c_str());
+  if (!cc.empty()) out.append(address_header("CC", cc.view()));
+  append_unsubscribe(&out);
   out.append(extra_headers);
   out.append("Mime-Version: 1.0\r\n");
 
@@ -276,30 +311,11 @@ bool MimeMessage::compose(String* output, bool seven_bit_only) {
                       alternative.c_str(), alternative.c_str());
   }
   if (T) {
-    String text = text_body;
-    const char* label;
-    switch (encoding) {
-      case k7Bit:
-        strip_high_bits(&text);
-        label = "7bit";
-        break;
-      case k8Bit:
-        if (seven_bit_only) strip_high_bits(&text);
-        label = "8bit";
-        break;
-      case kBase64:
-        label = "base64";
-        break;
-      default:
-        fail(4615, "Illegal encoding: %d", encoding);
-        return false;
+    if (encoding != k7Bit && encoding != k8Bit && encoding != kBase64) {
+      fail(4615, "Illegal encoding: %d", encoding);
+      return false;
     }
-    const char* charset = charset_parameter(text.view());
-    if (encoding == kBase64) base64_encode(&text);
-    out.append_format("Content-Type: text/plain%s\r\nContent-Transfer-Encoding: %s\r\n\r\n",
-                      charset, label);
-    out.append(text);
-    out.append("\r\n");
+    append_text_part(&out, "text/plain", text_body, encoding, eight_bit_transport, true);
   }
   if (H) {
     if (T) out.append_format("\r\n--%s\r\n", alternative.c_str());
@@ -308,16 +324,19 @@ bool MimeMessage::compose(String* output, bool seven_bit_only) {
       out.append_format("Content-Type: multipart/related;boundary=\"%s\"\r\n\r\n--%s\r\n",
                         related.c_str(), related.c_str());
     }
-    out.append_format("Content-Type: text/html%s\r\n\r\n", charset_parameter(html_body.view()));
-    out.append(html_body);
-    out.append("\r\n");
+    // The HTML part has no encoding of its own to choose: base64 is the
+    // text body's choice, and quoted-printable keeps HTML readable.
+    append_text_part(&out, "text/html", html_body, encoding == kBase64 ? k7Bit : encoding,
+                     eight_bit_transport, false);
     if (E) {
       for (const String& path : embedded_files) {
         String name = file_part(path);
+        // The HTML names the file by this Content-ID ("cid:NAME"), so it
+        // keeps the name's bytes; only line breaks could break it.
         out.append_format("\r\n--%s\r\nContent-Disposition: inline\r\nContent-ID: %s\r\n",
-                          related.c_str(), header_safe(name, false).c_str());
-        out.append_format("Content-Type: %s;name=\"%s\"\r\nContent-Transfer-Encoding: base64\r\n",
-                          embedded_type(name), header_safe(name, true).c_str());
+                          related.c_str(), single_line(name.view()).c_str());
+        out.append_format("Content-Type: %s%s\r\nContent-Transfer-Encoding: base64\r\n",
+                          embedded_type(name), header_parameter("name", name.view()).c_str());
         if (!append_file_base64(path, &out)) {
           fail(4617, "Failed to load attachment: %s", path.c_str());
           return false;
@@ -332,9 +351,9 @@ bool MimeMessage::compose(String* output, bool seven_bit_only) {
       String name = file_part(path);
       out.append_format(
           "\r\n--%s\r\nContent-Disposition: attachment\r\n"
-          "Content-Type: application/octet-stream;name=\"%s\"\r\n"
+          "Content-Type: application/octet-stream%s\r\n"
           "Content-Transfer-Encoding: base64\r\n",
-          mixed.c_str(), header_safe(name, true).c_str());
+          mixed.c_str(), header_parameter("name", name.view()).c_str());
       if (!append_file_base64(path, &out)) {
         fail(4620, "Failed to load attachment: %s", path.c_str());
         return false;
@@ -343,11 +362,47 @@ bool MimeMessage::compose(String* output, bool seven_bit_only) {
     out.append_format("\r\n--%s--", mixed.c_str());
   }
   normalise_line_breaks(&out);
+  if (dkim) {
+    String signature, why;
+    if (!dkim->sign(out.view(), static_cast<int64_t>(std::time(nullptr)), &signature, &why)) {
+      fail(4619, "The message could not be signed: %s", why.c_str());
+      return false;
+    }
+    out.insert(0, signature);
+  }
   *output = std::move(out);
   return true;
 }
 
+void MimeMessage::append_unsubscribe(String* out) const {
+  if (unsubscribe.empty()) return;
+  std::vector<String> urls;
+  bool one_click = false;
+  for (const String& url : unsubscribe) {
+    urls.push_back(url_for_header(url.view()));
+    one_click = one_click || url.starts_with_ignore_case("https:");
+  }
+  out->append(angle_list_header("List-Unsubscribe", urls));
+  // A receiver may unsubscribe with one POST to the https: address, with
+  // no page for the person to confirm on (RFC 8058).
+  if (one_click) out->append("List-Unsubscribe-Post: List-Unsubscribe=One-Click\r\n");
+}
+
 // --- free functions -----------------------------------------------------------
+
+String make_message_id(std::string_view from) {
+  String domain = extract_address(from);
+  int at = domain.find('@');
+  domain = at < 0 ? String() : domain.substr(at + 1);
+  if (!plain_domain(domain.view())) domain = "localhost";
+  return "<" + g_unique_part() + "@" + domain + ">";
+}
+
+UniquePartSource set_unique_part_source(UniquePartSource source) {
+  UniquePartSource previous = g_unique_part;
+  g_unique_part = source ? source : system_unique_part;
+  return previous;
+}
 
 String make_boundary() {
   String boundary;

@@ -3,19 +3,26 @@
 // operation share.
 //
 // A MimeMessage holds an e-mail exactly as the send operation personalised
-// it; compose() turns it into the one text sent after DATA: an RFC 822
-// header block and a body nesting up to three multiparts (mixed for
-// attachments, alternative for text plus HTML, related for HTML plus
-// embedded files). Header values are neither folded nor encoded: they go
-// out as stored. Attachments and embedded files are always base64.
+// it; compose() turns it into the one text sent after DATA: a header block
+// and a body nesting up to three multiparts (mixed for attachments,
+// alternative for text plus HTML, related for HTML plus embedded files).
 //
-// Not for: parsing mail, encoding header words, or delivering (see
-// mail/smtp_client.h).
+// The text arrives as it was written: header texts with bytes above 127
+// go out as encoded words (addresses keep their bytes), a body that the
+// way to the reader cannot carry as it is goes out quoted-printable, no
+// line is longer than 998 characters, and every message has a Message-ID
+// of its own and a Date with a four-digit year. Texts that need none of
+// this (ASCII, short lines) go out exactly as stored. Attachments and
+// embedded files are always base64. With a DKIM signer the composed text
+// is signed last, and its signature header comes first.
+//
+// Not for: parsing mail, the encodings themselves (mail/mime_encoding.h),
+// signing (mail/dkim.h), or delivering (mail/smtp_client.h).
 //
 // Failures: fail() keeps "SMTP Error <code>\n<text>" in `error` and the
 // failing operation returns false; compose()'s codes are 4615 (illegal
-// encoding), 4617 (an embedded file cannot be read), 4620 (an attachment
-// cannot be read).
+// encoding), 4617 (an embedded file cannot be read), 4619 (the message
+// could not be signed), 4620 (an attachment cannot be read).
 #pragma once
 
 #include <functional>
@@ -25,6 +32,8 @@
 #include "core/string.h"
 
 namespace tessaline {
+
+class DkimSigner;
 
 // Called with the fraction of the current message sent (0.0 to 1.0);
 // returns true when the user asks to stop.
@@ -52,6 +61,10 @@ class MimeMessage {
   void set_cc(const String& text);
   // One path per line (CR LF, LF or CR), trimmed, blank lines skipped.
   void set_attachments(const String& text);
+  // The unsubscribe addresses (mailto: and https: URLs) of the
+  // List-Unsubscribe header: the text split at blanks and line breaks, each
+  // piece without a trailing "," and enclosing "<" ">".
+  void set_unsubscribe(const String& text);
   void add_embedded_file(const String& path) { embedded_files.append(path); }
   void clear_embedded_files() { embedded_files.clear(); }
 
@@ -65,10 +78,11 @@ class MimeMessage {
   void fail(int code, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
   // Builds the MIME text into *output (replaced); false after fail().
-  // `seven_bit_only` is set when the server refused EHLO and took HELO:
-  // the text body's high-bit bytes then become 0x7F whatever `encoding`
-  // says (its label stays as it was).
-  bool compose(String* output, bool seven_bit_only = false);
+  // `eight_bit_transport` says that the server takes 8-bit text
+  // (8BITMIME): only then does a body of encoding 8bit that is not pure
+  // ASCII go out as 8bit; otherwise it, like a 7bit body that is not
+  // pure ASCII, goes out quoted-printable.
+  bool compose(String* output, bool eight_bit_transport = false);
 
   Vector<String> attachments;
   ProgressCallback progress;
@@ -85,7 +99,25 @@ class MimeMessage {
   String reply_to;
   String subject;
   String text_body;
+  Vector<String> unsubscribe;
+  // Signs every composed message when set; owned by the caller.
+  const DkimSigner* dkim = nullptr;
+
+ private:
+  void append_unsubscribe(String* out) const;
 };
+
+// The Message-ID of a message from `from`: "<" unique part "@" the domain
+// of the From address ">" ("localhost" when it has none that may stand
+// there).
+String make_message_id(std::string_view from);
+
+// Where the unique part of each Message-ID comes from: by default 128 bits
+// of the system's random source, written in 26 letters and digits. Tests
+// install a repeatable source; null puts the system's back. Returns the
+// source installed before.
+using UniquePartSource = String (*)();
+UniquePartSource set_unique_part_source(UniquePartSource source);
 
 // Twelve characters from 0-9, A-Z, a-z, each from the runtime generator
 // (std::rand, so std::srand makes them repeatable).

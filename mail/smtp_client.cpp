@@ -145,10 +145,7 @@ class Transaction {
     if (eight_bit) {
       if (!send(smtp_command("HELO ", name.view()))) return send_failed(4555, "HELO");
       code = read_reply(connection_, &reply_);
-      if (code == 250) {
-        seven_bit_only_ = true;
-        return State::Greeted;
-      }
+      if (code == 250) return State::Greeted;  // offering nothing: bodies go 7-bit
       if (no_usable_reply(4557, "HELO")) return State::Failed;
     }
     return fail(4557, "Improper response to \"HELO\".");
@@ -157,10 +154,14 @@ class Transaction {
   State give_sender() {
     const String& from = message_.from;
     if (from.empty()) return State::SenderGiven;
-    if (!send(smtp_command("MAIL FROM:", from.view()))) return send_failed(4560, "MAIL FROM");
+    // A body that may hold 8-bit text says so (RFC 6152).
+    const char* body = eight_bit_transport() ? " BODY=8BITMIME" : "";
+    if (!send(smtp_command("MAIL FROM:", (from + body).view()))) {
+      return send_failed(4560, "MAIL FROM");
+    }
     if (read_reply(connection_, &reply_) == 250) return State::SenderGiven;
     if (no_usable_reply(4570, "MAIL FROM")) return State::Failed;
-    if (!send(smtp_command("MAIL FROM:", smtp_retry_address(from.view()).view()))) {
+    if (!send(smtp_command("MAIL FROM:", (smtp_retry_address(from.view()) + body).view()))) {
       return send_failed(4562, "MAIL FROM");
     }
     int code = read_reply(connection_, &reply_);
@@ -214,7 +215,7 @@ class Transaction {
   // for the end marker, so that both travel together.
   State transmit() {
     String text;
-    if (!message_.compose(&text, seven_bit_only_)) return State::Failed;
+    if (!message_.compose(&text, eight_bit_transport())) return State::Failed;
     const int length = text.length();
     const std::string_view all = text.view();
     DataPieces pieces(all);
@@ -255,6 +256,12 @@ class Transaction {
   static constexpr int kSendBatch = 32 * 1024;
 
   bool send(std::string_view text, bool more = false) { return connection_.send_text(text, more); }
+
+  // An 8bit body goes as it is only to a server that takes 8-bit text;
+  // otherwise the builder writes it quoted-printable.
+  bool eight_bit_transport() const {
+    return message_.encoding == MimeMessage::k8Bit && connection_.extensions.offers("8BITMIME");
+  }
 
   bool stopped(double fraction) { return message_.progress && message_.progress(fraction); }
 
@@ -299,7 +306,6 @@ class Transaction {
   const String& host_;
   Connection& connection_;
   String reply_;
-  bool seven_bit_only_ = false;
   bool send_timed_out_ = false;
 };
 

@@ -7,6 +7,10 @@
 // direct_delivery set and a single recipient, to "mail." + the recipient's
 // domain. The send operation decides when a kept connection ends (quit()).
 //
+// A body of encoding 8bit goes out as 8-bit text only to a server that
+// offers 8BITMIME, announced with BODY=8BITMIME on MAIL FROM; to any other
+// server the builder writes it quoted-printable.
+//
 // The command texts, the retry form of a refused address, the cutting of
 // the text into dot-stuffed pieces and the progress fractions are pure
 // functions below, so they can be checked without a socket.

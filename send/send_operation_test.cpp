@@ -281,7 +281,7 @@ TEST_F(SendTest, AnUnattendedNoPreviewSendLogsEveryVerdictAndDelivery) {
     EXPECT_EQ(messages[i].peer_port, messages[0].peer_port);
   }
   EXPECT_TRUE(has_header(messages[0].data, "To: Ann Ames <ann@example.com>"));
-  EXPECT_TRUE(has_header(messages[0].data, "Date: 10 Dec 26 03:04:05 +0000"));
+  EXPECT_TRUE(has_header(messages[0].data, "Date: 10 Dec 2026 03:04:05 +0000"));
 
   EXPECT_EQ(env_.log(),
             heading() +

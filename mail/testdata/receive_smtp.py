@@ -1,11 +1,13 @@
 """A real SMTP server for the mail tests: aiosmtpd on 127.0.0.1.
 
-    receive_smtp.py FOLDER
+    receive_smtp.py FOLDER [--no-8bitmime]
 
 Listens on a free port of 127.0.0.1 and writes its number to FOLDER/port.
 Each message received is kept as FOLDER/N.eml (the data exactly as it
 arrived, dot-stuffing undone) and FOLDER/N.envelope (the sender, then one
-recipient a line). Runs until it is stopped with SIGTERM.
+recipient a line). With --no-8bitmime the server does not offer 8BITMIME
+(aiosmtpd then reads the data as 7-bit text). Runs until it is stopped
+with SIGTERM.
 """
 import asyncio
 import os
@@ -29,11 +31,13 @@ class Keeper:
         return "250 Message accepted"
 
 
-async def main(folder):
+async def main(folder, eight_bit_mime):
     loop = asyncio.get_running_loop()
     keeper = Keeper(folder)
+    # aiosmtpd offers 8BITMIME exactly when it keeps the data as bytes.
     server = await loop.create_server(
-        lambda: SMTP(keeper, hostname="aiosmtpd.test"), host="127.0.0.1", port=0)
+        lambda: SMTP(keeper, hostname="aiosmtpd.test", decode_data=not eight_bit_mime),
+        host="127.0.0.1", port=0)
     port = server.sockets[0].getsockname()[1]
     temporary = os.path.join(folder, "port.tmp")
     with open(temporary, "w") as f:
@@ -42,4 +46,4 @@ async def main(folder):
     await server.serve_forever()
 
 
-asyncio.run(main(sys.argv[1]))
+asyncio.run(main(sys.argv[1], "--no-8bitmime" not in sys.argv[2:]))
