@@ -60,10 +60,12 @@ class MergeProject {
   virtual bool body_from_file(bool html) = 0;
 };
 
-// The keys of the fields an error in a body points at.
+// The keys of the fields an error in a data tag points at.
 inline constexpr char kTextBodyField[] = "body";
 inline constexpr char kTextBodyFileField[] = "body_file";
 inline constexpr char kHtmlBodyField[] = "html_body";
 inline constexpr char kHtmlBodyFileField[] = "html_file";
+inline constexpr char kSubjectField[] = "subject";
+inline constexpr char kUnsubscribeField[] = "unsubscribe";
 
 }  // namespace tessaline

@@ -78,6 +78,33 @@ int find_text(const String& text, const char* what, int start) {
   return at == std::string_view::npos ? -1 : static_cast<int>(at);
 }
 
+// What the messages call the text.
+const char* text_name(TagText kind) {
+  switch (kind) {
+    case TagText::kSubject: return "subject";
+    case TagText::kUnsubscribe: return "unsubscribe address";
+    case TagText::kTextBody:
+    case TagText::kHtmlBody: break;
+  }
+  return "message body";
+}
+
+// A value as one component of a URL: everything but letters, digits and
+// "-._~" in its %XX form.
+void append_url_encoded(String& out, const String& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (char c : text) {
+    auto u = static_cast<unsigned char>(c);
+    if (is_letter_or_digit(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out.append(c);
+    } else {
+      out.append('%');
+      out.append(kHex[u >> 4]);
+      out.append(kHex[u & 15]);
+    }
+  }
+}
+
 }  // namespace
 
 TagProcessor::TagProcessor(Ui& ui, MergeProject& project) : ui_(ui), project_(project) {
@@ -95,10 +122,15 @@ bool TagProcessor::read_column(const String& name, Var& value) {
 
 void TagProcessor::report_error(int offset, const String& message) {
   show_error(ui_, message);
-  if (project_.body_from_file(html_)) {
-    ui_.focus_field(html_ ? kHtmlBodyFileField : kTextBodyFileField);
+  const bool html = kind_ == TagText::kHtmlBody;
+  if (kind_ == TagText::kSubject) {
+    ui_.focus_field_at(kSubjectField, offset);
+  } else if (kind_ == TagText::kUnsubscribe) {
+    ui_.focus_field_at(kUnsubscribeField, offset);
+  } else if (project_.body_from_file(html)) {
+    ui_.focus_field(html ? kHtmlBodyFileField : kTextBodyFileField);
   } else {
-    ui_.focus_field_at(html_ ? kHtmlBodyField : kTextBodyField, offset);
+    ui_.focus_field_at(html ? kHtmlBodyField : kTextBodyField, offset);
   }
 }
 
@@ -119,8 +151,8 @@ bool TagProcessor::append_output(const char* text, int n) {
     // Only a loop can make a body this long: point at the innermost block.
     const int at = blocks_.empty() ? tag_offset_ : blocks_[blocks_.count() - 1].tag_offset;
     report_error(at, String::formatted(
-        "The personalized message body has grown beyond %d bytes and has been stopped.  "
-        "Check that every [[WHILE]] loop ends.", max_output_length_));
+        "The personalized %s has grown beyond %d bytes and has been stopped.  "
+        "Check that every [[WHILE]] loop ends.", text_name(kind_), max_output_length_));
     return false;
   }
   if (output_length_ + n > output_.length()) {
@@ -136,8 +168,8 @@ bool TagProcessor::append_output(const char* text, int n) {
   return true;
 }
 
-bool TagProcessor::process_tags(bool html, String& body, MergeRow* row) {
-  html_ = html;
+bool TagProcessor::process_tags(TagText kind, String& body, MergeRow* row) {
+  kind_ = kind;
   row_ = row;
   blocks_.clear();
   output_.clear();
@@ -153,15 +185,15 @@ bool TagProcessor::process_tags(bool html, String& body, MergeRow* row) {
     if (open < 0) break;
     tag_offset_ = open;
     if (project_.send_mode() == kSendIdentical) {
-      report_error(open, "The message body cannot contain data tags if the send mode is "
-                         "\"Identical\".");
+      report_error(open, String::formatted("The %s cannot contain data tags if the send mode "
+                                           "is \"Identical\".", text_name(kind_)));
       return false;
     }
     const int close = find_text(body, "]]", open + 2);
     if (close < 0) {
       report_error(open, String::formatted(
-          "The message body contains an unclosed data tag at position %d.  Every occurrence "
-          "of the string \"[[\" must be followed by \"]]\".", open + 2));
+          "The %s contains an unclosed data tag at position %d.  Every occurrence of the "
+          "string \"[[\" must be followed by \"]]\".", text_name(kind_), open + 2));
       return false;
     }
     scan_ = close + 2;
@@ -358,9 +390,18 @@ bool TagProcessor::value_tag() {
     if (text.empty()) text = tag.format;
   }
   if (!is_blank(tag.mapping)) text = map_value(text, tag.mapping);
-  if (!html_) return append_output(text.c_str(), text.length());
   String encoded;
-  append_html_encoded(encoded, text.c_str(), text.length());
+  switch (kind_) {
+    case TagText::kTextBody:
+    case TagText::kSubject:
+      return append_output(text.c_str(), text.length());
+    case TagText::kHtmlBody:
+      append_html_encoded(encoded, text.c_str(), text.length());
+      break;
+    case TagText::kUnsubscribe:
+      append_url_encoded(encoded, text);
+      break;
+  }
   return append_output(encoded.c_str(), encoded.length());
 }
 

@@ -12,7 +12,11 @@
 // the format (see core/date.h) or, for any other value, puts the format
 // text in when the value is empty; [[expr|key|value|key|value|other]] maps
 // the value. In the HTML body inserted values are HTML-encoded
-// (merge/html_encode.h).
+// (merge/html_encode.h). The subject and the unsubscribe address of a
+// message are personalised the same way: in the subject values go in as
+// they are (the message builder keeps its header a single line), in the
+// unsubscribe address they are percent-encoded, so that a value with
+// blanks, "&" or "?" stays one value of the URL.
 //
 // The variable table lives in the processor and across calls: a send
 // empties it once (clear_variables) and sets the basic tags (-Recipient-,
@@ -22,11 +26,11 @@
 // Not for: reading bodies from files, or deciding what to do after a
 // failure (the send operation stops the send).
 //
-// Failures: the first error in a body is shown once through the Ui ("Error",
-// or "Database Error" for a failed write of a column), the body's field is
-// brought into view (a typed body with the caret at the error, a body from a
-// file by its file field), the body is left unchanged and the result is
-// false.
+// Failures: the first error in a text is shown once through the Ui
+// ("Error", or "Database Error" for a failed write of a column), the text's
+// field is brought into view (a typed body, the subject or the unsubscribe
+// address with the caret at the error, a body from a file by its file
+// field), the text is left unchanged and the result is false.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +58,9 @@ struct IfStatement {
   String tag_text;             // the opening tag's contents
 };
 
+// The texts of a message that carry data tags.
+enum class TagText { kTextBody, kHtmlBody, kSubject, kUnsubscribe };
+
 class TagProcessor : private ExpressionContext {
  public:
   // A [[while]] that has gone round this often in one body is stopped.
@@ -70,10 +77,13 @@ class TagProcessor : private ExpressionContext {
   const Var* variable(const String& name) const { return variables_.find(name); }
   const HashTable<Var, String>& variables() const { return variables_; }
 
-  // Personalises one body (html: the HTML body, else the text body) for the
-  // current recipient; `row` is the current database row, or null when the
-  // send has no database.
-  bool process_tags(bool html, String& body, MergeRow* row);
+  // Personalises one text of a message for the current recipient; `row` is
+  // the current database row, or null when the send has no database.
+  bool process_tags(TagText kind, String& text, MergeRow* row);
+  // The same for a body: html for the HTML body, else the text body.
+  bool process_tags(bool html, String& body, MergeRow* row) {
+    return process_tags(html ? TagText::kHtmlBody : TagText::kTextBody, body, row);
+  }
 
   // Lower limits, for tests and fuzzing.
   void set_limits(int max_loop_runs, int max_output_length) {
@@ -103,7 +113,7 @@ class TagProcessor : private ExpressionContext {
   int max_output_length_ = kMaxOutputLength;
 
   // The state of one call.
-  bool html_ = false;
+  TagText kind_ = TagText::kTextBody;
   MergeRow* row_ = nullptr;
   int base_ = 0;           // offset in the body of the current tag's contents
   int tag_offset_ = 0;     // offset in the body of the current tag's "[["

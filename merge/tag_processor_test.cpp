@@ -390,6 +390,63 @@ TEST_F(TagProcessorTest, TheErrorPointsAtTheBodysField) {
   }
 }
 
+// The subject and the unsubscribe address carry tags too: each writes the
+// values in the form its text needs, and an error in it points at it,
+// wherever the bodies come from.
+TEST_F(TagProcessorTest, EachKindOfTextWritesValuesInItsOwnForm) {
+  struct Case {
+    TagText kind;
+    const char* out;
+  } cases[] = {
+      {TagText::kTextBody, "A&B <Ltd>, Z\xc3\xbcrich, ann 3"},
+      {TagText::kSubject, "A&B <Ltd>, Z\xc3\xbcrich, ann 3"},
+      {TagText::kHtmlBody, "A&amp;B &lt;Ltd&gt;, Z&uuml;rich, ann 3"},
+      // One component of a URL each: text outside the tags stays.
+      {TagText::kUnsubscribe, "A%26B%20%3CLtd%3E, Z%C3%BCrich, ann 3"},
+  };
+  for (const Case& c : cases) {
+    String text("[[Company]], [[City]], [[\"ann\"]] [[-Index-]]");
+    ASSERT_TRUE(processor.process_tags(c.kind, text, &row));
+    EXPECT_EQ(text.std_string(), c.out);
+  }
+}
+
+TEST_F(TagProcessorTest, ErrorsInTheSubjectAndTheUnsubscribeAddressPointAtThem) {
+  project.text_from_file = project.html_from_file = true;
+  struct Case {
+    TagText kind;
+    const char* text;
+    const char* field;
+    const char* message;
+    int caret;
+  } cases[] = {
+      {TagText::kSubject, "Hi [[-FirstName-", "subject",
+       "The subject contains an unclosed data tag at position 5.  Every occurrence of the string "
+       "\"[[\" must be followed by \"]]\".", 3},
+      {TagText::kSubject, "Hi [[1 2]]", "subject",
+       "Syntax error:  no more characters were expected.", 7},
+      {TagText::kUnsubscribe, "https://x.test/?id=[[if 1 = 1]]", "unsubscribe",
+       "Error: unclosed IF statement.  There must be one [[ENDIF]] tag for every [[IF]] tag.", 19},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ui.clear_events();
+    String text(c.text);
+    EXPECT_FALSE(processor.process_tags(c.kind, text, &row));
+    EXPECT_EQ(text.std_string(), c.text);
+    ASSERT_NE(ui.last_box(), nullptr);
+    EXPECT_EQ(ui.last_box()->message.std_string(), c.message);
+    ASSERT_EQ(ui.count(Kind::kFocus), 1);
+    EXPECT_EQ(ui.last(Kind::kFocus)->field.std_string(), c.field);
+    EXPECT_EQ(ui.last(Kind::kFocus)->caret, c.caret);
+  }
+  project.mode = kSendIdentical;
+  String subject("Hello [[-FirstName-]]");
+  EXPECT_FALSE(processor.process_tags(TagText::kSubject, subject, &row));
+  EXPECT_EQ(ui.last_box()->message.std_string(),
+            "The subject cannot contain data tags if the send mode is \"Identical\".");
+}
+
 TEST_F(TagProcessorTest, RunawayLoopsAndBodiesAreStopped) {
   processor.set_limits(1000, 1 << 20);
   EXPECT_EQ(run("ab[[while TRUE]]x[[endw]]"), "FAILED");
