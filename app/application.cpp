@@ -328,6 +328,8 @@ void Application::store_smtp_settings(const String& server, int port) {
   smtp_port_ = port;
 }
 
+DkimSettings Application::dkim_settings() { return read_dkim_settings(program_registry()); }
+
 Database* Application::database() {
   return database_available_ ? &tessaline::database() : nullptr;
 }

@@ -180,6 +180,7 @@ class Application : public SendEnvironment {
   Ui& ui() override { return ui_; }
   String smtp_server_field() override { return smtp_server_; }
   void store_smtp_settings(const String& server, int port) override;
+  DkimSettings dkim_settings() override;
   Database* database() override;
   bool log_folder(String& folder, String& error) override;
   bool command_line_run() override { return command_line_run_; }

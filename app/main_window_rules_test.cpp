@@ -95,8 +95,8 @@ TEST(EnablingRules, ANewProjectEnablesWhatItsDefaultsAllow) {
   Project project;
   EnablingState state{true, true, true, &project};
   EXPECT_EQ(enabled_keys(state),
-            (Keys{"from", "subject", "reply", "CC", "use_database", "EliminateDuplicates",
-                  "use_recipient_file", "use_recipient_text", "UseExclusionFile",
+            (Keys{"from", "subject", "reply", "CC", "unsubscribe", "use_database",
+                  "EliminateDuplicates", "use_recipient_file", "use_recipient_text", "UseExclusionFile",
                   "UseExclusionText", "use_body_file", "use_body_text", "Encoding", "LineLength",
                   "use_html_file", "use_html_text", "attachments", "SendMode", "DirectDelivery",
                   "Recycle", "SMTP_Server", "SMTPport", "send_messages", "save_project",

@@ -57,6 +57,11 @@ const ProjectFieldInfo kFields[] = {
      "A \"Carbon Copy\" of the message will be sent to the recipient(s) named here.  If you have "
      "more than one recipient, you must separate them with a semi-colon (;).",
      "", 0, nullptr, 0},
+    {"unsubscribe", T, kIdentification, "Unsubscribe:", "unsubscribe",
+     "Where a recipient can unsubscribe with one click: a mailto: address, an https: address, or "
+     "one of each separated by a blank, for example:  https://example.com/leave?id=[[id]]  Data "
+     "tags are allowed; the values they insert are written as parts of the address.",
+     "", 0, nullptr, 0},
 
     {"use_database", C, kDatabase, "Use database:", "use database",
      "If checked, recipient information will be pulled from a database.", "", 0, nullptr, 0},

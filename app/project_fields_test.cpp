@@ -20,6 +20,7 @@ const Expected kAllFields[] = {
     {"subject", FieldKind::kText, ""},
     {"reply", FieldKind::kText, ""},
     {"CC", FieldKind::kText, ""},
+    {"unsubscribe", FieldKind::kText, ""},
     {"use_database", FieldKind::kCheck, "0"},
     {"db_name", FieldKind::kText, ""},
     {"table_name", FieldKind::kText, ""},

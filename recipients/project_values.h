@@ -92,6 +92,7 @@ inline constexpr char kFieldFrom[] = "from";
 inline constexpr char kFieldSubject[] = "subject";
 inline constexpr char kFieldReply[] = "reply";
 inline constexpr char kFieldCc[] = "CC";
+inline constexpr char kFieldUnsubscribe[] = "unsubscribe";
 inline constexpr char kFieldUseDatabase[] = "use_database";
 inline constexpr char kFieldDbName[] = "db_name";
 inline constexpr char kFieldTableName[] = "table_name";

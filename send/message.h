@@ -17,8 +17,10 @@ namespace tessaline {
 
 struct Message {
   String recipient;    // the cleaned candidate text
+  String subject;      // personalised, one line
   String text_body;    // personalised
   String html_body;    // personalised
+  String unsubscribe;  // personalised: mailto: and https: URLs, blank-separated
   String cc;           // the CC text, as typed in the project (or the preview)
   String attachments;  // file specifications, one per line
 };

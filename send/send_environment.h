@@ -24,6 +24,7 @@
 
 #include "core/string.h"
 #include "core/ui.h"
+#include "mail/dkim.h"
 #include "recipients/project_values.h"
 
 namespace tessaline {
@@ -48,6 +49,10 @@ class SendEnvironment {
   // (mail/smtp_server.h) to these values: keep them as the program's
   // settings and show them in the Send folder.
   virtual void store_smtp_settings(const String& server, int port) = 0;
+
+  // The program settings that name the DKIM signing key (mail/dkim.h);
+  // none set: messages go out unsigned.
+  virtual DkimSettings dkim_settings() { return DkimSettings(); }
 
   // The program's one database connection (db/database.h), open or not;
   // null when the ODBC driver manager could not be loaded.

@@ -23,6 +23,49 @@ String trimmed(String text) {
   return text;
 }
 
+// A personalised subject on one line: each line break (CR LF and LF CR
+// counting as one) becomes a blank, so that no value adds a header line.
+void make_one_line(String& text) {
+  if (text.find_any("\r\n") < 0) return;
+  String line;
+  const int n = text.length();
+  for (int i = 0; i < n; ++i) {
+    char c = text[i];
+    if (c != '\r' && c != '\n') {
+      line.append(c);
+      continue;
+    }
+    char pair = c == '\r' ? '\n' : '\r';
+    if (i + 1 < n && text[i + 1] == pair) ++i;
+    line.append(' ');
+  }
+  text = std::move(line);
+}
+
+// The pieces of the unsubscribe field between blanks and line breaks,
+// read as a person wrote them: a blank inside a data tag does not end a
+// piece.
+Vector<String> unsubscribe_pieces(const String& text) {
+  Vector<String> pieces;
+  String piece;
+  const std::string_view v = text.view();
+  for (size_t i = 0; i < v.size(); ++i) {
+    if (v.substr(i, 2) == "[[") {
+      size_t close = v.find("]]", i + 2);
+      size_t end = close == std::string_view::npos ? v.size() : close + 2;
+      piece.append(v.substr(i, end - i));
+      i = end - 1;
+    } else if (is_white(v[i])) {
+      if (!piece.empty()) pieces.append(std::move(piece));
+      piece = String();
+    } else {
+      piece.append(v[i]);
+    }
+  }
+  if (!piece.empty()) pieces.append(std::move(piece));
+  return pieces;
+}
+
 }  // namespace
 
 // The project fields the data-tag processor reads.
@@ -153,6 +196,7 @@ bool SendOperation::check_project() {
     ui_.focus_field(kFieldCc);
     return false;
   }
+  if (!check_unsubscribe()) return false;
   if (trimmed(env_.smtp_server_field()).empty()) {
     return fail("You must enter the name of the SMTP server.", kFieldSmtpServer);
   }
@@ -182,7 +226,29 @@ bool SendOperation::check_project() {
                  "Unable to open HTML body file:\n", &html_body_)) {
     return false;
   }
-  return check_files();
+  return check_files() && load_signer();
+}
+
+bool SendOperation::check_unsubscribe() {
+  for (String piece : unsubscribe_pieces(project_.text(kFieldUnsubscribe))) {
+    piece.strip_enclosing('<', '>');
+    if (!piece.starts_with_ignore_case("mailto:") && !piece.starts_with_ignore_case("https:")) {
+      return fail("The unsubscribe address must be a \"mailto:\" or an \"https:\" address:\n" +
+                      piece,
+                  kFieldUnsubscribe);
+    }
+  }
+  return true;
+}
+
+bool SendOperation::load_signer() {
+  signer_.reset();
+  DkimSettings settings = env_.dkim_settings();
+  if (!settings.wanted()) return true;
+  String error;
+  signer_ = DkimSigner::load(settings, &error);
+  if (!signer_) return fail(error, nullptr);
+  return true;
 }
 
 bool SendOperation::check_files() {
@@ -326,12 +392,8 @@ bool SendOperation::gather() {
     Message& record = queue_.append();
     record.recipient = candidate;
     record.cc = cc;
-    record.text_body = text_body_;
-    record.html_body = html_body_;
     set_basic_tags(candidate, parsed, index);
-    MergeRow* row = row_ ? row_.get() : sources_->file_row();
-    if (!tags_->process_tags(false, record.text_body, row) ||
-        !tags_->process_tags(true, record.html_body, row)) {
+    if (!personalise(record)) {
       close_progress();
       return false;
     }
@@ -352,6 +414,23 @@ bool SendOperation::gather() {
     }
     ++index;
   }
+  return true;
+}
+
+bool SendOperation::personalise(Message& record) {
+  record.subject = project_.text(kFieldSubject);
+  record.text_body = text_body_;
+  record.html_body = html_body_;
+  record.unsubscribe = project_.text(kFieldUnsubscribe);
+  // The database row, or the row of a recipient file with columns.
+  MergeRow* row = row_ ? row_.get() : sources_->file_row();
+  if (!tags_->process_tags(TagText::kSubject, record.subject, row) ||
+      !tags_->process_tags(TagText::kTextBody, record.text_body, row) ||
+      !tags_->process_tags(TagText::kHtmlBody, record.html_body, row) ||
+      !tags_->process_tags(TagText::kUnsubscribe, record.unsubscribe, row)) {
+    return false;
+  }
+  make_one_line(record.subject);
   return true;
 }
 
@@ -392,8 +471,11 @@ void SendOperation::finish_identical() {
   }
   queue_.clear();
   Message& record = queue_.append();
+  record.subject = project_.text(kFieldSubject);
+  make_one_line(record.subject);
   record.text_body = text_body_;
   record.html_body = html_body_;
+  record.unsubscribe = project_.text(kFieldUnsubscribe);
   begin_sending_phase();
   give_attachments(queue_);
   send_loop(queue_, true);
@@ -439,8 +521,8 @@ void SendOperation::begin_sending_phase() {
   counters_.bytes_sent = 0;
   builder_.progress = [this](double fraction) { return progress(fraction); };
   builder_.from = project_.text(kFieldFrom);
-  builder_.subject = project_.text(kFieldSubject);
   builder_.reply_to = project_.text(kFieldReply);
+  builder_.dkim = signer_.get();
   int encoding = MimeMessage::k7Bit;
   project_.number(kFieldEncoding, &encoding);
   builder_.encoding = encoding;
@@ -532,6 +614,8 @@ bool SendOperation::deliver(Message& record, bool identical) {
     ++counters_.attempted;
   }
   builder_.set_cc(record.cc);
+  builder_.subject = record.subject;
+  builder_.set_unsubscribe(record.unsubscribe);
   builder_.text_body = record.text_body;
   builder_.html_body = record.html_body;
   add_attachments(record.attachments);

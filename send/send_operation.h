@@ -3,13 +3,15 @@
 //
 // send() checks the project's fields, prepares the recipient sources
 // (recipients/), gathers and judges the candidates, personalises each
-// accepted one's bodies with the data-tag processor, and, by the send
+// accepted one's subject, bodies and unsubscribe address with the data-tag
+// processor, and, by the send
 // mode, sends each message at once (No Preview), one message to everyone
 // (Identical), or hands the queue to the review step and sends what it
 // releases (Normal, Last Recipient Only). Each message is built by the one
 // MimeMessage and delivered by the SMTP client; every verdict, delivery
 // and total goes to the send log "Trenk.LOG" in the log folder. At the end
-// the person is offered a copy of the log.
+// the person is offered a copy of the log. When the program settings name
+// a DKIM key, it is read at the check step and signs every message.
 //
 // The review step (the preview window) drives this object back: it edits
 // queue(), sends single messages through send_batch() and shows the log
@@ -32,6 +34,7 @@
 
 #include "core/containers.h"
 #include "core/string.h"
+#include "mail/dkim.h"
 #include "mail/mime_message.h"
 #include "merge/tag_processor.h"
 #include "recipients/recipient_sources.h"
@@ -95,6 +98,9 @@ class SendOperation {
   bool read_body(const char* use_file, const char* file, const char* use_text,
                  const char* text, const char* message, String* body);
   bool check_files();
+  bool check_unsubscribe();
+  bool load_signer();
+  bool personalise(Message& record);
   bool connect_now();
   bool gather();
   void set_basic_tags(const String& candidate, const ParsedAddress& parsed, int index);
@@ -139,6 +145,7 @@ class SendOperation {
   bool aborted_ = false;  // the gathering was aborted
   String text_body_;
   String html_body_;
+  std::unique_ptr<DkimSigner> signer_;  // null: messages go out unsigned
   Vector<String> embedded_files_;
   double step_ = 0;  // of the progress bar: 1 / number of messages
   double base_ = 0;  // messages done / number of messages

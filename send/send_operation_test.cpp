@@ -21,6 +21,7 @@
 #include "db/database.h"
 #include "db/odbc_library.h"
 #include "db/testing/test_data_sources.h"
+#include "mail/test_support.h"
 #include "send/test_environment.h"
 
 // The ODBC drivers keep the configuration they read through unixODBC's
@@ -518,6 +519,183 @@ TEST_F(SendTest, ADataTagErrorStopsTheSend) {
   ASSERT_NE(ui().last_box(), nullptr);
   EXPECT_EQ(ui().last_box()->kind, Kind::kError);
   EXPECT_EQ(env_.log(), heading() + "ann@example.com: accepted\r\n");
+}
+
+// --- what each recipient's message says -------------------------------------------------
+
+testing::ReaderView read_as_reader(const std::string& data) {
+  TestDirectory folder;
+  testing::ReaderView view;
+  std::string error;
+  EXPECT_TRUE(testing::read_as_mail_reader(data, folder.path().std_string(), &view, &error))
+      << error;
+  return view;
+}
+
+TEST_F(SendTest, EachRecipientGetsItsOwnSubjectUnsubscribeAddressAndMessageId) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().check(kFieldRecycle);
+  // A line break in the subject, as a project file can hold one, ends up
+  // a blank like the values of its tags.
+  project().set(kFieldSubject, "Gr\xc3\xbc\xc3\x9f" "e, [[-FirstName-:friend]]!\r\nBcc: all@example.com");
+  project().set(kFieldUnsubscribe,
+                "mailto:leave@example.com?subject=leave%20[[-Email-]] "
+                "https://example.com/leave?who=[[-FullName-]]&n=[[-Index-]]");
+  recipients("Ann Ames <ann@example.com>\nbob@example.com\nJos\xc3\xa9 Lee <jose@example.com>");
+  ASSERT_TRUE(send_.send()) << env_.log();
+
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 3u);
+  struct Expected {
+    const char* subject;
+    const char* unsubscribe;
+  } expected[] = {
+      {"Gr\xc3\xbc\xc3\x9f" "e, Ann! Bcc: all@example.com",
+       "<mailto:leave@example.com?subject=leave%20ann%40example.com>, "
+       "<https://example.com/leave?who=Ann%20Ames&n=1>"},
+      {"Gr\xc3\xbc\xc3\x9f" "e, friend! Bcc: all@example.com",
+       "<mailto:leave@example.com?subject=leave%20bob%40example.com>, "
+       "<https://example.com/leave?who=&n=2>"},
+      {"Gr\xc3\xbc\xc3\x9f" "e, Jos\xc3\xa9! Bcc: all@example.com",
+       "<mailto:leave@example.com?subject=leave%20jose%40example.com>, "
+       "<https://example.com/leave?who=Jos%C3%A9%20Lee&n=3>"},
+  };
+  std::set<std::string> ids;
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    testing::ReaderView mail = read_as_reader(messages[i].data);
+    EXPECT_EQ(mail.header("Subject"), expected[i].subject);
+    EXPECT_EQ(mail.count("Bcc"), 0);
+    EXPECT_EQ(mail.header("List-Unsubscribe"), expected[i].unsubscribe);
+    EXPECT_EQ(mail.header("List-Unsubscribe-Post"), "List-Unsubscribe=One-Click");
+    ASSERT_EQ(mail.dates.size(), 1u);
+    EXPECT_EQ(mail.dates[0].second, "2026-12-10T03:04:05+00:00");
+    std::string id = mail.header("Message-ID");
+    EXPECT_TRUE(id.starts_with("<") && id.ends_with("@example.com>")) << id;
+    ids.insert(id);
+  }
+  EXPECT_EQ(ids.size(), 3u);
+}
+
+TEST_F(SendTest, ASubjectWithoutTagsIsSentAsItStands) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().set(kFieldSubject, "50% off ]] [ today -Index-");
+  recipients("ann@example.com");
+  ASSERT_TRUE(send_.send());
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(has_header(messages[0].data, "Subject: 50% off ]] [ today -Index-"));
+  EXPECT_FALSE(messages[0].data.find("List-Unsubscribe") != std::string::npos);
+}
+
+TEST_F(SendTest, ErrorsInTheSubjectAndUnsubscribeFieldsStopTheSendThere) {
+  struct Case {
+    const char* subject;
+    const char* unsubscribe;
+    const char* message;
+    const char* field;
+    const char* log;
+  } cases[] = {
+      {"Hello [[-FirstName-", "",
+       "The subject contains an unclosed data tag at position 8.  Every occurrence of the string "
+       "\"[[\" must be followed by \"]]\".",
+       "subject", "ann@example.com: accepted\r\n"},
+      {"Hello", "https://example.com/?id=[[-Index-",
+       "The unsubscribe address contains an unclosed data tag at position 26.  Every occurrence "
+       "of the string \"[[\" must be followed by \"]]\".",
+       "unsubscribe", "ann@example.com: accepted\r\n"},
+      // Checked before anything else happens: the log stays empty.
+      {"Hello", "mailto:leave@example.com ftp://example.com/leave",
+       "The unsubscribe address must be a \"mailto:\" or an \"https:\" address:\n"
+       "ftp://example.com/leave",
+       "unsubscribe", ""},
+      {"Hello", "http://example.com/leave?id=[[ -Index- ]]",
+       "The unsubscribe address must be a \"mailto:\" or an \"https:\" address:\n"
+       "http://example.com/leave?id=[[ -Index- ]]",
+       "unsubscribe", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    TestEnvironment env;
+    env.project_values = project();
+    env.command_line = true;
+    env.project_values.set(kFieldSendMode, String::formatted("%d", SendOperation::kNoPreview));
+    env.project_values.set(kFieldSubject, c.subject).set(kFieldUnsubscribe, c.unsubscribe);
+    env.project_values.set(kFieldRecipientText, "ann@example.com\nbob@example.com");
+    SendOperation operation(env);
+    EXPECT_FALSE(operation.send());
+    ASSERT_NE(env.recorder.last_box(), nullptr);
+    EXPECT_EQ(env.recorder.last_box()->message.std_string(), c.message);
+    ASSERT_NE(env.recorder.last(Kind::kFocus), nullptr);
+    EXPECT_EQ(env.recorder.last(Kind::kFocus)->field.std_string(), c.field);
+    EXPECT_EQ(env.log(), *c.log ? heading() + c.log : std::string());
+  }
+  EXPECT_TRUE(received().empty());
+}
+
+TEST_F(SendTest, IdenticalSendsTheSubjectAsWrittenAndRefusesTagsInIt) {
+  mode(SendOperation::kIdentical);
+  project().set(kFieldBody, "Same").set(kFieldSubject, "News [[-FirstName-]]");
+  recipients("ann@example.com\nbob@example.com");
+  ui().reply_yes_no(true);
+  EXPECT_FALSE(send_.send());
+  EXPECT_EQ(ui().last_box()->message.std_string(),
+            "The subject cannot contain data tags if the send mode is \"Identical\".");
+  EXPECT_EQ(ui().last(Kind::kFocus)->field.std_string(), "subject");
+  EXPECT_TRUE(received().empty());
+
+  project().set(kFieldSubject, "News").set(kFieldUnsubscribe, "mailto:leave@example.com");
+  ui().reply_yes_no(true);
+  ui().reply_yes_no(false);
+  ASSERT_TRUE(send_.send());
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(has_header(messages[0].data, "Subject: News"));
+  EXPECT_TRUE(has_header(messages[0].data, "List-Unsubscribe: <mailto:leave@example.com>"));
+}
+
+// --- DKIM ----------------------------------------------------------------------------------
+
+TEST_F(SendTest, AKeyThatCannotBeReadStopsTheSendAtItsChecks) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().check(kFieldRecycle);
+  recipients("ann@example.com");
+  env_.dkim.selector = "s1";
+  env_.dkim.domain = "example.com";
+  env_.dkim.key_file = env_.folder / "no-such-key.pem";
+  EXPECT_FALSE(send_.send());
+  ASSERT_NE(ui().last_box(), nullptr);
+  EXPECT_TRUE(ui().last_box()->message.starts_with(
+      "The DKIM private key file cannot be read:\n" + env_.dkim.key_file.std_string() + "\n"))
+      << ui().last_box()->message.c_str();
+  EXPECT_EQ(env_.log(), "");
+  EXPECT_TRUE(received().empty());
+  EXPECT_FALSE(smtp_connection().is_open());
+}
+
+TEST_F(SendTest, EveryMessageOfASendIsSignedWithTheConfiguredKey) {
+  testing::DkimTestKey key;
+  ASSERT_TRUE(testing::make_dkim_key(env_.folder.path().std_string(), "ed25519", &key));
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().set(kFieldSubject, "Hello [[-FirstName-]]");
+  project().set(kFieldUnsubscribe, "https://example.com/leave?n=[[-Index-]]");
+  recipients("Ann Ames <ann@example.com>\nbob@example.com");
+  env_.dkim.selector = "s1";
+  env_.dkim.domain = "example.com";
+  env_.dkim.key_file = String(key.private_pem);
+  ASSERT_TRUE(send_.send()) << env_.log();
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 2u);
+  for (const auto& message : messages) {
+    std::string answer;
+    EXPECT_TRUE(testing::dkim_verifies(message.data, key, "s1", "example.com",
+                                       env_.folder.path().std_string(), &answer))
+        << answer;
+  }
 }
 
 // --- direct delivery -----------------------------------------------------------------

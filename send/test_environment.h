@@ -160,6 +160,7 @@ class TestEnvironment : public SendEnvironment {
 
   std::vector<std::string> stored_settings;
   std::vector<std::string> opened;
+  DkimSettings dkim;
 
   ProjectValues& project() override { return project_values; }
   Ui& ui() override { return recorder; }
@@ -167,6 +168,7 @@ class TestEnvironment : public SendEnvironment {
   void store_smtp_settings(const String& server, int port) override {
     stored_settings.push_back(server.std_string() + ":" + std::to_string(port));
   }
+  DkimSettings dkim_settings() override { return dkim; }
   Database* database() override { return db; }
   bool log_folder(String& path, String& error) override {
     if (!folder.ok()) {
