@@ -1,6 +1,9 @@
 // line_wrap.cpp - the line wrap of text bodies.
 #include "send/line_wrap.h"
 
+#include <cstring>
+#include <utility>
+
 namespace tessaline {
 
 namespace {
@@ -37,14 +40,13 @@ int line_end_length(const char* text, int length, int i) {
   return is_line_end(d) && d != c ? 2 : 1;
 }
 
-}  // namespace
-
-void wrap_lines(String& text, int length) {
-  if (length < 1) length = 1;
+// Calls at_break(offset) for each offset of the text before which a line
+// feed goes, in order. The text itself is not touched, so the walk is one
+// pass over it.
+template <typename AtBreak>
+void for_each_break(const char* s, int n, int length, AtBreak at_break) {
   int position = 0;
-  while (position < text.length()) {
-    const char* s = text.c_str();
-    int n = text.length();
+  while (position < n) {
     int i = position;
     int characters = 0;
     int last_break = -1;  // just behind the last break character seen
@@ -64,19 +66,45 @@ void wrap_lines(String& text, int length) {
       ++characters;
     }
     if (line_fits) continue;
-    if (i >= n) return;  // the rest fits
+    if (i >= n) break;  // the rest fits
     int at = last_break >= 0 ? last_break : i;
     if (s[at] == ' ' || s[at] == '\t') ++at;
-    if (at >= n) return;
+    if (at >= n) break;
     // A blank that the break moved over may be followed by a line end: the
     // line then ends there and needs no line feed of its own.
     if (int end = line_end_length(s, n, at)) {
       position = at + end;
       continue;
     }
-    text.insert(at, '\n');
-    position = at + 1;
+    at_break(at);
+    position = at;
   }
+}
+
+}  // namespace
+
+void wrap_lines(String& text, int length) {
+  if (length < 1) length = 1;
+  const int n = text.length();
+  const char* from = text.c_str();
+  int breaks = 0;
+  for_each_break(from, n, length, [&](int) { ++breaks; });
+  if (breaks == 0) return;
+  // The wrapped text is built once, at its final size: inserting each line
+  // feed in place would move the rest of the body every time, which made
+  // the cost grow with the square of the body's length.
+  String wrapped;
+  wrapped.set_length(n + breaks);
+  char* to = wrapped.data();
+  int copied = 0;
+  for_each_break(from, n, length, [&](int at) {
+    std::memcpy(to, from + copied, static_cast<size_t>(at - copied));
+    to += at - copied;
+    *to++ = '\n';
+    copied = at;
+  });
+  std::memcpy(to, from + copied, static_cast<size_t>(n - copied));
+  text = std::move(wrapped);
 }
 
 }  // namespace tessaline

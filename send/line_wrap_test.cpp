@@ -59,5 +59,25 @@ TEST(LineWrap, WrappingTwiceChangesNothing) {
   EXPECT_EQ(again.std_string(), text.std_string());
 }
 
+// Line ends restart the count, so a long body of paragraphs wraps as each
+// paragraph does on its own: the breaks land at the same places however far
+// into the body they are.
+TEST(LineWrap, ALongBodyWrapsAsItsParagraphsDo) {
+  String paragraph("Our association has had a busy season, with concerts in the park; readings "
+                   "at the library-and the restoration of the old mill\tnow well under way>"
+                   "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\r\n");
+  String one = paragraph;
+  wrap_lines(one, 20);
+  ASSERT_GT(one.length(), paragraph.length() + 5);
+  std::string body_text, expected;
+  for (int i = 0; i < 5000; ++i) {
+    body_text += paragraph.view();
+    expected += one.view();
+  }
+  String body(body_text);
+  wrap_lines(body, 20);
+  EXPECT_TRUE(body.view() == expected);
+}
+
 }  // namespace
 }  // namespace tessaline
