@@ -174,6 +174,7 @@ bool TagProcessor::process_tags(TagText kind, String& body, MergeRow* row) {
   blocks_.clear();
   output_.clear();
   output_length_ = 0;
+  loop_rounds_ = 0;
   scan_ = 0;
   tag_offset_ = 0;
   const char* const text = body.c_str();
@@ -292,10 +293,11 @@ bool TagProcessor::block_statement(const String& keyword) {
     blocks_.discard_top();
     return true;
   }
-  if (++block.runs >= max_loop_runs_) {
+  if (++loop_rounds_ >= max_loop_runs_) {
     report_error(block.tag_offset, String::formatted(
-        "The loop [[%s]] has gone round %d times and has been stopped.  Its condition must "
-        "become false for the loop to end.", block.tag_text.c_str(), block.runs));
+        "The [[WHILE]] loops of this message body have gone round %d times in all and have "
+        "been stopped at the loop [[%s]].  The condition of every loop must become false for "
+        "the loop to end.", loop_rounds_, block.tag_text.c_str()));
     return false;
   }
   // Round again: re-read the condition in the opening tag, where errors in

@@ -54,7 +54,6 @@ struct IfStatement {
   bool is_while = false;
   int resume_position = 0;     // in the body, just behind the opening tag's "]]"
   int tag_offset = 0;          // in the body, of the opening tag's "[["
-  int runs = 0;                // times a while block has gone round
   String tag_text;             // the opening tag's contents
 };
 
@@ -63,7 +62,9 @@ enum class TagText { kTextBody, kHtmlBody, kSubject, kUnsubscribe };
 
 class TagProcessor : private ExpressionContext {
  public:
-  // A [[while]] that has gone round this often in one body is stopped.
+  // The rounds all [[while]] loops of one body may go together: one
+  // budget, so that nested loops cannot multiply their rounds (two loops
+  // of 100,000 rounds each would be 10^10 rounds for every recipient).
   static constexpr int kMaxLoopRuns = 100000;
   // A personalised body may not grow beyond this many bytes.
   static constexpr int kMaxOutputLength = 64 << 20;
@@ -122,6 +123,7 @@ class TagProcessor : private ExpressionContext {
   StringParser parser_;
   String output_;
   int output_length_ = 0;  // bytes of output_ in use
+  int loop_rounds_ = 0;    // rounds gone by all loops of this body
 };
 
 }  // namespace tessaline

@@ -451,12 +451,32 @@ TEST_F(TagProcessorTest, RunawayLoopsAndBodiesAreStopped) {
   processor.set_limits(1000, 1 << 20);
   EXPECT_EQ(run("ab[[while TRUE]]x[[endw]]"), "FAILED");
   EXPECT_EQ(ui.last(Kind::kError)->message.std_string(),
-            "The loop [[while TRUE]] has gone round 1000 times and has been stopped.  Its "
-            "condition must become false for the loop to end.");
+            "The [[WHILE]] loops of this message body have gone round 1000 times in all and "
+            "have been stopped at the loop [[while TRUE]].  The condition of every loop must "
+            "become false for the loop to end.");
   EXPECT_EQ(ui.last(Kind::kFocus)->caret, 2);
 
   // A loop that ends just below the limit is unaffected.
   EXPECT_EQ(run("[[var n = 999]][[while n > 0]][[let n = n - 1]][[endw]]done"), "done");
+
+  // Nested loops share the one budget: 40 rounds of an outer loop of 40
+  // inner rounds each pass 1000 together, though neither loop does alone.
+  // The message names the loop that used the last round.
+  const char* nested =
+      "[[var i = 0]][[while i < 40]][[var j = 0]]"
+      "[[while j < 40]][[let j = j + 1]][[endw]][[let i = i + 1]][[endw]]";
+  EXPECT_EQ(run(nested), "FAILED");
+  EXPECT_EQ(ui.last(Kind::kError)->message.std_string(),
+            "The [[WHILE]] loops of this message body have gone round 1000 times in all and "
+            "have been stopped at the loop [[while j < 40]].  The condition of every loop must "
+            "become false for the loop to end.");
+  EXPECT_EQ(ui.last(Kind::kFocus)->caret, 42);  // its "[["
+  // Below the budget together, they run to their end; each body has its
+  // own budget, so the next one starts afresh.
+  EXPECT_EQ(run("[[var i = 0]][[while i < 20]][[var j = 0]]"
+                "[[while j < 20]][[let j = j + 1]][[endw]][[let i = i + 1]][[endw]]done"),
+            "done");
+  EXPECT_EQ(run("[[var n = 999]][[while n > 0]][[let n = n - 1]][[endw]]again"), "again");
 
   processor.set_limits(1000000, 1000);
   EXPECT_EQ(run("[[while TRUE]]0123456789[[endw]]"), "FAILED");
