@@ -1,8 +1,6 @@
 #include "app/project_file.h"
 
-#include "platform/user_folders.h"
 #include "storage/glob_file.h"
-#include "storage/paths.h"
 
 namespace tessaline {
 
@@ -60,28 +58,19 @@ void transfer_project(GlobFile& file, Project& project) {
 }
 
 bool build_project_file(Project& project, String& bytes, String& error) {
-  String folder;
-  if (!make_user_folder(UserFolder::kRuntime, folder, error)) return false;
-  String scratch = temp_file_name(folder);
-  if (scratch.empty()) {
-    error = "Cannot make a scratch file in " + folder;
-    return false;
-  }
   GlobFile file;
-  bool built = file.create(scratch, true);
+  bool built = file.create_in_memory("project");
   if (built) {
     file.begin_record(0);
     transfer_project(file, project);
     built = file.end_record();
   }
-  if (!file.close()) built = false;
-  if (!built) {
+  if (built) {
+    bytes = file.heap().memory_image();
+  } else {
     error = file.heap().last_error();
-  } else if (!read_whole_file(scratch, bytes)) {
-    built = false;
-    error = "Cannot read back " + scratch;
   }
-  delete_file(scratch);
+  file.close();
   return built;
 }
 

@@ -11,16 +11,17 @@
 //
 // Writing is deterministic: the same project gives the same bytes, so
 // comparing a fresh image with the file tells whether the project changed.
-// The bytes are built in a scratch file of the per-user runtime folder and
-// handed back whole, so the caller can put them in place atomically
+// The bytes are built in memory (no scratch file: a full disk cannot stop
+// the building, and a killed run leaves nothing behind) and handed back
+// whole, so the caller can put them in place atomically
 // (platform/atomic_write.h): a crash or a full disk never leaves a
 // half-written project behind.
 //
 // Not for: the questions and messages around opening and saving
 // (Application does those), or the settings file (app/settings.h).
 //
-// Failures: building the bytes fails with a system error text when the
-// scratch file cannot be made or read back. Reading reports the glob file's
+// Failures: building the bytes fails only for a project too large to hold
+// in memory (with the glob file's error text). Reading reports the glob file's
 // open code. A file that is a glob file but damaged inside ends in the glob
 // file's fatal error, which names the file.
 #pragma once

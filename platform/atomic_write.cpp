@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/temporary_files.h"
+
 namespace tessaline {
 
 namespace {
@@ -44,19 +46,20 @@ bool write_file_atomically(const String& given_path, const char* bytes, int n, S
   }
   mode_t mode = exists ? (info.st_mode & 07777) : new_file_mode();
 
-  String temp = path + ".XXXXXX";
-  int fd = mkstemp(temp.data());
+  String temp;
+  int fd = create_temporary_file(folder_of(path), &temp);
   if (fd < 0) return fail(error, "Cannot create a temporary file beside", path);
   bool ok = true;
   for (int done = 0; ok && done < n;) {
     ssize_t written = ::write(fd, bytes + done, static_cast<size_t>(n - done));
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) ok = fail(error, "Cannot write", temp);
+    if (written <= 0) ok = fail(error, "Cannot write", path);
     else done += static_cast<int>(written);
   }
-  if (ok && fchmod(fd, mode) != 0) ok = fail(error, "Cannot set the permissions of", temp);
-  if (ok && fsync(fd) != 0) ok = fail(error, "Cannot flush", temp);
-  if (::close(fd) != 0 && ok) ok = fail(error, "Cannot close", temp);
+  // The texts name the file the person knows, not the temporary one.
+  if (ok && fchmod(fd, mode) != 0) ok = fail(error, "Cannot set the permissions of", path);
+  if (ok && fsync(fd) != 0) ok = fail(error, "Cannot write", path);
+  if (::close(fd) != 0 && ok) ok = fail(error, "Cannot write", path);
   if (ok && rename(temp.c_str(), path.c_str()) != 0) ok = fail(error, "Cannot replace", path);
   if (!ok) {
     unlink(temp.c_str());

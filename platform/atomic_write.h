@@ -1,9 +1,11 @@
 // atomic_write.h - replacing a file's contents so that a crash cannot lose it.
 //
-// The new contents go to a temporary file in the same folder, which is
-// flushed to disk and then renamed over the old file: at every moment the
-// file on disk is either the whole old version or the whole new one. A link
-// is followed, so the file it names is replaced, not the link. The file
+// The new contents go to a temporary file in the same folder (named after
+// this process, platform/temporary_files.h, so that a later run clears it
+// away should this one be killed), which is flushed to disk and then
+// renamed over the old file: at every moment the file on disk is either
+// the whole old version or the whole new one. A link is followed, so the
+// file it names is replaced, not the link. The file
 // keeps its permission bits; a new file gets the usual ones (0666 less the
 // umask).
 //

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "core/fatal_error.h"
+#include "platform/temporary_files.h"
 #include "storage/paths.h"
 
 namespace tessaline {
@@ -109,6 +110,14 @@ bool File::open(const String& name, unsigned options, unsigned attributes) {
   return true;
 }
 
+void File::open_in_memory(const String& name) {
+  close();
+  last_error_.clear();
+  name_ = name;
+  memory_only_ = in_memory_ = true;
+  can_read_ = can_write_ = true;
+}
+
 bool File::open_once(const String& name, unsigned options, unsigned attributes) {
   bool read = !(options & kNoRead);
   bool write = !(options & kNoWrite);
@@ -120,8 +129,7 @@ bool File::open_once(const String& name, unsigned options, unsigned attributes) 
 
   if (temporary) {
     String directory = (options & kTempInDirectory) ? name : directory_part(name);
-    path = join_path(directory, "XXXXXXXXX");  // "XXX", then six random characters
-    fd = mkostemp(path.data(), O_CLOEXEC);
+    fd = create_temporary_file(directory, &path);
   } else {
     // Emptying needs a descriptor that may write even when the caller does
     // not ask to; it happens only once the lock is held.
@@ -190,7 +198,7 @@ bool File::close() {
   positions_.clear();
   memory_.clear();
   cursor_ = 0;
-  in_memory_ = memory_dirty_ = false;
+  in_memory_ = memory_dirty_ = memory_only_ = false;
   can_read_ = can_write_ = false;
   return ok;
 }

@@ -51,7 +51,8 @@ class File {
     // Loads the whole file into memory after opening; when that fails, the
     // file is closed and open() fails.
     kLoadIntoMemory = 0x80,
-    // Opens a fresh temporary file in the directory given as the name...
+    // Opens a fresh temporary file of this process (platform/
+    // temporary_files.h) in the directory given as the name...
     kTempInDirectory = 0x100,
     // ...or in the directory part of the name. name() is then the new file's.
     kTempBesideName = 0x200,
@@ -78,11 +79,16 @@ class File {
   // Read and write access; an existing file is emptied.
   bool create(const String& name, bool exclusive);
   bool open(const String& name, unsigned options, unsigned attributes = kNormalAttributes);
+  // A file that lives in memory only, under `name` for messages: it starts
+  // empty, reads and writes work on its image (memory_image()), and closing
+  // drops the image. Nothing reaches a disk, so building a file this way
+  // cannot fail for want of space and leaves nothing behind.
+  void open_in_memory(const String& name);
   // Writes a dirty memory image back and closes. False when the write-back
   // failed (last_error() says why); the file is closed either way.
   bool close();
 
-  bool is_open() const { return fd_ >= 0; }
+  bool is_open() const { return fd_ >= 0 || memory_only_; }
   const String& name() const { return name_; }
   const String& last_error() const { return last_error_; }
   bool can_read() const { return can_read_; }
@@ -168,6 +174,7 @@ class File {
   String memory_;
   int64_t cursor_ = 0;
   bool in_memory_ = false;
+  bool memory_only_ = false;  // open_in_memory(): no descriptor behind the image
   bool memory_dirty_ = false;
   bool report_unopened_write_ = true;
   bool flush_after_write_ = false;

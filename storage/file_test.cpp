@@ -7,6 +7,8 @@
 
 #include <functional>
 
+#include "platform/temporary_files.h"
+#include "storage/paths.h"
 #include "storage/test_directory.h"
 
 namespace tessaline {
@@ -230,8 +232,12 @@ TEST_F(FileTest, TemporaryFilesAreFreshFilesInTheAskedFolder) {
     ASSERT_TRUE(b.open(name, option));
     EXPECT_NE(a.name(), b.name());
     for (const File* f : {&a, &b}) {
-      EXPECT_TRUE(f->name().starts_with((dir / "XXX").view()));
-      EXPECT_EQ(f->name().length(), dir.path().length() + 1 + 9);
+      // Named as this process's, so that a later run can clear it away.
+      long pid = 0;
+      String host;
+      EXPECT_EQ(directory_part(f->name()), dir.path());
+      EXPECT_TRUE(parse_temporary_name(file_part(f->name()).view(), &pid, &host)) << f->name().c_str();
+      EXPECT_EQ(pid, static_cast<long>(getpid()));
       EXPECT_EQ(f->size(), 0);
     }
     EXPECT_TRUE(a.write("x", 1));
@@ -242,6 +248,33 @@ TEST_F(FileTest, TemporaryFilesAreFreshFilesInTheAskedFolder) {
   }
   File file;
   EXPECT_FALSE(file.open(dir / "no/such/folder", File::kTempInDirectory));
+}
+
+TEST_F(FileTest, AFileInMemoryOnlyNeverTouchesTheDisk) {
+  File file;
+  file.open_in_memory(dir / "image");
+  ASSERT_TRUE(file.is_open());
+  EXPECT_TRUE(file.in_memory());
+  EXPECT_EQ(file.name(), dir / "image");
+  EXPECT_EQ(file.size(), 0);
+  ASSERT_TRUE(file.write("hello world", 11));
+  ASSERT_TRUE(file.seek(6));
+  ASSERT_TRUE(file.write("there", 5));
+  ASSERT_TRUE(file.seek(5));
+  ASSERT_TRUE(file.truncate());
+  char back[5] = {};
+  ASSERT_TRUE(file.seek(0));
+  ASSERT_TRUE(file.read(back, 5));
+  EXPECT_EQ(std::string(back, 5), "hello");
+  EXPECT_EQ(file.memory_image(), "hello");
+  EXPECT_TRUE(file.flush());
+  EXPECT_TRUE(file.close());
+  EXPECT_FALSE(file.is_open());
+  EXPECT_EQ(file.memory_image(), "");
+  EXPECT_EQ(TestDirectory::read(dir / "image"), "<absent>");
+  // Closed, it is an ordinary closed File again.
+  file.set_report_unopened_write(false);
+  EXPECT_FALSE(file.write("x", 1));
 }
 
 // --- positions and the memory image -----------------------------------------

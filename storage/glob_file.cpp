@@ -289,7 +289,15 @@ int GlobFile::open(const String& name, bool exclusive) {
 
 bool GlobFile::create(const String& name, bool exclusive) {
   close();
-  if (!heap_.create(name, exclusive)) return false;
+  return heap_.create(name, exclusive) && start_new();
+}
+
+bool GlobFile::create_in_memory(const String& name) {
+  close();
+  return heap_.create_in_memory(name) && start_new();
+}
+
+bool GlobFile::start_new() {
   table_ = slot_count_ = 0;
   int32_t offset = heap_.add_block(kHeaderSize);
   TESSALINE_CHECK(offset == heap_.first_block(), "Globfile");

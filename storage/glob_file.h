@@ -125,6 +125,9 @@ class GlobFile : public FieldStore {
   // the file; the file is then closed again.
   int open(const String& name, bool exclusive);
   bool create(const String& name, bool exclusive);
+  // A new glob file in memory only: storing into it cannot fail for want
+  // of disk space, and heap().memory_image() holds its bytes until close().
+  bool create_in_memory(const String& name);
   bool close();
   bool is_open() const { return heap_.is_open(); }
   HeapFile& heap() { return heap_; }
@@ -182,6 +185,7 @@ class GlobFile : public FieldStore {
 
   [[noreturn]] void glob_error(const char* format, ...) __attribute__((format(printf, 2, 3)));
   bool write_header();
+  bool start_new();  // the header of a new, empty glob file
   int32_t read_slot(int32_t slot);
   bool write_slot(int32_t slot, int32_t offset);
   void reset_loading();

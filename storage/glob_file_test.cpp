@@ -294,6 +294,45 @@ TEST_F(GlobFileTest, NestedArraysRoundTripInBothDirections) {
   EXPECT_EQ(tail.as_text().std_string(), "after");
 }
 
+// A file built in memory (how projects and the settings are saved, so that a
+// full disk cannot stop the building) is byte for byte the one built on
+// disk, and nothing of it reaches the disk.
+TEST_F(GlobFileTest, AFileBuiltInMemoryHasTheBytesOfOneBuiltOnDisk) {
+  auto build = [](GlobFile& g) {
+    g.begin_record(0);
+    Var v = Var::of_text("short");
+    g.transfer("a", v);
+    // Longer than the write buffer, so written past it; then counts that
+    // are filled in behind it.
+    v.set_text(std::string(200000, 'x').c_str());
+    g.transfer("long", v);
+    g.begin_nested("rows");
+    for (int i = 0; i < 3; ++i) {
+      g.begin_element();
+      v.set_int32(i);
+      g.transfer("n", v);
+      g.end_element();
+    }
+    g.end_nested();
+    return g.end_record();
+  };
+  ASSERT_TRUE(glob_.create(path_, true));
+  ASSERT_TRUE(build(glob_));
+  ASSERT_TRUE(glob_.close());
+  const String on_disk = dir_.get("project.zqj");
+
+  GlobFile memory;
+  ASSERT_TRUE(memory.create_in_memory("built"));
+  ASSERT_TRUE(build(memory));
+  EXPECT_TRUE(memory.heap().memory_image() == on_disk);
+  EXPECT_EQ(memory.heap().name(), "built");
+  EXPECT_TRUE(memory.close());
+  EXPECT_FALSE(memory.is_open());
+  EXPECT_EQ(memory.heap().memory_image().length(), 0);
+
+  EXPECT_EQ(dir_.get("built"), "<absent>");  // nothing reached the disk under its name
+}
+
 TEST_F(GlobFileTest, AMissingFieldLeavesTheValueAndExtraFieldsAreHarmless) {
   ASSERT_TRUE(glob_.create(path_, true));
   glob_.begin_record(0);

@@ -76,6 +76,15 @@ int HeapFile::open(const String& file_name, bool exclusive) {
 
 bool HeapFile::create(const String& file_name, bool exclusive) {
   if (!File::create(file_name, exclusive)) return false;
+  return start_empty();
+}
+
+bool HeapFile::create_in_memory(const String& name) {
+  open_in_memory(name);
+  return start_empty();
+}
+
+bool HeapFile::start_empty() {
   first_node_ = last_node_ = 0;
   if (!write_header()) {
     close();

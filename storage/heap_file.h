@@ -71,6 +71,9 @@ class HeapFile : public File {
   int open(const String& name, bool exclusive);
   // Creates or empties the file and writes an empty heap's header.
   bool create(const String& name, bool exclusive);
+  // The same in memory only (File::open_in_memory); memory_image() then
+  // holds the file's bytes.
+  bool create_in_memory(const String& name);
 
   // Places a new in-use block of n bytes; its data is not written.
   int32_t add_block(int32_t n);
@@ -118,6 +121,7 @@ class HeapFile : public File {
   Node read_used_node(int32_t data_offset, const char* unused_message);
   bool write_node(const Node& node);
   bool write_header();
+  bool start_empty();  // the header of a new, empty heap
   void mark_absorbed(int32_t p);
   // Points the node after `after` (when there is one) back at `previous`;
   // with none, `previous` becomes the last node.

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/atomic_write.h"
+#include "platform/temporary_files.h"
 #include "storage/file.h"
 
 namespace tessaline {
@@ -220,8 +221,8 @@ String current_directory() {
 }
 
 String temp_file_name(const String& directory) {
-  String path = join_path(directory, "XXXXXXXXX");  // "XXX", then six random characters
-  int fd = mkostemp(path.data(), O_CLOEXEC);
+  String path;
+  int fd = create_temporary_file(directory, &path);
   if (fd < 0) return String();
   close(fd);
   return path;

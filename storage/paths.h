@@ -73,9 +73,10 @@ bool directory_exists(const String& path);
 // platform/program_path.h).
 String program_directory();
 String current_directory();
-// Creates a fresh file named "XXX" and six random characters in the
-// directory (the current one when empty) and returns its path; "" when
-// none could be made. The caller deletes it.
+// Creates a fresh temporary file of this process in the directory (the
+// current one when empty; named as platform/temporary_files.h says, so
+// that a later run clears it away should this one be killed) and returns
+// its path; "" when none could be made. The caller deletes it.
 String temp_file_name(const String& directory);
 
 }  // namespace tessaline
