@@ -139,7 +139,9 @@ bool Application::store_project(const String& path) {
   String bytes, error;
   if (!build_project_file(project_, bytes, error) ||
       !write_file_atomically(path, bytes, error)) {
-    show_error(ui_, String::formatted("Failed to create project file:\n%s", path.c_str()));
+    // The reason (a full disk, a folder that cannot be written) follows.
+    show_error(ui_, String::formatted("Failed to create project file:\n%s", path.c_str()) +
+                        "\n\n" + error);
     return false;
   }
   return true;
@@ -228,11 +230,19 @@ bool Application::close_project(CloseMode mode) {
 int Application::run_command_line(const CommandLine& line) {
   String path = resolve_project_path(line.project, current_directory());
   // Concurrent -a and -e runs on the projects of a folder follow one
-  // another, so that none loses another's address. Without the lock (a
-  // folder that cannot be opened) the run goes on as it would have.
+  // another, so that none loses another's address. A run that cannot get
+  // the lock in time leaves the project alone: changing it regardless could
+  // drop the change of the run that holds the lock. (A folder that cannot
+  // be opened holds no project that can: the open below says so.)
   FolderLock lock;
   if (line.mode == CommandMode::kAddRecipient || line.mode == CommandMode::kAddExclusion) {
-    lock.acquire(path, 60 * 1000);
+    const int seconds = settings_.lock_time_limit_seconds;
+    if (lock.acquire(path, seconds * 1000) == FolderLock::Result::kTimedOut) {
+      show_error(ui_, String::formatted(
+          "The project was not changed, because another run has kept the projects of its folder "
+          "locked for more than %d seconds:\n%s", seconds, path.c_str()));
+      return kExitProject;
+    }
   }
   command_line_run_ = true;
   if (!open_project(path)) {

@@ -272,7 +272,11 @@ TEST_F(ApplicationTest, SaveFailuresAndSavesWithoutAProject) {
   String missing = path("no/such/folder/x.zqj");
   EXPECT_FALSE(app_.save_project_as(missing));
   ASSERT_NE(ui_.last(Kind::kError), nullptr);
-  EXPECT_EQ(ui_.last(Kind::kError)->message, "Failed to create project file:\n" + missing);
+  // The file, then why it could not be written.
+  EXPECT_EQ(ui_.last(Kind::kError)->message,
+            "Failed to create project file:\n" + missing +
+                "\n\nCannot create a temporary file beside " + missing +
+                ": No such file or directory");
 }
 
 TEST_F(ApplicationTest, RecentProjectsKeepTheNineLastClosedMostRecentFirst) {
@@ -315,6 +319,23 @@ TEST_F(ApplicationTest, SettingsSurviveSaveAndLoad) {
   EXPECT_EQ(t.main_window_position, "10,20,630,470");
   ASSERT_EQ(t.recent_projects.count(), 2);
   EXPECT_EQ(t.recent_projects[1], "/b.zqj");
+  EXPECT_EQ(t.lock_time_limit_seconds, ProgramSettings::kDefaultLockTimeLimit);
+}
+
+TEST_F(ApplicationTest, TheLockTimeLimitIsKeptWithinItsRange) {
+  const struct {
+    int stored;
+    int loaded;
+  } cases[] = {{5, 5}, {0, 0}, {86400, 86400}, {86401, 86400}, {-1, 60}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stored);
+    app_.settings().lock_time_limit_seconds = c.stored;
+    ASSERT_TRUE(app_.save_settings());
+    RecordingUi ui;
+    Application other(ui);
+    other.load_settings();
+    EXPECT_EQ(other.settings().lock_time_limit_seconds, c.loaded);
+  }
 }
 
 TEST_F(ApplicationTest, MissingOrBadSettingsFileLeavesTheDefaults) {

@@ -13,8 +13,12 @@
 // Not for: the windows (a person edits one project at a time), or sends,
 // which do not change the project.
 //
-// Failures: acquire() is false when the folder cannot be opened or the lock
-// is not granted within the time limit; the caller then goes on without it.
+// Failures: acquire() says kTimedOut when the lock was not granted within
+// the time limit (the caller must then leave the project alone, or it
+// could lose another run's change); kNoFolder when the folder cannot be
+// opened (the project in it cannot be opened either, which the caller
+// reports) and kNoLocks on a file system that has no locks (the caller goes
+// on without, as every program there must).
 #pragma once
 
 #include "core/string.h"
@@ -23,13 +27,15 @@ namespace tessaline {
 
 class FolderLock {
  public:
+  enum class Result { kLocked, kTimedOut, kNoFolder, kNoLocks };
+
   FolderLock() = default;
   ~FolderLock() { release(); }
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
 
   // Locks the folder holding `path`, waiting up to `time_limit_ms`.
-  bool acquire(const String& path, int time_limit_ms);
+  Result acquire(const String& path, int time_limit_ms);
   void release();
   bool held() const { return fd_ >= 0; }
 

@@ -7,17 +7,19 @@
 namespace tessaline {
 namespace {
 
+using Result = FolderLock::Result;
+
 TEST(FolderLock, OneHolderAtATimeUntilReleased) {
   TestDirectory folder;
   ASSERT_TRUE(folder.ok());
   String project = folder / "p.zqj";
   FolderLock first, second;
-  ASSERT_TRUE(first.acquire(project, 0));
-  EXPECT_FALSE(second.acquire(project, 50));  // each acquire opens the folder anew
+  ASSERT_EQ(first.acquire(project, 0), Result::kLocked);
+  EXPECT_EQ(second.acquire(project, 50), Result::kTimedOut);  // each acquire opens the folder anew
   EXPECT_FALSE(second.held());
   first.release();
-  EXPECT_TRUE(second.acquire(project, 0));
-  EXPECT_FALSE(FolderLock().acquire(folder / "missing/p.zqj", 0));
+  EXPECT_EQ(second.acquire(project, 0), Result::kLocked);
+  EXPECT_EQ(FolderLock().acquire(folder / "missing/p.zqj", 0), Result::kNoFolder);
 }
 
 }  // namespace

@@ -36,6 +36,15 @@ void ProgramSettings::transfer(FieldStore& store) {
   transfer_flag(store, "AutoBackup", auto_backup);
   transfer_text(store, "ProjectPath", project_path);
 
+  Var limit;
+  limit.set_int32(lock_time_limit_seconds);
+  if (store.transfer("LockTimeLimit", limit) && !store.storing()) {
+    int seconds = limit.as_int();
+    lock_time_limit_seconds = seconds < 0                   ? kDefaultLockTimeLimit
+                              : seconds > kMaxLockTimeLimit ? kMaxLockTimeLimit
+                                                            : seconds;
+  }
+
   Var count;
   count.set_int32(recent_projects.count());
   store.transfer("FileHistoryCount", count);
@@ -125,21 +134,18 @@ void load_settings(const String& path, ProgramSettings& settings) {
 
 bool save_settings(const String& path, ProgramSettings& settings) {
   if (path.empty()) return false;
-  // The file is built beside its final place and renamed over it.
-  String scratch = temp_file_name(directory_part(path));
-  if (scratch.empty()) return false;
+  // The file is built in memory and put in place whole.
   GlobFile file;
-  bool written = file.create(scratch, true);
-  if (written) {
+  bool built = file.create_in_memory("settings");
+  if (built) {
     file.begin_record(0);
     settings.transfer(file);
-    written = file.end_record();
+    built = file.end_record();
   }
-  if (!file.close()) written = false;
   String bytes, error;
-  written = written && read_whole_file(scratch, bytes);
-  delete_file(scratch);
-  return written && write_file_atomically(path, bytes, error);
+  if (built) bytes = file.heap().memory_image();
+  file.close();
+  return built && write_file_atomically(path, bytes, error);
 }
 
 }  // namespace tessaline

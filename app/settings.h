@@ -2,13 +2,15 @@
 //
 // The settings file keeps what belongs to the program rather than to a
 // project: the auto-open, auto-save and auto-backup options, the last
-// project used, the recent projects (at most 9, most recent first) and the
-// main window's placement. It is a glob file in the per-user configuration
+// project used, the recent projects (at most 9, most recent first), the
+// main window's placement and how long a command-line change of a project
+// waits for the lock of its folder (app/folder_lock.h). It is a glob file in the per-user configuration
 // folder (platform/user_folders.h; TESSALINE_HOME moves it) whose record 0
 // holds, in this order: "MainWindowPosition" (text), "AutoOpenProject",
 // "AutoSaveProject", "AutoBackup" (Booleans), "ProjectPath" (text),
-// "FileHistoryCount" (number) and "FileHistory0", "FileHistory1", ...
-// (texts). It is read once at start-up and written once at exit, atomically.
+// "LockTimeLimit" (number), "FileHistoryCount" (number) and
+// "FileHistory0", "FileHistory1", ... (texts). It is read once at start-up
+// and written once at exit, atomically.
 //
 // The maker's web addresses that the Help menu uses are program settings of
 // the registry file instead (WebAddresses below), so that a person or a
@@ -40,6 +42,12 @@ struct ProgramSettings {
   bool auto_backup = false;
   String project_path;              // the last project file used
   Vector<String> recent_projects;   // most recent first
+  // How long a -a or -e run waits for another run that changes a project
+  // of the same folder before it gives up without changing anything
+  // (0 to 86400 seconds).
+  static constexpr int kDefaultLockTimeLimit = 60;
+  static constexpr int kMaxLockTimeLimit = 86400;
+  int lock_time_limit_seconds = kDefaultLockTimeLimit;
 
   // Moves every setting between this object and the store's current
   // record, in the store's direction.
