@@ -1,11 +1,15 @@
 // Fuzzes the SMTP reply reader: the input is cut into the pieces a server
 // might send (the first byte gives the piece length), and each finished
-// reply must carry its text within the size bound.
+// reply must carry its text within the size bound. The excerpt of a reply
+// that error texts show must stay within its own bound and begin with the
+// reply's text.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "core/string.h"
 #include "mail/connection.h"
+#include "mail/smtp_client.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using tessaline::ReplyAssembler;
@@ -24,6 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reply = ReplyAssembler();  // the next reply starts afresh
     }
   }
-  tessaline::reply_code(std::string_view(reinterpret_cast<const char*>(data), size));
+  std::string_view all(reinterpret_cast<const char*>(data), size);
+  tessaline::reply_code(all);
+  tessaline::String excerpt = tessaline::reply_excerpt(all);
+  if (all.size() <= static_cast<size_t>(tessaline::kReplyExcerpt)) {
+    if (excerpt.view() != all) __builtin_trap();
+  } else {
+    int mark = excerpt.find("\r\n[... ");
+    if (mark < 0 || mark > tessaline::kReplyExcerpt) __builtin_trap();
+    if (excerpt.length() > tessaline::kReplyExcerpt + 64) __builtin_trap();
+    if (all.substr(0, static_cast<size_t>(mark)) != excerpt.view().substr(0, mark)) __builtin_trap();
+  }
   return 0;
 }

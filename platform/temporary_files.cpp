@@ -52,6 +52,7 @@ String temporary_name_pattern() {
 bool parse_temporary_name(std::string_view name, long* pid, String* host) {
   if (name.substr(0, kPrefix.size()) != kPrefix) return false;
   name.remove_prefix(kPrefix.size());
+  if (!name.empty() && name[0] == '0') return false;  // never written so
   size_t digits = 0;
   long number = 0;
   while (digits < name.size() && digits < 10 && name[digits] >= '0' && name[digits] <= '9') {

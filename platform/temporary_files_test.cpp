@@ -93,6 +93,7 @@ TEST_F(TemporaryFiles, NamesSayWhoWroteThem) {
       {".tessaline-42--aB3dE9", false, 0, ""},            // no host
       {".tessaline--host-aB3dE9", false, 0, ""},          // no process
       {".tessaline-0-host-aB3dE9", false, 0, ""},
+      {".tessaline-042-host-aB3dE9", false, 0, ""},
       {".tessaline-42-host-aB3dE", false, 0, ""},         // five random characters
       {".tessaline-42-host-aB3d.9", false, 0, ""},
       {".tessaline-42x-host-aB3dE9", false, 0, ""},
