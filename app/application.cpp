@@ -194,8 +194,11 @@ bool Application::save_project_as(const String& path) {
   }
   file_name_ = chosen;
   settings_.project_path = chosen;
+  // Written before the window shows the project again under its new name:
+  // showing it first would drop the edits not yet committed.
+  bool written = write_project(chosen, true);
   if (window_) window_->refresh();
-  return write_project(chosen, true);
+  return written;
 }
 
 bool Application::close_project(CloseMode mode) {

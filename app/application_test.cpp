@@ -419,6 +419,41 @@ TEST_F(ApplicationTest, SendMessagesSavesFirstAndSendsOnlyAfterASuccessfulSave) 
   EXPECT_EQ(ui_.last(Kind::kFocus)->field, "from");
 }
 
+// A window that holds an edit until it is committed, and shows the project
+// afresh (dropping what it holds) on refresh, as the Qt window does.
+class EditingWindow : public ProjectWindow {
+ public:
+  explicit EditingWindow(Application& app) : app_(app) {}
+  void commit_edits() override {
+    if (!pending.empty()) app_.fields().set_text("subject", pending);
+    pending.clear();
+  }
+  void refresh() override { pending.clear(); }
+  bool choose_save_path(const String&, String& path) override {
+    path = chosen;
+    return true;
+  }
+  String pending;
+  String chosen;
+
+ private:
+  Application& app_;
+};
+
+TEST_F(ApplicationTest, SaveAsWritesTheWindowsPendingEditsBeforeShowingTheProjectAgain) {
+  EditingWindow window(app_);
+  app_.set_window(&window);
+  ASSERT_TRUE(app_.new_project());
+  window.pending = "typed, not yet committed";
+  window.chosen = path("first.zqj");
+  ASSERT_TRUE(app_.save_project());  // no name yet: save as
+  Project saved;
+  ASSERT_EQ(read_project_file(path("first.zqj"), saved), GlobFile::kOpened);
+  EXPECT_EQ(saved.text("subject"), "typed, not yet committed");
+  EXPECT_FALSE(app_.project_changed());
+  app_.set_window(nullptr);
+}
+
 TEST_F(ApplicationTest, WithoutOdbcTheWindowsClearUseDatabaseButACommandLineRunKeepsIt) {
   {
     RecordingUi ui;
