@@ -19,6 +19,9 @@
 #include "core/recording_ui.h"
 #include "storage/glob_file.h"
 #include "storage/paths.h"
+#include "db/database.h"
+#include "db/odbc_library.h"
+#include "db/testing/test_data_sources.h"
 #include "app/main_window_rules.h"
 #include "app/project_file.h"
 #include "app/settings.h"
@@ -26,6 +29,16 @@
 #include "toolkit/field_widgets.h"
 #include "toolkit/qt_text.h"
 #include "toolkit/testing/window_test.h"
+
+// The ODBC drivers keep the configuration they read through unixODBC's
+// libodbcinst for the life of the process; LeakSanitizer is told so, and
+// only about those libraries.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libodbcinst.so\nleak:libsqlite3odbc.so\n";
+}
+// The drivers are built without frame pointers: the slow unwinder is
+// needed to see the library a leak comes from.
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
 
 namespace tessaline {
 namespace {
@@ -709,6 +722,130 @@ TEST_F(MainWindowTest, ClosingTheWindowAsksThenSavesTheSettingsAndPlace) {
   open_window();
   EXPECT_EQ(window_->geometry(), placed);
   EXPECT_TRUE(action(kCommandAutoBackup)->isChecked());
+}
+
+// --- the database drop-downs, on a real SQLite data source ----------------------------
+
+class DatabaseDropDowns : public MainWindowTest {
+ public:
+  static void SetUpTestSuite() {
+    sources_ = new ::tessaline::testing::TestDataSources();
+    ASSERT_TRUE(sources_->start(/*with_postgres=*/false)) << sources_->error().c_str();
+    ASSERT_TRUE(iniz_gdb()) << "unixODBC (libodbc.so.2) could not be loaded";
+    Database& db = database();
+    ASSERT_TRUE(db.open(kSource)) << db.last_error().c_str();
+    for (const char* sql :
+         {"DROP TABLE IF EXISTS people", "DROP TABLE IF EXISTS visits",
+          "CREATE TABLE people (id INTEGER PRIMARY KEY, email VARCHAR(200), name VARCHAR(50))",
+          "CREATE TABLE visits (person INTEGER, day VARCHAR(10))"}) {
+      ASSERT_TRUE(db.execute(sql)) << db.last_error().c_str();
+    }
+    db.close();
+  }
+  static void TearDownTestSuite() {
+    database().close();
+    delete sources_;
+    sources_ = nullptr;
+  }
+
+  // The items a drop-down shows once opened.
+  QStringList dropped(QComboBox* combo) {
+    combo->showPopup();
+    combo->hidePopup();
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+    return items;
+  }
+
+  static constexpr const char* kSource = ::tessaline::testing::TestDataSources::kSqliteName;
+  static ::tessaline::testing::TestDataSources* sources_;
+};
+
+::tessaline::testing::TestDataSources* DatabaseDropDowns::sources_ = nullptr;
+
+TEST_F(DatabaseDropDowns, ListsLoadWhenTheyDropDownAndAgainAfterTheDataSourceChanges) {
+  open_window();
+  new_project();
+  check("use_database")->click();
+  DropDown* source = drop_down("db_name");
+  ASSERT_TRUE(source->isEnabled());
+  EXPECT_TRUE(dropped(source).contains(kSource));
+  EXPECT_FALSE(drop_down("table_name")->isEnabled());
+
+  source->setEditText(kSource);
+  ASSERT_TRUE(drop_down("table_name")->isEnabled());
+  EXPECT_FALSE(drop_down("recipient_col")->isEnabled());
+  QStringList tables = dropped(drop_down("table_name"));
+  EXPECT_TRUE(tables.contains("people"));
+  EXPECT_TRUE(tables.contains("visits"));
+  EXPECT_TRUE(database().is_open());
+
+  drop_down("table_name")->setCurrentText("people");
+  EXPECT_EQ(app_->fields().text("table_name"), "people");
+  for (const char* key : {"recipient_col", "identity_col", "order_by"}) {
+    ASSERT_TRUE(drop_down(key)->isEnabled()) << key;
+    EXPECT_EQ(dropped(drop_down(key)), (QStringList{"id", "email", "name"})) << key;
+  }
+  trigger(kCommandAddClause);
+  auto* table = widget<QTableWidget>("ClauseTable");
+  EXPECT_EQ(dropped(static_cast<QComboBox*>(table->cellWidget(0, 0))),
+            (QStringList{"id", "email", "name"}));
+
+  // Another table: the columns are read again.
+  drop_down("table_name")->setCurrentText("visits");
+  EXPECT_EQ(drop_down("recipient_col")->count(), 0);
+  EXPECT_EQ(static_cast<QComboBox*>(table->cellWidget(0, 0))->count(), 0);
+  EXPECT_EQ(dropped(drop_down("order_by")), (QStringList{"person", "day"}));
+
+  // Another data source: disconnected, the choices emptied, the texts kept;
+  // a source that does not exist says so when the tables drop down.
+  source->setEditText("no_such_source");
+  EXPECT_FALSE(database().is_open());
+  EXPECT_EQ(drop_down("table_name")->count(), 0);
+  EXPECT_EQ(drop_down("order_by")->count(), 0);
+  EXPECT_EQ(drop_down("table_name")->currentText(), "visits");
+  EXPECT_TRUE(dropped(drop_down("table_name")).isEmpty());
+  ASSERT_NE(dialog_hooks::last(Kind::kError), nullptr);
+  EXPECT_EQ(dialog_hooks::last(Kind::kError)->caption, "Database Error");
+  EXPECT_TRUE(dialog_hooks::last(Kind::kError)->text.contains("no_such_source"));
+
+  // Back: the next drop-down reconnects.
+  source->setEditText(kSource);
+  EXPECT_TRUE(dropped(drop_down("table_name")).contains("people"));
+  EXPECT_TRUE(database().is_open());
+  EXPECT_EQ(dialog_hooks::count(Kind::kError), 1);
+}
+
+TEST_F(DatabaseDropDowns, InsertDatabaseColumnOffersTheTablesColumns) {
+  open_window();
+  new_project();
+  check("use_database")->click();
+  drop_down("db_name")->setEditText(kSource);
+  drop_down("table_name")->setEditText("people");
+  check("use_body_text")->click();
+  QPlainTextEdit* body = text_box("body");
+  ASSERT_TRUE(body->isEnabled());
+  focus(body);
+  dialog_hooks::answer_choice(1);
+  QTest::keyClick(body, Qt::Key_Insert, Qt::AltModifier);
+  const dialog_hooks::Shown* choice = dialog_hooks::last(Kind::kChoice);
+  ASSERT_NE(choice, nullptr);
+  EXPECT_EQ(choice->caption, "Insert Database Column");
+  EXPECT_EQ(choice->text, "Choose the database column you wish to insert into the message body.");
+  EXPECT_EQ(choice->items, (QStringList{"id", "email", "name"}));
+  EXPECT_EQ(body->toPlainText(), "[[email]]");
+}
+
+TEST_F(DatabaseDropDowns, RefreshListReadsTheDataSourcesAgain) {
+  open_window();
+  new_project();
+  check("use_database")->click();
+  // The data sources the window was built with, less the test's own.
+  DropDown* source = drop_down("db_name");
+  source->set_choices(Vector<String>{"stale"});
+  trigger(kCommandRefreshList);
+  EXPECT_TRUE(dropped(source).contains(kSource));
+  EXPECT_FALSE(dropped(source).contains("stale"));
 }
 
 // --- sending --------------------------------------------------------------------------
