@@ -7,6 +7,7 @@
 #include "platform/user_folders.h"
 #include "storage/glob_file.h"
 #include "storage/paths.h"
+#include "storage/registry.h"
 #include "mail/smtp_server.h"
 #include "db/database.h"
 #include "web/feedback.h"
@@ -339,6 +340,18 @@ ProjectValues& Application::project() { return *values_; }
 void Application::store_smtp_settings(const String& server, int port) {
   smtp_server_ = server;
   smtp_port_ = port;
+  smtp_settings_stored_ = true;
+}
+
+bool Application::save_smtp_settings() {
+  if (!smtp_settings_stored_) return true;
+  // The key net_startup() reads the stored settings from (kToolkitKey).
+  if (registry::open_software_key("Tessaline\\Loomwork") == registry::kOpenFailed) return false;
+  // An empty server leaves the mail configuration's default in force.
+  bool saved = registry::set_string(kSmtpServerSetting.name, smtp_server_, registry::kDeleteEmpty) &&
+               registry::set_int(kSmtpPortSetting.name, smtp_port_);
+  registry::close_key();
+  return saved;
 }
 
 DkimSettings Application::dkim_settings() { return read_dkim_settings(program_registry()); }

@@ -191,7 +191,16 @@ class Application : public SendEnvironment {
   bool open_document(const String& path) override;
 
   void set_smtp_server_field(const String& server) { smtp_server_ = server; }
+  // SMTP_Port as the program started with it (what the Send folder's port
+  // box shows while no project is open).
+  void set_smtp_port_setting(int port) { smtp_port_ = port; }
   int smtp_port_setting() const { return smtp_port_; }
+  // Keeps the SMTP server and port a send used (store_smtp_settings) as the
+  // program settings SMTP_Server and SMTP_Port in the registry file, where
+  // the next start reads them; nothing when no send stored any, so that
+  // defaults read from the mail configuration are not frozen. A windowed
+  // run calls it at exit. False when the registry file cannot be written.
+  bool save_smtp_settings();
   void set_command_line_run(bool on) { command_line_run_ = on; }
 
  private:
@@ -215,6 +224,7 @@ class Application : public SendEnvironment {
 
   String smtp_server_;
   int smtp_port_ = 25;
+  bool smtp_settings_stored_ = false;
   bool database_available_ = true;
   bool command_line_run_ = false;
   bool operation_running_ = false;

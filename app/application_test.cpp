@@ -513,6 +513,28 @@ TEST_F(ApplicationTest, TheHelpMenusWebEntriesUseTheAddressesOfTheProgramSetting
   EXPECT_EQ(opener.opened(3), before + "https://mailer.example/\nhttps://mailer.example/help\n");
 }
 
+TEST_F(ApplicationTest, TheServerAndPortASendUsedAreKeptForTheNextStart) {
+  // Nothing sent: nothing written, so the mail configuration's defaults
+  // stay in force.
+  app_.set_smtp_server_field("typed.example.com");
+  ASSERT_TRUE(app_.save_smtp_settings());
+  EXPECT_EQ(default_smtp_settings(&program_registry(), "account default\nhost mail.example\n").server,
+            "mail.example");
+
+  app_.store_smtp_settings("smtp.example.com", 587);
+  ASSERT_TRUE(app_.save_smtp_settings());
+  SmtpSettings stored = default_smtp_settings(&program_registry(), "account default\nhost mail.example\n");
+  EXPECT_EQ(stored.server, "smtp.example.com");
+  EXPECT_EQ(stored.port, 587);
+
+  // A server cleared for the send gives the default back.
+  app_.store_smtp_settings("", 25);
+  ASSERT_TRUE(app_.save_smtp_settings());
+  stored = default_smtp_settings(&program_registry(), "account default\nhost mail.example\n");
+  EXPECT_EQ(stored.server, "mail.example");
+  EXPECT_EQ(stored.port, 25);
+}
+
 }  // namespace
 }  // namespace tessaline
 
