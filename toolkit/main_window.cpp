@@ -304,7 +304,7 @@ void MainWindow::build_folders() {
             grid->addWidget(indented(widget->row()), row, 0, 1, 2);
           }
           if (widget->grows()) {
-            grid->setRowStretch(row, 1);
+            grid->setRowStretch(row, widget->stretch());
             grows = true;
           }
           ++row;
@@ -331,6 +331,7 @@ void MainWindow::build_folders() {
           send_button_ = new QPushButton(QString::fromUtf8(control.label), page);
           send_button_->setObjectName(qt_text(control.key));
           send_button_->setToolTip(QString::fromUtf8(control.help_text));
+          send_button_->setMinimumWidth(send_button_->sizeHint().width() + 48);
           connect(send_button_, &QPushButton::clicked, this, [this] { send_messages(); });
           grid->addWidget(send_button_, row, 1, Qt::AlignLeft);
           ++row;
@@ -512,6 +513,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   store_placement();
   app_.save_settings();
+  app_.save_smtp_settings();
   event->accept();
 }
 

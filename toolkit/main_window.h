@@ -16,8 +16,8 @@
 // fills the data-source list, and, with auto-open on, queues the opening of
 // the last project for when the event loop runs (cancel_auto_open() drops
 // it: a command-line run never auto-opens). Closing the window closes the
-// project (asking to save) and saves the settings; a cancelled question
-// keeps the window open. A file dropped on the window is opened as a
+// project (asking to save) and saves the settings (and the SMTP server and
+// port a send used); a cancelled question keeps the window open. A file dropped on the window is opened as a
 // project.
 //
 // Remove recipients, a window of its own, is plugged in with set_command();
