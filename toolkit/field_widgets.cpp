@@ -179,7 +179,10 @@ class TextWidget : public FieldWidget {
     }
   }
 
-  bool grows() const override { return true; }
+  int stretch() const override {
+    FieldControl control = field().control;
+    return control == FieldControl::kBodyText || control == FieldControl::kHtmlText ? 3 : 1;
+  }
 
   void set_enabled(bool on) override {
     FieldWidget::set_enabled(on);
@@ -501,11 +504,16 @@ void ClauseTableWidget::fill_row(int row, const ClauseRow& clause) {
   ignore->setToolTip(kCellHeads[kIgnoreCell].help);
   ignore->setChecked(clause.ignore);
   QObject::connect(ignore, &QCheckBox::toggled, ignore, [this] { note_change(); });
+  // In the middle of its cell, under its heading.
+  auto* centred = new QWidget;
+  auto* centring = new QHBoxLayout(centred);
+  centring->setContentsMargins(0, 0, 0, 0);
+  centring->addWidget(ignore, 0, Qt::AlignCenter);
 
   table_->setCellWidget(row, kColumnCell, column);
   table_->setCellWidget(row, kOperatorCell, op);
   table_->setCellWidget(row, kValueCell, value);
-  table_->setCellWidget(row, kIgnoreCell, ignore);
+  table_->setCellWidget(row, kIgnoreCell, centred);
 }
 
 void ClauseTableWidget::put(const Project& project) {
@@ -520,10 +528,10 @@ void ClauseTableWidget::take(Project& project) {
   clauses.clear();
   for (int row = 0; row < table_->rowCount(); ++row) {
     ClauseRow& clause = clauses.append();
-    auto* column = static_cast<QComboBox*>(table_->cellWidget(row, kColumnCell));
-    auto* op = static_cast<QComboBox*>(table_->cellWidget(row, kOperatorCell));
-    auto* value = static_cast<QLineEdit*>(table_->cellWidget(row, kValueCell));
-    auto* ignore = static_cast<QCheckBox*>(table_->cellWidget(row, kIgnoreCell));
+    auto* column = static_cast<QComboBox*>(cell_widget(row, kClauseColumn));
+    auto* op = static_cast<QComboBox*>(cell_widget(row, kClauseOperator));
+    auto* value = static_cast<QLineEdit*>(cell_widget(row, kClauseValue));
+    auto* ignore = static_cast<QCheckBox*>(cell_widget(row, kClauseIgnore));
     clause.column = program_text(column->currentText());
     clause.op = op->currentIndex() > 0 ? op->currentIndex() : 0;
     clause.value = program_text(value->text());
@@ -557,21 +565,33 @@ int ClauseTableWidget::focused_row() const {
   return focus == table_ ? table_->currentRow() : -1;
 }
 
-bool ClauseTableWidget::focus_cell(int row, const char* cell) {
-  if (row < 0 || row >= table_->rowCount()) return false;
+QWidget* ClauseTableWidget::cell_widget(int row, const char* cell) const {
+  if (row < 0 || row >= table_->rowCount()) return nullptr;
   for (int i = 0; i < kCellCount; ++i) {
     if (std::strcmp(kCellKeys[i], cell) != 0) continue;
-    table_->setCurrentCell(row, i);
-    table_->scrollTo(table_->model()->index(row, i));
-    table_->cellWidget(row, i)->setFocus(Qt::OtherFocusReason);
-    return true;
+    QWidget* widget = table_->cellWidget(row, i);
+    if (widget && widget->objectName() != kCellKeys[i]) {
+      widget = widget->findChild<QWidget*>(kCellKeys[i]);
+    }
+    return widget;
   }
-  return false;
+  return nullptr;
+}
+
+bool ClauseTableWidget::focus_cell(int row, const char* cell) {
+  QWidget* widget = cell_widget(row, cell);
+  if (widget == nullptr) return false;
+  for (int i = 0; i < kCellCount; ++i) {
+    if (std::strcmp(kCellKeys[i], cell) == 0) table_->setCurrentCell(row, i);
+  }
+  table_->scrollTo(table_->model()->index(row, table_->currentColumn()));
+  widget->setFocus(Qt::OtherFocusReason);
+  return true;
 }
 
 void ClauseTableWidget::clear_column_choices() {
   for (int row = 0; row < table_->rowCount(); ++row) {
-    static_cast<DropDown*>(table_->cellWidget(row, kColumnCell))->set_choices(Vector<String>());
+    static_cast<DropDown*>(cell_widget(row, kClauseColumn))->set_choices(Vector<String>());
   }
 }
 

@@ -63,7 +63,10 @@ class FieldWidget {
   // What the folder lays out: the input with its buttons.
   QWidget* row() const { return row_ ? row_ : input_; }
   // A field that grows with the window (multi-line boxes, the table).
-  virtual bool grows() const { return false; }
+  bool grows() const { return stretch() > 0; }
+  // Its share of the folder's height: the bodies most, lists and the table
+  // less, everything else none.
+  virtual int stretch() const { return 0; }
 
   void show(const Project& project);
   void store(Project& project);
@@ -155,14 +158,17 @@ class FileNameWidget : public FieldWidget {
 class ClauseTableWidget : public FieldWidget {
  public:
   ClauseTableWidget(const ProjectFieldInfo& field, QWidget* parent);
-  bool grows() const override { return true; }
+  int stretch() const override { return 2; }
   QTableWidget* table() const { return table_; }
   // Appends an empty row; returns its index.
   int add_row();
   void delete_row(int row);
   // The row holding the focus, or -1 when the table does not have it.
   int focused_row() const;
-  // Focuses a cell: row from 0, the cell by its key (kClauseColumn, ...).
+  // The input of a cell, named after its key (kClauseColumn, ...): row
+  // from 0; null when there is no such cell.
+  QWidget* cell_widget(int row, const char* cell) const;
+  // Focuses a cell.
   bool focus_cell(int row, const char* cell);
   // The Column cells' drop-downs: about_to_drop runs before one opens.
   std::function<void(DropDown&)> column_about_to_drop;

@@ -499,10 +499,11 @@ TEST_F(MainWindowTest, ClausesAreAddedWithF2AndDeletedWithCtrlF2InTheTable) {
   EXPECT_TRUE(action(kCommandDeleteClause)->isEnabled());
 
   // Filled in, the row goes into the project.
-  static_cast<QComboBox*>(table->cellWidget(0, 0))->setEditText("visits");
-  static_cast<QComboBox*>(table->cellWidget(0, 1))->setCurrentIndex(4);
-  QTest::keyClicks(static_cast<QLineEdit*>(table->cellWidget(0, 2)), "3");
-  static_cast<QCheckBox*>(table->cellWidget(0, 3))->click();
+  ClauseTableWidget* clauses = static_cast<ClauseTableWidget*>(window_->field_widget("ClauseTable"));
+  static_cast<QComboBox*>(clauses->cell_widget(0, "column"))->setEditText("visits");
+  static_cast<QComboBox*>(clauses->cell_widget(0, "operator"))->setCurrentIndex(4);
+  QTest::keyClicks(static_cast<QLineEdit*>(clauses->cell_widget(0, "value")), "3");
+  static_cast<QCheckBox*>(clauses->cell_widget(0, "ignore"))->click();
   const ClauseRow& row = app_->fields().clauses()[0];
   EXPECT_EQ(row.column, "visits");
   EXPECT_EQ(row.op, 4);

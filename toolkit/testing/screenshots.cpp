@@ -5,9 +5,11 @@
 //
 // Runs on a real display (the window test starts it under Xvfb), with the
 // per-user files in a fresh folder of its own, on a project that uses most
-// fields. Writes FOLDER/folder-N-NAME.png for each folder and
-// FOLDER/about.png, and prints each path. Exit status 0 when all were
-// written.
+// fields and a SQLite data source of its own (when the SQLite ODBC driver
+// is there), so the Database folder is pictured in use and the others as
+// they are without a database. Writes FOLDER/folder-N-NAME.png for each
+// folder and FOLDER/about.png, and prints each path. Exit status 0 when
+// all were written.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -20,6 +22,9 @@
 #include <QTimer>
 
 #include "storage/test_directory.h"
+#include "db/database.h"
+#include "db/odbc_library.h"
+#include "db/testing/test_data_sources.h"
 #include "app/application.h"
 #include "toolkit/main_window.h"
 #include "toolkit/qt_ui.h"
@@ -50,6 +55,10 @@ void fill(Project& p, const String& folder) {
              "<img src=\"logo.png\">\n</body></html>");
   p.set_text("html_attach", folder + "/logo.png");
   p.set_text("attachments", folder + "/catalogue.pdf\n" + folder + "/prices-*.pdf");
+  p.set_text("db_name", testing::TestDataSources::kSqliteName);
+  p.set_text("table_name", "subscribers");
+  p.set_text("recipient_col", "email");
+  p.set_text("identity_col", "id");
   p.set_text("where", "country = 'NZ'");
   ClauseRow& clause = p.clauses().append();
   clause.column = "visits";
@@ -71,9 +80,20 @@ int main(int argc, char** argv) {
   QString out = QString::fromLocal8Bit(argv[1]);
   QDir().mkpath(out);
 
+  testing::TestDataSources sources;
+  bool with_database = sources.start(/*with_postgres=*/false) && iniz_gdb();
+  if (with_database) {
+    Database& db = database();
+    with_database =
+        db.open(testing::TestDataSources::kSqliteName) &&
+        db.execute("CREATE TABLE subscribers (id INTEGER PRIMARY KEY, email VARCHAR(200), "
+                   "first_name VARCHAR(50), visits INTEGER)");
+    db.close();
+  }
+
   QtUi ui;
   Application app(ui);
-  app.set_database_available(false);
+  app.set_database_available(with_database);
   app.set_smtp_server_field("smtp.example.com");
   MainWindow window(app, ui);
   window.cancel_auto_open();
@@ -93,6 +113,11 @@ int main(int argc, char** argv) {
   };
   QTabWidget* folders = window.folders();
   for (int i = 0; i < folders->count(); ++i) {
+    // The database in use on its own folder only: it sets the recipient
+    // boxes aside.
+    bool database_folder = QString(project_folder(i).title) == "Database";
+    app.fields().set_flag("use_database", database_folder && with_database);
+    window.refresh();
     folders->setCurrentIndex(i);
     QString name = folders->tabText(i).toLower().replace(' ', '-');
     save(&window, QString("%1/folder-%2-%3.png").arg(out).arg(i + 1).arg(name));
