@@ -251,6 +251,7 @@ int DesktopProgram::run(const String& project, int status) {
   app.set_database_available(database_available());
   net_startup();
   app.set_smtp_server_field(smtp_server_name());
+  app.set_smtp_port_setting(smtp_port());
 
   MainWindow main_window(app, ui);
   window = &main_window;
