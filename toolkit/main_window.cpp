@@ -64,9 +64,10 @@ MainWindow::MainWindow(Application& app, QtUi& ui)
       if (!auto_open_pending_) return;
       auto_open_pending_ = false;
       // A project opened meanwhile (a dropped file) wins; a project path
-      // that is a folder (nothing opened yet) opens nothing.
+      // that is a folder (no project opened yet) opens nothing. A last
+      // project that is gone says so.
       const String& path = app_.settings().project_path;
-      if (app_.project_open() || !QFileInfo(qt_text(path)).isFile()) return;
+      if (app_.project_open() || path.empty() || QFileInfo(qt_text(path)).isDir()) return;
       app_.open_project(path);
     });
   }
@@ -441,20 +442,19 @@ void MainWindow::field_changed(FieldWidget& widget) {
       }
     }
   }
-  if (same(key, kFieldDbName)) {
-    lists_.data_source_changed();
-    for (const char* list : {kFieldTableName, kFieldRecipientColumn, kFieldIdentityColumn,
-                             kFieldOrderBy}) {
-      if (FieldWidget* other = field_widget(list)) {
-        static_cast<ListFieldWidget*>(other)->clear_choices();
-      }
+  // Another data source or table: the lists behind the drop-downs below it
+  // are forgotten, and load again when they next drop down.
+  bool source = same(key, kFieldDbName);
+  if (source || same(key, kFieldTableName)) {
+    if (source) {
+      lists_.data_source_changed();
+    } else {
+      lists_.table_changed();
     }
-    if (clause_table_) clause_table_->clear_column_choices();
-  } else if (same(key, kFieldTableName)) {
-    lists_.table_changed();
-    for (const char* list : {kFieldRecipientColumn, kFieldIdentityColumn, kFieldOrderBy}) {
-      if (FieldWidget* other = field_widget(list)) {
-        static_cast<ListFieldWidget*>(other)->clear_choices();
+    for (auto& other : fields_) {
+      FieldControl control = other->field().control;
+      if (control == FieldControl::kColumns || (source && control == FieldControl::kTables)) {
+        static_cast<ListFieldWidget*>(other.get())->clear_choices();
       }
     }
     if (clause_table_) clause_table_->clear_column_choices();

@@ -695,6 +695,24 @@ TEST_F(MainWindowTest, TheLastProjectIsOpenedOnceTheEventLoopRuns) {
   window_->cancel_auto_open();
   QApplication::processEvents();
   EXPECT_FALSE(app_->project_open());
+  close_window();
+
+  // A folder (no project opened yet) opens nothing; a project that is gone
+  // says so.
+  for (const String& last : {folder_.path() + "/", path("gone.zqj")}) {
+    ProgramSettings settings;
+    settings.auto_open = true;
+    settings.project_path = last;
+    ASSERT_TRUE(save_settings(settings_file_path(), settings));
+    dialog_hooks::clear_shown();
+    open_window();
+    QApplication::processEvents();
+    EXPECT_FALSE(app_->project_open());
+    close_window();
+  }
+  EXPECT_EQ(dialog_hooks::count(Kind::kError), 1);
+  EXPECT_EQ(dialog_hooks::last(Kind::kError)->text,
+            qt_text("Unable to open project file:\n" + path("gone.zqj")));
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowAsksThenSavesTheSettingsAndPlace) {
