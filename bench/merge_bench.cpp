@@ -38,8 +38,8 @@ const char* const kTagged[] = {
     "<p>Balance: [[Balance:n/a]] as of [[-Now-:MM D, yy]]</p>",
     "<p>Status: [[Status|active|Active member|lapsed|Former member|Guest]]</p>",
     "<p>With interest: [[var total = Balance * 1.2]][[total]]</p>",
-    "<p>[[if Balance > 1000]]Thank you for your generous support."
-    "[[elseif Balance > 100]]Thank you for your support.[[else]]Every gift helps.[[endif]]</p>",
+    "<p>[[if Balance > 1000]]Patron, [[elseif Balance > 100]]supporter, "
+    "[[elseif Balance > 0]]member.[[else]]Every gift helps.[[endif]]</p>",
     "<ol>[[var i = 0]][[while i < 5]]<li>Item [[i + 1]]</li>[[let i = i + 1]][[endw]]</ol>",
     "<p>Member since [[Joined:dd M y]]; write to [[-Email-]] (recipient [[-Index-]]).</p>",
 };

@@ -239,7 +239,6 @@ bool TagProcessor::block_statement(const String& keyword) {
     block.parent_active = producing();
     // Text behind the condition is ignored.
     if (block.parent_active && !evaluate_condition(*this, parser_, block.condition)) return false;
-    block.branch_taken = block.condition;
     block.is_while = keyword == "while";
     block.resume_position = scan_;
     block.tag_offset = tag_offset_;
@@ -256,9 +255,11 @@ bool TagProcessor::block_statement(const String& keyword) {
     if (!block.parent_active) return true;
     bool condition = false;
     if (!evaluate_condition(*this, parser_, condition)) return false;
-    // The first true branch is the one produced.
-    block.condition = !block.branch_taken && condition;
-    block.branch_taken = block.branch_taken || condition;
+    // An elseif only ever switches text on: after a branch whose condition
+    // held, the text behind every later elseif is produced as well. Stored
+    // projects are written for this rule; it is not the first-true-branch
+    // rule of other languages.
+    if (condition) block.condition = true;
     return true;
   }
   if (keyword == "else") {
@@ -266,9 +267,10 @@ bool TagProcessor::block_statement(const String& keyword) {
       return fail_at_parser("Unexpected [[ELSE]] tag encountered.  No matching [[IF]] "
                             "statement could be found.");
     }
+    // Switches the block over, also a while block's; a second else switches
+    // it back.
     IfStatement& block = blocks_.top();
-    block.condition = !block.branch_taken;
-    block.branch_taken = true;
+    block.condition = !block.condition;
     return true;
   }
   if (keyword == "endif") {
@@ -312,7 +314,6 @@ bool TagProcessor::block_statement(const String& keyword) {
   bool condition = false;
   if (!evaluate_condition(*this, parser_, condition)) return false;
   block.condition = condition;
-  block.branch_taken = condition;
   return true;
 }
 

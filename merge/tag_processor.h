@@ -6,17 +6,19 @@
 //   [[var name = expr]]   [[let name = expr]]
 //   [[if cond]] [[elseif cond]] [[else]] [[endif]]   [[while cond]] [[endw]]
 //
-// (keywords in any letter case; of the branches of an if block only the
-// first whose condition holds is produced) and replaces every other tag by
-// the value of its expression, as text: [[expr:format]] formats a date with
-// the format (see core/date.h) or, for any other value, puts the format
-// text in when the value is empty; [[expr|key|value|key|value|other]] maps
-// the value. In the HTML body inserted values are HTML-encoded
-// (merge/html_encode.h). The subject and the unsubscribe address of a
-// message are personalised the same way: in the subject values go in as
-// they are (the message builder keeps its header a single line), in the
-// unsubscribe address they are percent-encoded, so that a value with
-// blanks, "&" or "?" stays one value of the URL.
+// (keywords in any letter case; an elseif only ever switches its block's
+// text on, so after a condition that held, the text behind every later
+// elseif is produced too, and else switches the block over) and replaces
+// every other tag by the value of its expression, as text: [[expr:format]]
+// formats a date with the format (see core/date.h) or, for any other value,
+// puts the format text in when the value is empty;
+// [[expr|key|value|key|value|other]] maps the value. In the HTML body
+// inserted values are HTML-encoded (merge/html_encode.h). The subject and
+// the unsubscribe address of a message are personalised the same way: in
+// the subject values go in as they are (the message builder keeps its
+// header a single line), in the unsubscribe address they are
+// percent-encoded, so that a value with blanks, "&" or "?" stays one value
+// of the URL.
 //
 // The variable table lives in the processor and across calls: a send
 // empties it once (clear_variables) and sets the basic tags (-Recipient-,
@@ -48,7 +50,6 @@ namespace tessaline {
 // One open [[if]] or [[while]] block.
 struct IfStatement {
   bool condition = false;      // as last evaluated; toggled by else, raised by elseif
-  bool branch_taken = false;   // some branch of this block has been produced
   int expression_position = 0; // in the tag's contents, just behind the keyword
   bool parent_active = false;  // opened while producing
   bool is_while = false;

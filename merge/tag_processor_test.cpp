@@ -186,10 +186,20 @@ TEST_F(TagProcessorTest, Bodies) {
       {"[[If TRUE]]a[[EndIf]]", false, "a"},
       {"[[if(1 = 1)]]a[[endif]]", false, "a"},
       {"[[if TRUE]][[if FALSE]]a[[else]]b[[endif]][[endif]]", false, "b"},
-      // the first true branch is the only one produced
-      {"[[if TRUE]]a[[elseif TRUE]]b[[else]]c[[endif]]", false, "a"},
-      {"[[if FALSE]]a[[elseif TRUE]]b[[elseif TRUE]]c[[else]]d[[endif]]", false, "b"},
+      // An elseif never switches text off: once a condition has held, the
+      // text behind each later elseif is produced too; else switches over.
+      {"[[if TRUE]]a[[elseif TRUE]]b[[else]]c[[endif]]", false, "ab"},
+      {"[[if TRUE]]a[[elseif FALSE]]b[[else]]c[[endif]]", false, "ab"},
+      {"[[if FALSE]]a[[elseif TRUE]]b[[elseif TRUE]]c[[else]]d[[endif]]", false, "bc"},
+      {"[[if FALSE]]a[[elseif TRUE]]b[[elseif FALSE]]c[[else]]d[[endif]]", false, "bc"},
+      {"[[if FALSE]]a[[elseif FALSE]]b[[elseif TRUE]]c[[else]]d[[endif]]", false, "c"},
       {"[[if FALSE]]a[[elseif FALSE]]b[[else]]c[[endif]]", false, "c"},
+      {"[[if TRUE]]a[[else]]b[[else]]c[[endif]]", false, "ac"},
+      // in a block that is not produced, an elseif is not even evaluated
+      {"[[if FALSE]][[if TRUE]]a[[elseif nosuch]]b[[endif]][[endif]]ok", false, "ok"},
+      // an elseif keeps a while loop going, as it keeps an if's text on
+      {"[[var i = 0]][[while i < 3]][[let i = i + 1]][[i]][[elseif FALSE]],[[endw]]", false,
+       "1,2,3,"},
       // variables
       {"[[var x = 2]][[x * 3]]", false, "6"},
       {"[[var x = \"s\"]][[let x = x + \"t\"]][[x]]", false, "st"},
