@@ -51,27 +51,28 @@ void for_each_break(const char* s, int n, int length, AtBreak at_break) {
     int characters = 0;
     int last_break = -1;  // just behind the last break character seen
     bool line_fits = false;
-    while (i < n) {
+    // The window is the next `length` characters. A line end right behind
+    // a full window does not count: a line of exactly `length` characters
+    // is broken at its last break character like a longer one.
+    while (i < n && characters < length) {
       int end = line_end_length(s, n, i);
       if (end) {
-        // A line end within the window, or right behind its last character:
-        // the line fits as it is.
         position = i + end;
         line_fits = true;
         break;
       }
-      if (characters == length) break;
       if (is_word_break(s[i])) last_break = i + 1;
       i += char_length(s, n, i);
       ++characters;
     }
     if (line_fits) continue;
-    if (i >= n) break;  // the rest fits
+    if (characters < length) break;  // the rest is shorter than a line
     int at = last_break >= 0 ? last_break : i;
-    if (s[at] == ' ' || s[at] == '\t') ++at;
+    if (at < n && (s[at] == ' ' || s[at] == '\t')) ++at;
     if (at >= n) break;
-    // A blank that the break moved over may be followed by a line end: the
-    // line then ends there and needs no line feed of its own.
+    // A break that lands on a line end (a hard cut or a break character
+    // at the window's end, or a blank that the break moved over, right
+    // before it) would only add an empty line: the line ends there anyway.
     if (int end = line_end_length(s, n, at)) {
       position = at + end;
       continue;

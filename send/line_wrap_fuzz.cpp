@@ -1,7 +1,8 @@
 // Fuzzes the line wrap: the first byte chooses the line length, the rest is
 // the body. Besides crashes, it checks that only line feeds are added, that
 // no line ends up longer than the length unless the break moved over a
-// blank, and that wrapping again changes nothing.
+// blank, that no line of the length or longer could have been broken
+// at a break character, and that wrapping again changes nothing.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -38,6 +39,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (char c : wrapped) {
     run = c == '\n' || c == '\r' ? 0 : run + 1;
     check(run <= 4 * (length + 1));
+  }
+
+  // A line of `length` characters or more whose first `length` characters
+  // hold a break character ends that stretch with one: an earlier one
+  // would have been the break. Checked where every byte is one character.
+  bool single_bytes = true;
+  for (char c : original) {
+    auto u = static_cast<unsigned char>(c);
+    if (u >= 0xC2 && u <= 0xF4) single_bytes = false;
+  }
+  if (single_bytes) {
+    const char* s = wrapped.c_str();
+    const int n = wrapped.length();
+    for (int start = 0; start < n;) {
+      int end = start;
+      while (end < n && s[end] != '\n' && s[end] != '\r') ++end;
+      if (end - start >= length && !tessaline::is_word_break(s[start + length - 1])) {
+        for (int k = start; k < start + length; ++k) check(!tessaline::is_word_break(s[k]));
+      }
+      start = end + 1;
+    }
   }
 
   String again = wrapped;

@@ -31,10 +31,28 @@ TEST(LineWrap, Cases) {
       // Existing line ends are kept and restart the count.
       {"abcdefgh\r\nabcdefgh\n\rab", 10, "abcdefgh\r\nabcdefgh\n\rab"},
       {"abc\rabcdefghijkl", 10, "abc\rabcdefghij\nkl"},
-      // A line exactly as long as the length, or one that ends in the blank
-      // the break moved over, needs no empty line behind it.
+      // A line of exactly the length that holds a break character is
+      // broken there, before a line end or at the end of the text alike; a
+      // shorter one is not.
+      {"abcde fghi\nxyz", 10, "abcde \nfghi\nxyz"},
+      {"abcd,fghij\r\nx", 10, "abcd,\nfghij\r\nx"},
+      {"ab-cdefghi\rx", 10, "ab-\ncdefghi\rx"},
+      {"abcde fghi", 10, "abcde \nfghi"},
+      {"abcde\tfghi", 10, "abcde\t\nfghi"},
+      {"abcd fghi\nxyz", 10, "abcd fghi\nxyz"},
+      {"abcd fghi", 10, "abcd fghi"},
+      {"\xc3\xa9 \xc3\xa9 \xc3\xa9 \xc3\xa9 \xc3\xa9\n", 9,
+       "\xc3\xa9 \xc3\xa9 \xc3\xa9 \xc3\xa9 \n\xc3\xa9\n"},
+      {"\xc3\xa9 \xc3\xa9 \xc3\xa9 \xc3\xa9\xc3\xa9\n", 9,
+       "\xc3\xa9 \xc3\xa9 \xc3\xa9 \xc3\xa9\xc3\xa9\n"},
+      // A break that would fall right before a line end adds no empty line:
+      // a hard cut there, a break character or a blank as the window's last
+      // character, a blank the break moved over.
       {"abcdefghij\nabc", 10, "abcdefghij\nabc"},
+      {"abcdefghi,\nabc", 10, "abcdefghi,\nabc"},
+      {"abcdefghi \r\nabc", 10, "abcdefghi \r\nabc"},
       {"abcdefghi \r\nx", 9, "abcdefghi \r\nx"},
+      {"abcdefghi  \nx", 10, "abcdefghi  \nx"},
       // A UTF-8 sequence is one character and is never cut.
       {"\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9 \xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", 5,
        "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9 \n\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"},
