@@ -88,29 +88,32 @@ int resolve_error() { return last_resolve_error; }
 
 // --- the connection ---------------------------------------------------------
 
+Connection::Connection() = default;
+
 Connection::~Connection() { close(); }
 
 void Connection::close() {
+  if (tls_) {
+    tls_->shutdown();
+    tls_.reset();
+  }
+  tls_out_.clear();
   if (handle >= 0) {
     ::close(handle);
     handle = -1;
   }
-  applied_timeout_ = -1;
   extensions = SmtpExtensions();
 }
 
 bool Connection::create() {
   close();
   timed_out = false;
-  handle = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+  tls_error_.clear();
+  handle = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
   if (handle < 0) {
     last_error = errno;
     return false;
   }
-  // Blocking reads and sends give up after the time limit too: a server
-  // that stops reading or answering must not hold the program for ever.
-  applied_timeout_ = -1;
-  apply_time_limits();
   return true;
 }
 
@@ -125,34 +128,78 @@ bool Connection::connect() {
   peer.sin_port = htons(port);
   std::memcpy(&peer.sin_addr.s_addr, address.bytes, 4);
 
-  // Connect without blocking, so that the wait has a time limit, then put
-  // the socket back into blocking mode.
-  int flags = fcntl(handle, F_GETFL);
-  fcntl(handle, F_SETFL, flags | O_NONBLOCK);
+  // The socket stays non-blocking: every wait below and later is a poll()
+  // with the time limit.
+  fcntl(handle, F_SETFL, fcntl(handle, F_GETFL) | O_NONBLOCK);
   int result = ::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
   if (result != 0 && errno != EINPROGRESS) {
     last_error = errno;
-    fcntl(handle, F_SETFL, flags);
     return false;
   }
   if (result != 0) {
-    if (!wait_until(POLLOUT, deadline())) {
-      fcntl(handle, F_SETFL, flags);
-      return false;
-    }
+    if (!wait_until(POLLOUT, deadline())) return false;
     int error = 0;
     socklen_t size = sizeof error;
     getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &size);
     if (error != 0) {
       last_error = error;
-      fcntl(handle, F_SETFL, flags);
       return false;
     }
   }
-  fcntl(handle, F_SETFL, flags);
   int on = 1;
   setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   return true;
+}
+
+bool Connection::start_tls(const TlsOptions& options, String* error) {
+  timed_out = false;
+  tls_error_.clear();
+  if (handle < 0) {
+    last_error = EBADF;
+    *error = "the connection is closed";
+    return false;
+  }
+  auto stream = std::make_unique<TlsStream>();
+  if (!stream->attach(handle, options)) {
+    last_error = EPROTO;
+    tls_error_ = *error = stream->error();
+    return false;
+  }
+  Deadline limit = deadline();
+  for (;;) {
+    IoStatus status = stream->handshake();
+    bool waited = true;
+    switch (status) {
+      case IoStatus::kDone:
+        tls_ = std::move(stream);
+        return true;
+      case IoStatus::kWantRead:
+        waited = wait_until(POLLIN, limit);
+        break;
+      case IoStatus::kWantWrite:
+        waited = wait_until(POLLOUT, limit);
+        break;
+      case IoStatus::kClosed:
+      case IoStatus::kFailed:
+        last_error = EPROTO;
+        tls_error_ = *error = stream->error();
+        return false;
+    }
+    if (!waited) {
+      *error = timed_out ? String::formatted("no answer within %d seconds during the TLS handshake",
+                                             timeout_seconds)
+                         : reason();
+      return false;
+    }
+  }
+}
+
+String Connection::tls_summary() const { return tls_ ? tls_->summary() : String(); }
+
+String Connection::reason() const {
+  if (last_error == EPROTO && !tls_error_.empty()) return tls_error_;
+  if (last_error == ENOTCONN) return "the server closed the connection";
+  return std::strerror(last_error);
 }
 
 Connection::Deadline Connection::deadline() const {
@@ -166,6 +213,7 @@ bool Connection::wait_readable(Deadline deadline) {
     last_error = EBADF;
     return false;
   }
+  if (tls_ && tls_->pending() > 0) return true;
   return wait_until(POLLIN, deadline);
 }
 
@@ -192,6 +240,16 @@ bool Connection::wait_until(short events, Deadline deadline) {
   }
 }
 
+bool Connection::tls_failed(IoStatus status) {
+  if (status == IoStatus::kClosed) {
+    last_error = ENOTCONN;
+  } else {
+    last_error = EPROTO;
+    tls_error_ = tls_->error();
+  }
+  return false;
+}
+
 bool Connection::send(const char* buffer, int length, bool more) {
   timed_out = false;
   if (!buffer || length <= 0) return false;
@@ -199,23 +257,74 @@ bool Connection::send(const char* buffer, int length, bool more) {
     last_error = EBADF;
     return false;
   }
-  // A blocking send normally takes everything at once; a signal or the
-  // send time limit can cut it short, and then the rest follows or the
-  // whole send fails.
-  apply_time_limits();
+  if (!tls_) return send_plain(buffer, length, more);
+  // TLS makes a record of each write: what may wait is gathered, so that
+  // a text and its end marker share records instead of each making one.
+  tls_out_.append(buffer, length);
+  if (more && tls_out_.length() < kTlsRecord) return true;
+  return flush_tls();
+}
+
+bool Connection::send_plain(const char* buffer, int length, bool more) {
+  Deadline limit = deadline();
   int done = 0;
   while (done < length) {
-    ssize_t n = ::send(handle, buffer + done, length - done, MSG_NOSIGNAL | (more ? MSG_MORE : 0));
+    ssize_t n = ::send(handle, buffer + done, length - done,
+                       MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0));
     if (n > 0) {
       done += static_cast<int>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The peer does not read: wait for room, within the time limit.
+      if (!wait_until(POLLOUT, limit)) return false;
+      continue;
+    }
     last_error = n < 0 ? errno : EPIPE;
-    if (last_error == EAGAIN || last_error == EWOULDBLOCK) timed_out = true;
     if (last_error == ECONNRESET || last_error == EPIPE) close();
     return false;
   }
+  return true;
+}
+
+bool Connection::flush_tls() {
+  Deadline limit = deadline();
+  int done = 0;
+  const int length = tls_out_.length();
+  while (done < length) {
+    int put = 0;
+    IoStatus status = tls_->write(tls_out_.c_str() + done, length - done, &put);
+    bool waited = true;
+    switch (status) {
+      case IoStatus::kDone:
+        done += put;
+        break;
+      case IoStatus::kWantWrite:
+        waited = wait_until(POLLOUT, limit);
+        break;
+      case IoStatus::kWantRead:
+        waited = wait_until(POLLIN, limit);
+        break;
+      case IoStatus::kClosed:
+      case IoStatus::kFailed: {
+        tls_out_.clear();
+        tls_failed(status);
+        int error = last_error;
+        String why = tls_error_;
+        // Like a reset plain connection, a broken TLS one is of no more use.
+        close();
+        last_error = error;
+        tls_error_ = why;
+        return false;
+      }
+    }
+    if (!waited) {
+      tls_out_.clear();
+      return false;
+    }
+  }
+  tls_out_.clear();
   return true;
 }
 
@@ -229,50 +338,50 @@ int Connection::bytes_available() {
     last_error = handle < 0 ? EBADF : errno;
     return -1;
   }
-  return count;
+  return tls_ ? tls_->pending() + (count > 0 ? 1 : 0) : count;
 }
 
-bool Connection::receive(String* output) {
+bool Connection::receive(String* output) { return receive(output, deadline()); }
+
+bool Connection::receive(String* output, Deadline deadline) {
   output->clear();
   timed_out = false;
   if (handle < 0) {
     last_error = EBADF;
     return false;
   }
-  if (!wait_for_data) {
-    int n = bytes_available();
-    if (n <= 0) return n == 0;
-  }
-  // One blocking read of whatever has arrived: it waits for the first byte
-  // (up to the receive time limit) and takes everything that is there.
-  apply_time_limits();
   char chunk[4096];
-  ssize_t got;
-  do {
-    got = ::recv(handle, chunk, sizeof chunk, 0);
-  } while (got < 0 && errno == EINTR);
-  if (got > 0) {
-    output->assign(chunk, static_cast<int>(got));
-    return true;
+  for (;;) {
+    short wanted = POLLIN;
+    if (tls_) {
+      int got = 0;
+      IoStatus status = tls_->read(chunk, sizeof chunk, &got);
+      if (status == IoStatus::kDone) {
+        output->assign(chunk, got);
+        return true;
+      }
+      if (status == IoStatus::kClosed || status == IoStatus::kFailed) return tls_failed(status);
+      if (status == IoStatus::kWantWrite) wanted = POLLOUT;
+    } else {
+      ssize_t got = ::recv(handle, chunk, sizeof chunk, MSG_DONTWAIT);
+      if (got > 0) {
+        output->assign(chunk, static_cast<int>(got));
+        return true;
+      }
+      if (got == 0) {
+        last_error = ENOTCONN;  // the peer closed the connection
+        return false;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        last_error = errno;
+        return false;
+      }
+    }
+    // Nothing yet: without waiting, that is the answer.
+    if (!wait_for_data) return true;
+    if (!wait_until(wanted, deadline)) return false;
   }
-  if (got == 0) {
-    last_error = ENOTCONN;  // the peer closed the connection
-  } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-    last_error = ETIMEDOUT;
-    timed_out = true;
-  } else {
-    last_error = errno;
-  }
-  return false;
-}
-
-void Connection::apply_time_limits() {
-  if (applied_timeout_ == timeout_seconds || handle < 0) return;
-  timeval limit{};
-  limit.tv_sec = timeout_seconds > 0 ? timeout_seconds : 0;
-  setsockopt(handle, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(handle, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  applied_timeout_ = timeout_seconds;
 }
 
 // --- replies ----------------------------------------------------------------
@@ -311,12 +420,10 @@ int read_reply(Connection& connection, String* text) {
   connection.reply_too_long = false;
   ReplyAssembler reply;
   String piece;
-  // The first read waits with the socket's own time limit; the pieces after
-  // it wait only for what is left of that limit.
+  // The time limit holds for the whole reply, however it trickles in.
   Connection::Deadline limit = connection.deadline();
-  for (bool first = true;; first = false) {
-    if (!first && !connection.wait_readable(limit)) return 0;
-    if (!connection.receive(&piece)) return 0;
+  for (;;) {
+    if (!connection.receive(&piece, limit)) return 0;
     if (piece.empty()) continue;
     int code = reply.feed(piece.view());
     if (code == ReplyAssembler::kTooLong) {

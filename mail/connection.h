@@ -1,22 +1,26 @@
 // connection.h - the program's thin layer over BSD sockets: IPv4 addresses,
-// name resolution, one blocking TCP connection with time limits, and the
+// name resolution, one TCP connection with time limits (and TLS on top), and the
 // reader that assembles an SMTP reply from what arrives.
 //
 // Not for: anything but the SMTP client (mail/smtp_client.h), which is the
-// only user of a Connection. No TLS, no IPv6 (an Address is four bytes).
+// only user of a Connection. No IPv6 (an Address is four bytes). TLS itself
+// is mail/tls_stream.h; a Connection only routes its bytes through it.
 //
 // Failures: every operation returns false (or 0 from read_reply) and keeps
-// the errno of the failed call in `last_error`; a time limit that ran out
-// also sets `timed_out`, so the caller can say which step gave up. Nothing
-// here is fatal and nothing here shows a message.
+// the errno of the failed call in `last_error` (EPROTO for a failure of
+// TLS, whose own reason reason() gives); a time limit that ran out also
+// sets `timed_out`, so the caller can say which step gave up. Nothing here
+// is fatal and nothing here shows a message.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "core/string.h"
 #include "mail/smtp_extensions.h"
+#include "mail/tls_stream.h"
 
 namespace tessaline {
 
@@ -46,16 +50,19 @@ Resolver set_resolver(Resolver resolver);
 bool resolve(const char* host, Address* address);
 int resolve_error();
 
-// One TCP connection. The socket is blocking; connect, every wait for data
-// and every send give up after `timeout_seconds` (0 waits for ever).
+// One TCP connection, optionally with TLS on top (start_tls()). The
+// socket never blocks: connect, every wait for data and every send give up
+// after `timeout_seconds` (0 waits for ever), waiting with poll(), so that
+// a later loop over several connections can drive the same steps.
 class Connection {
  public:
-  Connection() = default;
+  Connection();
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
   bool is_open() const { return handle >= 0; }
+  // Ends TLS (telling the peer, without waiting) and closes the socket.
   void close();
   bool create();
   // Connects within the time limit. Small sends then go out at once
@@ -63,11 +70,21 @@ class Connection {
   // sent, so holding back a small segment until the previous one is
   // acknowledged would only wait on the peer's delayed acknowledgement.
   bool connect();
+  // Runs the TLS handshake on the open connection within the time limit;
+  // from then on every send and receive goes through TLS. False with the
+  // reason in *error (the certificate's problem, the handshake's); the
+  // connection is then of no further use and should be closed.
+  bool start_tls(const TlsOptions& options, String* error);
+  bool tls_active() const { return tls_ != nullptr; }
+  // "TLSv1.3, TLS_AES_256_GCM_SHA384, certificate checked"; empty without TLS.
+  String tls_summary() const;
+
   // Sends all `length` bytes, or fails; a peer that reset or closed the
   // connection (ECONNRESET, EPIPE) also closes the socket, so that the next
   // message opens a new one. Never raises SIGPIPE.
-  // With `more`, the bytes may wait in the kernel for the next send, so
-  // that a text and the marker after it travel in one segment (MSG_MORE).
+  // With `more`, the bytes may wait for the next send, so that a text and
+  // the marker after it travel together (MSG_MORE; under TLS, in one
+  // record).
   bool send(const char* buffer, int length, bool more = false);
   bool send_text(std::string_view text, bool more = false);
   // Bytes that can be read now, or -1.
@@ -78,10 +95,15 @@ class Connection {
   // Waits until a byte can be read or the deadline has passed.
   bool wait_readable(Deadline deadline);
 
-  // Reads whatever has arrived, first waiting for a byte when
-  // wait_for_data is set; false when the peer closed the connection, on an
-  // error, or when the time limit ran out.
+  // Reads whatever has arrived, first waiting for a byte (until the
+  // deadline; without one, for the time limit) when wait_for_data is set;
+  // false when the peer closed the connection, on an error, or when the
+  // time ran out.
   bool receive(String* output);
+  bool receive(String* output, Deadline deadline);
+
+  // The last failure in words: the TLS layer's reason, or the system's.
+  String reason() const;
 
   uint16_t family = 2;  // AF_INET
   bool wait_for_data = true;
@@ -99,10 +121,17 @@ class Connection {
   SmtpExtensions extensions;
 
  private:
+  static constexpr int kTlsRecord = 16 * 1024;  // the most one TLS record holds
+
   bool wait_until(short events, Deadline deadline);
-  // Puts timeout_seconds on the socket's reads and sends when it changed.
-  void apply_time_limits();
-  int applied_timeout_ = -1;
+  bool send_plain(const char* buffer, int length, bool more);
+  bool flush_tls();
+  // Records a failure of the TLS layer.
+  bool tls_failed(IoStatus status);
+
+  std::unique_ptr<TlsStream> tls_;
+  String tls_out_;  // bytes held back for the next TLS record
+  String tls_error_;
 };
 
 // Assembles one SMTP reply from the pieces that arrive. A reply ends with a
