@@ -103,6 +103,7 @@ void Connection::close() {
     handle = -1;
   }
   extensions = SmtpExtensions();
+  logged_in = false;
 }
 
 bool Connection::create() {

@@ -119,6 +119,8 @@ class Connection {
   // What the server offered in its answer to the last EHLO on this
   // connection; empty after HELO, and once the connection is closed.
   SmtpExtensions extensions;
+  // The SMTP login succeeded on this connection (until it is closed).
+  bool logged_in = false;
 
  private:
   static constexpr int kTlsRecord = 16 * 1024;  // the most one TLS record holds

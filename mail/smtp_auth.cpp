@@ -151,6 +151,13 @@ String AuthExchange::first_command() const {
 String AuthExchange::answer(std::string_view prompt) {
   (void)prompt;  // LOGIN's prompts ("Username:", "Password:") come in a fixed order
   ++prompts_;
+  // A server that does not take PLAIN's data with the command asks for it.
+  if (mechanism_ == AuthMechanism::kPlain && prompts_ == 1) {
+    String command = first_command();
+    String data = command.substr(11, command.length() - 11);  // after "AUTH PLAIN "
+    wipe(command);
+    return data;
+  }
   if (mechanism_ == AuthMechanism::kLogin && prompts_ == 1) return base64_line(user_.view()) + "\r\n";
   if (mechanism_ == AuthMechanism::kLogin && prompts_ == 2) return base64_line(secret_.view()) + "\r\n";
   // XOAUTH2 reports a refused token in a 334 and waits for an empty line

@@ -1,6 +1,9 @@
 #include "mail/smtp_client.h"
 
 #include "mail/connection.h"
+#include "mail/mx_lookup.h"
+#include "mail/smtp_auth.h"
+#include "mail/smtp_route.h"
 #include "mail/smtp_server.h"
 
 namespace tessaline {
@@ -68,36 +71,226 @@ bool DataPieces::next(std::string_view* piece, int* offset, bool* stuffed) {
 
 namespace {
 
+SmtpTrace current_trace;
+SmtpFailure last_failure = SmtpFailure::kNone;
+
+void trace(std::string_view line) {
+  if (current_trace) current_trace(line);
+}
+
+// A reply as the trace shows it: each line after "<- ".
+void trace_reply(const String& text) {
+  if (!current_trace) return;
+  std::string_view rest = text.view();
+  if (rest.empty()) {
+    trace("<- (no reply)");
+    return;
+  }
+  while (!rest.empty()) {
+    size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    trace("<- " + String(line));
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+  }
+}
+
+void wipe(String& text) {
+  for (int i = 0; i < text.length(); ++i) static_cast<volatile char*>(text.data())[i] = 0;
+  text.clear();
+}
+
+// The password of the route in use, fetched once and kept in memory for
+// as long as the same route is used, so that a password command (which
+// may ask the person) runs once per send, not once per connection.
+struct SecretCache {
+  bool held = false;
+  String key;
+  String secret;
+};
+
+SecretCache& secret_cache() {
+  static SecretCache cache;
+  return cache;
+}
+
+String route_key(const SmtpRoute& route) {
+  return String::formatted("%s|%d|%s|%s|%s|%d", route.host.c_str(), route.port,
+                           route.account.c_str(), route.user.c_str(),
+                           route.password_command.c_str(), route.password.empty() ? 0 : 1);
+}
+
+bool route_secret(const SmtpRoute& route, String* secret, String* error) {
+  SecretCache& cache = secret_cache();
+  String key = route_key(route);
+  if (cache.held && cache.key == key) {
+    *secret = cache.secret;
+    return true;
+  }
+  forget_smtp_secret();
+  if (!obtain_smtp_secret(route, smtp_timeout(), secret, error)) return false;
+  cache.held = true;
+  cache.key = key;
+  cache.secret = *secret;
+  return true;
+}
+
+// Where one transaction goes and how.
+struct Target {
+  String host;  // empty: the configured server
+  int port = 25;
+  TlsMode tls = TlsMode::kOff;
+  TlsOptions tls_options;
+  bool login = false;
+
+  String name() const { return host.empty() ? smtp_server_name() : host; }
+  String where() const { return host_and_port(name(), port); }
+};
+
+Target configured_target() {
+  const SmtpRoute& route = smtp_route();
+  Target target;
+  target.port = smtp_port();
+  target.tls = route.tls;
+  target.tls_options = route.tls_options();
+  target.tls_options.host = smtp_server_name();
+  target.login = route.wants_login();
+  return target;
+}
+
+// A mail host of a recipient's domain: the project's port, STARTTLS when
+// offered without a certificate check (mail hosts' names rarely match
+// their certificates; encryption still keeps the text from onlookers),
+// and no login.
+Target direct_target(const String& host) {
+  Target target;
+  target.host = host;
+  target.port = smtp_route().direct_port;
+  target.tls = TlsMode::kOpportunistic;
+  target.tls_options.host = host;
+  target.tls_options.check_certificate = false;
+  return target;
+}
+
+// Opens the connection and reads the greeting; on failure the socket is
+// closed and *error says why, naming the server and port.
+bool connect_to(const Target& target, String* error) {
+  Connection& connection = smtp_connection();
+  connection.close();
+  const String name = target.name();
+  Address address;
+  int code = 0;
+  if (target.host.empty()) {
+    address = smtp_server_address();
+    code = resolve_error();
+  } else if (!resolve_mail_host(target.host.c_str(), &address, &code)) {
+    address = Address();
+  }
+  if (address.is_null) {
+    error->format("Unable to locate SMTP server: %s\nSecondary error code: %d", name.c_str(), code);
+    return false;
+  }
+  if (target.port <= 0 || target.port > 65535) {
+    error->format("Invalid SMTP port: %d", target.port);
+    return false;
+  }
+  const String where = target.where();
+  trace("Connecting to " + where + " (" + address.text() + ")");
+  connection.port = static_cast<uint16_t>(target.port);
+  connection.timeout_seconds = smtp_timeout();
+  if (!connection.create()) {
+    *error = "Unable to create socket: " + connection.reason();
+    return false;
+  }
+  connection.address = address;
+  if (!connection.connect()) {
+    if (connection.timed_out) {
+      error->format("Unable to connect to server %s: no answer within %d seconds", where.c_str(),
+                    connection.timeout_seconds);
+    } else {
+      error->format("Unable to connect to server %s: %s", where.c_str(),
+                    connection.reason().c_str());
+    }
+    connection.close();
+    return false;
+  }
+  if (target.tls == TlsMode::kImplicit) {
+    String why;
+    if (!connection.start_tls(target.tls_options, &why)) {
+      error->format("TLS with the SMTP server %s failed: %s", where.c_str(), why.c_str());
+      connection.close();
+      return false;
+    }
+    trace("TLS: " + connection.tls_summary());
+  }
+  String greeting;
+  int reply = read_reply(connection, &greeting);
+  trace_reply(greeting);
+  if (reply != 220) {
+    if (connection.timed_out) {
+      error->format("SMTP server %s did not greet within %d seconds", where.c_str(),
+                    connection.timeout_seconds);
+    } else if (connection.reply_too_long) {
+      error->format("The SMTP server's greeting was longer than %d bytes and was given up "
+                    "on:\r\n%s", ReplyAssembler::kMaxReply,
+                    reply_excerpt(greeting.view()).c_str());
+    } else if (greeting.empty()) {
+      error->format("SMTP server %s did not greet properly: %s", where.c_str(),
+                    connection.reason().c_str());
+    } else {
+      error->format("SMTP server %s did not greet properly:\r\n%s", where.c_str(),
+                    reply_excerpt(greeting.view()).c_str());
+    }
+    connection.close();
+    return false;
+  }
+  return true;
+}
+
 // One transaction walks these states; every step either moves on or fails
 // the message. The legal paths:
 //
-//   Closed --connect, greeting 220--> Ready          (else 4515, stays Closed)
+//   Closed --connect (on an implicit-TLS port, TLS first), greeting 220-->
+//       Ready                                        (else 4515, stays Closed)
 //   Ready --EHLO/HELO 250, or HELO 250 after a refused EHLO--> Greeted
 //                                                    (else 4557)
-//   Greeted --no originator, or MAIL FROM 250 (as stored or retried)-->
+//   Greeted --TLS on already, not wanted, or only wanted when offered and
+//       not offered--> Secured
+//   Greeted --STARTTLS 220, TLS handshake--> Ready (greet again over TLS)
+//                                  (STARTTLS missing when required,
+//                                   refused, or a failed handshake: 4558)
+//   Secured --no login wanted, or logged in already--> LoggedIn
+//   Secured --AUTH ..., 235--> LoggedIn              (else 4559)
+//   LoggedIn --no originator, or MAIL FROM 250 (as stored or retried)-->
 //       SenderGiven                                  (else 4570)
 //   SenderGiven --every RCPT TO 250/251 (as stored or retried)-->
 //       RecipientsGiven                              (else 4590)
 //   RecipientsGiven --DATA 354--> InData             (else 4610)
 //   InData --compose, text, "." sent, 250--> Sent    (else 4615..4640)
 //
-// A connection that is already open starts at Ready: a kept connection
-// begins each message with a new greeting and no RSET. Any failure once the
-// connection is open ends it with quit(), because the server's view of the
-// transaction is then unknown (a half-sent text, a refused recipient, a
-// connection the server has dropped); the next message starts at Closed.
-enum class State { Closed, Ready, Greeted, SenderGiven, RecipientsGiven, InData, Sent, Failed };
+// The greeting is EHLO for an 8-bit text, and wherever TLS or a login may
+// be used; HELO otherwise. A connection that is already open starts at
+// Ready: a kept connection begins each message with a new greeting and no
+// RSET, and keeps its TLS and its login. Any failure once the connection is
+// open ends it with quit(), because the server's view of the transaction is
+// then unknown (a half-sent text, a refused recipient, a connection the
+// server has dropped); the next message starts at Closed.
+enum class State {
+  Closed, Ready, Greeted, Secured, LoggedIn, SenderGiven, RecipientsGiven, InData, Sent, Failed
+};
 
 class Transaction {
  public:
-  Transaction(MimeMessage& message, const String& host)
-      : message_(message), host_(host), connection_(smtp_connection()) {}
+  Transaction(MimeMessage& message, Target target)
+      : message_(message), target_(std::move(target)), connection_(smtp_connection()) {}
 
   bool run() {
     State state = connection_.is_open() ? State::Ready : State::Closed;
     while (state != State::Sent && state != State::Failed) state = step(state);
-    // A server that stopped taking data would not take QUIT either.
-    if (state == State::Failed && send_timed_out_) connection_.close();
+    last_failure = state == State::Sent ? SmtpFailure::kNone : failure_;
+    // A server that stopped taking data would not take QUIT either, and a
+    // broken TLS session can carry nothing.
+    if (state == State::Failed && (send_timed_out_ || broken_)) connection_.close();
     if (state == State::Failed && connection_.is_open()) quit();
     return state == State::Sent;
   }
@@ -107,7 +300,9 @@ class Transaction {
     switch (state) {
       case State::Closed: return connect();
       case State::Ready: return greet();
-      case State::Greeted: return give_sender();
+      case State::Greeted: return secure();
+      case State::Secured: return log_in();
+      case State::LoggedIn: return give_sender();
       case State::SenderGiven: return give_recipients();
       case State::RecipientsGiven: return start_data();
       case State::InData: return transmit();
@@ -119,13 +314,18 @@ class Transaction {
 
   State connect() {
     String error;
-    if (!smtp_connect(host_, &error)) return fail(4515, error.c_str());
+    if (!connect_to(target_, &error)) {
+      failure_ = SmtpFailure::kServer;
+      return fail(4515, error.c_str());
+    }
     return State::Ready;
   }
 
   State greet() {
-    // The first fraction, on a new and on a kept connection alike.
-    if (stopped(0.04)) return fail(4552, "Interrupted by user");
+    // The first fraction, on a new and on a kept connection alike, once:
+    // the greeting after STARTTLS does not repeat it.
+    if (!greeted_ && stopped(0.04)) return fail(4552, "Interrupted by user");
+    greeted_ = true;
     // Under direct delivery too, the greeting names the configured server.
     // Without one, the local host name stands in: an empty argument is a
     // syntax error to every server.
@@ -133,22 +333,109 @@ class Transaction {
     if (name.empty()) name = local_host_name();
     if (name.empty()) name = "localhost";
     bool eight_bit = message_.encoding == MimeMessage::k8Bit;
-    const char* verb = eight_bit ? "EHLO " : "HELO ";
-    const char* step = eight_bit ? "EHLO" : "HELO";
+    bool extended = eight_bit || target_.tls != TlsMode::kOff || target_.login;
+    const char* verb = extended ? "EHLO " : "HELO ";
+    const char* step = extended ? "EHLO" : "HELO";
     if (!send(smtp_command(verb, name.view()))) return send_failed(4553, step);
-    int code = read_reply(connection_, &reply_);
+    int code = reply();
     // Each greeting replaces what the server offered: HELO offers nothing.
-    connection_.extensions = eight_bit && code == 250 ? SmtpExtensions::parse(reply_.view())
-                                                      : SmtpExtensions();
+    connection_.extensions =
+        extended && code == 250 ? SmtpExtensions::parse(reply_.view()) : SmtpExtensions();
     if (code == 250) return State::Greeted;
     if (no_usable_reply(4557, step)) return State::Failed;
-    if (eight_bit) {
+    if (extended) {
       if (!send(smtp_command("HELO ", name.view()))) return send_failed(4555, "HELO");
-      code = read_reply(connection_, &reply_);
+      code = reply();
       if (code == 250) return State::Greeted;  // offering nothing: bodies go 7-bit
       if (no_usable_reply(4557, "HELO")) return State::Failed;
     }
-    return fail(4557, "Improper response to \"HELO\".");
+    failure_ = SmtpFailure::kServer;
+    return fail_with_reply(4557, "Improper response to \"HELO\".");
+  }
+
+  State secure() {
+    if (connection_.tls_active() || target_.tls == TlsMode::kOff) return State::Secured;
+    const String where = target_.where();
+    if (!connection_.extensions.offers("STARTTLS")) {
+      if (target_.tls == TlsMode::kOpportunistic) return State::Secured;
+      failure_ = SmtpFailure::kServer;
+      message_.fail(4558,
+                    "The SMTP server %s does not offer STARTTLS%s, and the connection must be "
+                    "encrypted: nothing was sent.",
+                    where.c_str(), connection_.extensions.empty() ? " (it did not take EHLO)" : "");
+      return State::Failed;
+    }
+    if (!send("STARTTLS\r\n")) return send_failed(4558, "STARTTLS");
+    int code = reply();
+    if (code != 220) {
+      if (no_usable_reply(4558, "STARTTLS")) return State::Failed;
+      failure_ = SmtpFailure::kServer;
+      message_.fail(4558, "The SMTP server %s refused STARTTLS:\r\n%s", where.c_str(),
+                    excerpt().c_str());
+      return State::Failed;
+    }
+    String why;
+    if (!connection_.start_tls(target_.tls_options, &why)) {
+      failure_ = SmtpFailure::kServer;
+      broken_ = true;
+      message_.fail(4558, "TLS with the SMTP server %s failed: %s", where.c_str(), why.c_str());
+      return State::Failed;
+    }
+    trace("TLS: " + connection_.tls_summary());
+    // What the server offered before TLS no longer counts (RFC 3207).
+    connection_.extensions = SmtpExtensions();
+    return State::Ready;
+  }
+
+  State log_in() {
+    if (!target_.login || connection_.logged_in) return State::LoggedIn;
+    const SmtpRoute& route = smtp_route();
+    const String where = target_.where();
+    failure_ = SmtpFailure::kLogin;
+    if (!connection_.tls_active() && !route.login_without_tls) {
+      message_.fail(4559,
+                    "The login at the SMTP server %s would send the password over a connection "
+                    "that is not encrypted, so nothing was sent. Turn on TLS for this server, or "
+                    "allow such a login (the setting SMTP_LoginWithoutTls).",
+                    where.c_str());
+      return State::Failed;
+    }
+    String why;
+    AuthMechanism mechanism = choose_auth_mechanism(route.auth, connection_.extensions, &why);
+    if (mechanism == AuthMechanism::kNone) {
+      message_.fail(4559, "No login at the SMTP server %s is possible: %s.", where.c_str(),
+                    why.c_str());
+      return State::Failed;
+    }
+    String secret, error;
+    if (!route_secret(route, &secret, &error)) {
+      message_.fail(4559, "%s", error.c_str());
+      return State::Failed;
+    }
+    AuthExchange exchange(mechanism, route.user.view(), secret.view());
+    wipe(secret);
+    String line = exchange.first_command();
+    for (int round = 0;; ++round) {
+      bool sent = send_secret(line);
+      wipe(line);
+      if (!sent) return send_failed(4559, "AUTH");
+      int code = reply();
+      if (code == 235) {
+        connection_.logged_in = true;
+        failure_ = SmtpFailure::kMessage;
+        return State::LoggedIn;
+      }
+      if (code == 334 && round < 4) {
+        line = exchange.answer(reply_.length() > 4 ? reply_.view().substr(4) : std::string_view());
+        continue;
+      }
+      if (no_usable_reply(4559, "AUTH")) return State::Failed;
+      // A refusal for now (4xx) may pass; a refusal (5xx) will not.
+      failure_ = code >= 500 ? SmtpFailure::kLogin : SmtpFailure::kServer;
+      message_.fail(4559, "The SMTP server %s refused the login as %s:\r\n%s", where.c_str(),
+                    route.user.c_str(), excerpt().c_str());
+      return State::Failed;
+    }
   }
 
   State give_sender() {
@@ -159,12 +446,12 @@ class Transaction {
     if (!send(smtp_command("MAIL FROM:", (from + body).view()))) {
       return send_failed(4560, "MAIL FROM");
     }
-    if (read_reply(connection_, &reply_) == 250) return State::SenderGiven;
+    if (reply() == 250) return State::SenderGiven;
     if (no_usable_reply(4570, "MAIL FROM")) return State::Failed;
     if (!send(smtp_command("MAIL FROM:", (smtp_retry_address(from.view()) + body).view()))) {
       return send_failed(4562, "MAIL FROM");
     }
-    int code = read_reply(connection_, &reply_);
+    int code = reply();
     if (code == 250) return State::SenderGiven;
     if (no_usable_reply(4570, "MAIL FROM")) return State::Failed;
     message_.fail(4570, "Invalid response to originator:\r\n%s", excerpt().c_str());
@@ -176,13 +463,13 @@ class Transaction {
     for (int i = 0; i < count; ++i) {
       const String& recipient = message_.recipients[i];
       if (!send(smtp_command("RCPT TO:", recipient.view()))) return send_failed(4580, "RCPT TO");
-      int code = read_reply(connection_, &reply_);
+      int code = reply();
       if (code != 250 && code != 251) {
         if (no_usable_reply(4590, "RCPT TO")) return State::Failed;
         if (!send(smtp_command("RCPT TO:", smtp_retry_address(recipient.view()).view()))) {
           return send_failed(4582, "RCPT TO");
         }
-        code = read_reply(connection_, &reply_);
+        code = reply();
         if (code != 250 && code != 251) {
           if (no_usable_reply(4590, "RCPT TO")) return State::Failed;
           message_.fail(4590, "Invalid response to recipient %s\r\n%s", recipient.c_str(),
@@ -197,7 +484,7 @@ class Transaction {
 
   State start_data() {
     if (!send("DATA\r\n")) return send_failed(4600, "DATA");
-    int code = read_reply(connection_, &reply_);
+    int code = reply();
     if (code != 354) {
       if (no_usable_reply(4610, "DATA")) return State::Failed;
       message_.fail(4610, "Invalid response to DATA:\r\n%s", excerpt().c_str());
@@ -224,7 +511,7 @@ class Transaction {
     bool stuffed = false;
     int due = 0;  // text[due, offset) is accepted but not yet sent
     auto send_due = [&](int end) {
-      bool ok = end <= due || send(all.substr(due, end - due), true);
+      bool ok = end <= due || send_raw(all.substr(due, end - due), true);
       due = end;
       return ok;
     };
@@ -233,16 +520,17 @@ class Transaction {
         send_due(offset);
         return fail(4622, "Interrupted by user");
       }
-      if (stuffed && (!send_due(offset) || !send(".", true))) {
+      if (stuffed && (!send_due(offset) || !send_raw(".", true))) {
         return send_failed(4625, "the message text");
       }
       int end = offset + static_cast<int>(piece.size());
       if (end - due >= kSendBatch && !send_due(end)) return send_failed(4625, "the message text");
     }
     if (!send_due(length)) return send_failed(4625, "the message text");
+    trace(String::formatted("-> (the message text, %d bytes)", length));
     if (!send("\r\n.\r\n")) return send_failed(4630, "the end of the message");
     if (stopped(0.99)) return fail(4632, "Interrupted by user");
-    int code = read_reply(connection_, &reply_);
+    int code = reply();
     if (code != 250) {
       if (no_usable_reply(4640, "the end of the message")) return State::Failed;
       message_.fail(4640, "Invalid response to end of body:\r\n%s", excerpt().c_str());
@@ -255,7 +543,25 @@ class Transaction {
 
   static constexpr int kSendBatch = 32 * 1024;
 
-  bool send(std::string_view text, bool more = false) { return connection_.send_text(text, more); }
+  // Commands go out through send(), which the trace shows; the message
+  // text through send_raw(); AUTH lines through send_secret(), masked.
+  bool send(std::string_view text, bool more = false) {
+    if (current_trace) trace("-> " + String(text.substr(0, text.find('\r'))));
+    return connection_.send_text(text, more);
+  }
+  bool send_raw(std::string_view text, bool more = false) {
+    return connection_.send_text(text, more);
+  }
+  bool send_secret(const String& line) {
+    if (current_trace) trace("-> " + AuthExchange::masked(line.view()));
+    return connection_.send_text(line.view());
+  }
+
+  int reply() {
+    int code = read_reply(connection_, &reply_);
+    trace_reply(reply_);
+    return code;
+  }
 
   // An 8bit body goes as it is only to a server that takes 8-bit text;
   // otherwise the builder writes it quoted-printable.
@@ -276,6 +582,7 @@ class Transaction {
   // out), or the connection broke.
   State send_failed(int code, const char* step) {
     if (!connection_.timed_out) return fail(code, "Send failure");
+    failure_ = SmtpFailure::kServer;
     send_timed_out_ = true;
     message_.fail(code, "The SMTP server took no data within %d seconds while %s was sent.",
                   connection_.timeout_seconds, step);
@@ -286,6 +593,7 @@ class Transaction {
   // went beyond the reply bound; the message has then failed with that
   // said. Such a server is not asked again (no retry of the address).
   bool no_usable_reply(int code, const char* step) {
+    if (connection_.timed_out || connection_.reply_too_long) failure_ = SmtpFailure::kServer;
     if (connection_.timed_out) {
       message_.fail(code, "No answer from the SMTP server within %d seconds after %s.",
                     connection_.timeout_seconds, step);
@@ -302,68 +610,67 @@ class Transaction {
 
   String excerpt() const { return reply_excerpt(reply_.view()); }
 
+
+  // A failure with a fixed text followed by the server's reply, when one
+  // came.
+  State fail_with_reply(int code, const char* text) {
+    if (reply_.empty()) return fail(code, text);
+    message_.fail(code, "%s\r\n%s", text, excerpt().c_str());
+    return State::Failed;
+  }
+
   MimeMessage& message_;
-  const String& host_;
+  Target target_;
   Connection& connection_;
   String reply_;
+  SmtpFailure failure_ = SmtpFailure::kMessage;
+  bool greeted_ = false;
   bool send_timed_out_ = false;
+  bool broken_ = false;  // TLS failed: the connection can carry nothing more
 };
+
+bool deliver_directly(MimeMessage& message) {
+  const String domain = message.recipient_domain();
+  Vector<String> hosts;
+  String note;
+  if (!domain.empty()) {
+    MailHosts found = mail_hosts_of(domain);
+    for (const MailHost& host : found.hosts) hosts.append(host.name);
+    note = found.note;
+    if (current_trace) {
+      String list;
+      for (const String& host : hosts) list += (list.empty() ? "" : ", ") + host;
+      trace("Mail hosts of " + domain + ": " + (list.empty() ? note : list));
+    }
+  }
+  // The last resort of direct delivery, as it always was.
+  String fallback = "mail." + domain;
+  bool listed = false;
+  for (const String& host : hosts) listed = listed || host.equals_ignore_case(fallback.c_str());
+  if (!listed) hosts.append(fallback);
+
+  String errors;
+  for (const String& host : hosts) {
+    Target target = direct_target(host);
+    String error;
+    if (connect_to(target, &error)) return Transaction(message, target).run();
+    if (!errors.empty()) errors += "\n";
+    errors += error;
+  }
+  if (hosts.count() > 1 || !note.empty()) {
+    String heading = "No mail host of " + domain + " could be reached";
+    if (!note.empty()) heading += " (" + note + ")";
+    errors = heading + ":\n" + errors;
+  }
+  message.fail(4515, "%s", errors.c_str());
+  last_failure = SmtpFailure::kServer;
+  return false;
+}
 
 }  // namespace
 
 bool smtp_connect(const String& host, String* error) {
-  Connection& connection = smtp_connection();
-  String name;
-  Address address;
-  if (host.empty()) {
-    name = smtp_server_name();
-    address = smtp_server_address();
-  } else {
-    name = host;
-    resolve(host.c_str(), &address);
-  }
-  if (address.is_null) {
-    error->format("Unable to locate SMTP server: %s\nSecondary error code: %d", name.c_str(),
-                  resolve_error());
-    return false;
-  }
-  uint16_t port = smtp_port();
-  if (port == 0) {
-    error->format("Invalid SMTP port: %d", 0);
-    return false;
-  }
-  connection.port = port;
-  connection.timeout_seconds = smtp_timeout();
-  if (!connection.create()) {
-    *error = "Unable to create socket";
-    return false;
-  }
-  connection.address = address;
-  if (!connection.connect()) {
-    if (connection.timed_out) {
-      error->format("Unable to connect to server: no answer within %d seconds",
-                    connection.timeout_seconds);
-    } else {
-      *error = "Unable to connect to server";
-    }
-    connection.close();
-    return false;
-  }
-  String greeting;
-  if (read_reply(connection, &greeting) != 220) {
-    if (connection.timed_out) {
-      error->format("SMTP server did not greet within %d seconds", connection.timeout_seconds);
-    } else if (connection.reply_too_long) {
-      error->format("The SMTP server's greeting was longer than %d bytes and was given up "
-                    "on:\r\n%s", ReplyAssembler::kMaxReply,
-                    reply_excerpt(greeting.view()).c_str());
-    } else {
-      *error = "SMTP server did not greet properly";
-    }
-    connection.close();
-    return false;
-  }
-  return true;
+  return connect_to(host.empty() ? configured_target() : direct_target(host), error);
 }
 
 bool smtp_server_offers(std::string_view keyword) {
@@ -373,22 +680,36 @@ bool smtp_server_offers(std::string_view keyword) {
 
 void quit() {
   Connection& connection = smtp_connection();
-  if (connection.is_open()) connection.send_text("QUIT\r\n");
+  if (connection.is_open()) {
+    trace("-> QUIT");
+    connection.send_text("QUIT\r\n");
+  }
   connection.close();
+}
+
+void set_smtp_trace(SmtpTrace trace_function) { current_trace = std::move(trace_function); }
+
+SmtpFailure last_smtp_failure() { return last_failure; }
+
+void forget_smtp_secret() {
+  SecretCache& cache = secret_cache();
+  wipe(cache.secret);
+  cache.key.clear();
+  cache.held = false;
 }
 
 bool send_message(MimeMessage& message) {
   message.message_size = 0;
+  last_failure = SmtpFailure::kMessage;
   if (message.recipients.empty()) {
     message.fail(4505, "The message has no recipients.");
     return false;
   }
-  String host;
   if (message.direct_delivery && message.recipients.count() == 1) {
     quit();  // direct delivery opens a fresh connection for every message
-    host = "mail." + message.recipient_domain();
+    return deliver_directly(message);
   }
-  return Transaction(message, host).run();
+  return Transaction(message, configured_target()).run();
 }
 
 }  // namespace tessaline

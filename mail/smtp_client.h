@@ -15,12 +15,21 @@
 // the text into dot-stuffed pieces and the progress fractions are pure
 // functions below, so they can be checked without a socket.
 //
-// Not for: composing (mail/mime_message.h), sockets (mail/connection.h),
-// choosing the server (mail/smtp_server.h). No TLS, no AUTH, no
+// The configured server is reached as its route says (mail/smtp_route.h):
+// TLS from the start or after STARTTLS, then a login when one is set up.
+// Direct delivery tries the mail hosts of the recipient's domain (its MX
+// records by preference, else the domain itself; mail/mx_lookup.h) and
+// last "mail." + the domain, each on the project's port with STARTTLS
+// when offered; the first that takes the connection gets the message.
+//
+// Not for: composing (mail/mime_message.h), sockets and TLS
+// (mail/connection.h), choosing the server (mail/smtp_route.h). No
 // pipelining.
 //
 // Failures: every failure goes through MimeMessage::fail with the code of
-// the step (4505 ... 4640) and returns false. A failure that leaves the
+// the step (4505 ... 4640; 4558 for STARTTLS and TLS, 4559 for the login)
+// and returns false; connection errors name the server and port, and a
+// refused step quotes the server's reply. A failure that leaves the
 // protocol state unsettled ends the connection with quit(), so the next
 // message starts on a fresh one. A server that does not answer or take
 // data within the time limit, or whose reply goes beyond the reply bound,
@@ -28,6 +37,7 @@
 // of a server's reply at most a few KB reach the error text.
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 #include "core/string.h"
@@ -37,12 +47,37 @@ namespace tessaline {
 
 bool send_message(MimeMessage& message);
 
-// Opens the SMTP connection to `host` (empty: the configured server) and
-// reads its greeting. On failure the socket is closed and *error says why.
+// Opens the SMTP connection to `host` (empty: the configured server, with
+// TLS first on an implicit-TLS port; else a mail host of direct delivery)
+// and reads its greeting. On failure the socket is closed and *error says
+// why.
 bool smtp_connect(const String& host, String* error);
 
 // Sends "QUIT" without waiting for the answer and closes the connection.
 void quit();
+
+// What kind of failure the last send_message() met, for the send
+// operation's rules: a message refused on its own, a server that cannot be
+// reached or used (so the next message will likely fail too), or a login
+// that cannot succeed.
+enum class SmtpFailure {
+  kNone,     // the message went out
+  kMessage,  // this message was refused, could not be made, or was stopped
+  kServer,   // no connection, no answer in time, TLS failed, the greeting
+             // refused, or a login refused for now (4xx)
+  kLogin,    // the login was refused (5xx) or is impossible as set up
+};
+SmtpFailure last_smtp_failure();
+
+// Shows the SMTP dialogue line by line as it happens: "-> " before what
+// the client sends, "<- " before the server's replies, and what the
+// connection does (connecting, TLS). The message text appears as its size;
+// AUTH data as "********". Null: no trace.
+using SmtpTrace = std::function<void(std::string_view line)>;
+void set_smtp_trace(SmtpTrace trace);
+
+// Wipes the password fetched for the route in use (at the end of a send).
+void forget_smtp_secret();
 
 // The server of the open connection offered this extension in its answer
 // to EHLO ("8BITMIME", "PIPELINING"; case does not matter). False when the

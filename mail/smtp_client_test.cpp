@@ -13,6 +13,7 @@
 #include "core/date.h"
 #include "mail/connection.h"
 #include "mail/fake_smtp_server.h"
+#include "mail/mx_lookup.h"
 #include "mail/test_support.h"
 #include "mail/smtp_server.h"
 
@@ -110,18 +111,28 @@ std::string plain_data(const std::string& cte = "7bit", const std::string& body 
 }
 const std::string kPlainData = plain_data();
 
+// No DNS in these tests: every domain is one without mail hosts of its
+// own, so direct delivery goes to "mail." + the domain.
+MailHosts no_domain(const String&) {
+  MailHosts none;
+  none.status = MxStatus::kNoDomain;
+  return none;
+}
+
 class SmtpDialogue : public ::testing::Test {
  protected:
   void SetUp() override {
     previous_clock_ = set_clock(pinned_clock);
     previous_unique_part_ = set_unique_part_source(pinned_unique_part);
     previous_resolver_ = set_resolver(test_resolver);
+    previous_mx_lookup_ = set_mx_lookup(no_domain);
     set_smtp_server("smtp.test");
     set_smtp_timeout(5);
     std::srand(7);
   }
   void TearDown() override {
     quit();
+    set_mx_lookup(previous_mx_lookup_);
     set_resolver(previous_resolver_);
     set_unique_part_source(previous_unique_part_);
     set_clock(previous_clock_);
@@ -157,6 +168,7 @@ class SmtpDialogue : public ::testing::Test {
   Clock previous_clock_ = nullptr;
   UniquePartSource previous_unique_part_ = nullptr;
   Resolver previous_resolver_ = nullptr;
+  MxLookup previous_mx_lookup_ = nullptr;
 };
 
 TEST_F(SmtpDialogue, DeliversAPlainMessage) {
@@ -194,7 +206,10 @@ TEST_P(SmtpRefusal, FailsWithTheStepsCodeAndEndsTheConnection) {
   MimeMessage message;
   fill_plain(message);
   EXPECT_FALSE(send_message(message));
-  EXPECT_EQ(message.error, String::formatted("SMTP Error %d\n%s", c.code, c.error));
+  // PORT in a case's text stands for the server's port.
+  String expected = String::formatted("SMTP Error %d\n%s", c.code, c.error);
+  expected.replace_all("PORT", String::formatted("%d", server.port()).c_str());
+  EXPECT_EQ(message.error, expected);
   EXPECT_EQ(message.message_size, 0);
   EXPECT_FALSE(smtp_connection().is_open());
   EXPECT_THAT(server.finish(), IsEmpty());
@@ -207,12 +222,12 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"greeting_not_220",
                 {S::send("554 go away\r\n")},
                 4515,
-                "SMTP server did not greet properly"},
+                "SMTP server smtp.test:PORT did not greet properly:\r\n554 go away"},
         Refusal{"helo_refused",
                 {S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"),
                  S::send("502 no\r\n"), S::expect("QUIT\r\n")},
                 4557,
-                "Improper response to \"HELO\"."},
+                "Improper response to \"HELO\".\r\n502 no"},
         Refusal{"sender_refused_in_both_forms",
                 {S::send("220 hi\r\n"), S::expect("HELO smtp.test\r\n"), S::send("250 ok\r\n"),
                  S::expect("MAIL FROM:John Smith <john@example.test>\r\n"),
@@ -383,7 +398,9 @@ TEST_F(SmtpDialogue, SilentServerRunsIntoTheTimeLimitAtTheGreeting) {
   MimeMessage message;
   fill_plain(message);
   EXPECT_FALSE(send_message(message));
-  EXPECT_EQ(message.error, "SMTP Error 4515\nSMTP server did not greet within 1 seconds");
+  EXPECT_EQ(message.error, String::formatted("SMTP Error 4515\nSMTP server smtp.test:%d did not "
+                                             "greet within 1 seconds",
+                                             server.port()));
   EXPECT_FALSE(smtp_connection().is_open());
   EXPECT_THAT(server.finish(), IsEmpty());
 }
@@ -644,8 +661,9 @@ TEST_F(SmtpDialogue, DirectDeliveryEndsTheKeptConnectionAndGoesToTheDomainsServe
   ASSERT_TRUE(send_message(message)) << message.error.c_str();
 
   // "mail.example.test" resolves to 127.0.0.1 here, on the same port;
-  // the greeting still names the configured server.
-  FakeSmtpServer direct(plus(accepted_envelope(),
+  // the greeting still names the configured server, and is EHLO, so that
+  // STARTTLS would be seen when offered.
+  FakeSmtpServer direct(plus(accepted_envelope("EHLO smtp.test\r\n"),
                              {S::expect("DATA\r\n"), S::send("354 go\r\n"),
                               S::expect_data(kPlainData), S::send("250 ok\r\n"),
                               S::expect("QUIT\r\n")}));
@@ -677,7 +695,7 @@ TEST_F(SmtpDialogue, ConnectionFailures) {
     const char* error;
   } cases[] = {
       {"smtp.test", closed_port, false, "ann@example.test",
-       "SMTP Error 4515\nUnable to connect to server"},
+       "SMTP Error 4515\nUnable to connect to server smtp.test:PORT: Connection refused"},
       {"smtp.test", 0, false, "ann@example.test", "SMTP Error 4515\nInvalid SMTP port: 0"},
       {"nowhere.test", 25, false, "ann@example.test",
        "SMTP Error 4515\nUnable to locate SMTP server: nowhere.test\nSecondary error code: -2"},
@@ -694,7 +712,9 @@ TEST_F(SmtpDialogue, ConnectionFailures) {
     message.add_recipient(c.recipient);
     message.direct_delivery = c.direct;
     EXPECT_FALSE(send_message(message));
-    EXPECT_EQ(message.error, c.error) << c.server << " " << c.port;
+    String expected = c.error;
+    expected.replace_all("PORT", String::formatted("%d", closed_port).c_str());
+    EXPECT_EQ(message.error, expected) << c.server << " " << c.port;
     EXPECT_FALSE(smtp_connection().is_open());
   }
 }

@@ -7,6 +7,7 @@
 #include "storage/paths.h"
 #include "storage/registry.h"
 #include "mail/msmtprc.h"
+#include "mail/mx_lookup.h"
 
 namespace tessaline {
 
@@ -21,8 +22,33 @@ const SettingInfo kSmtpTimeoutSetting = {
 
 namespace {
 
+const SettingInfo kDeliverySettings[] = {
+    {"SMTP_Account", "Mail Account",
+     "The msmtp account to send through (empty: msmtp's default account, for its own server)"},
+    {"SMTP_User", "SMTP User Name",
+     "The user name of the login at a server that is not an msmtp account's (empty: no login)"},
+    {"SMTP_Auth", "SMTP Login Method",
+     "on, off, plain, login or xoauth2 (empty: on when a user name is set)"},
+    {"SMTP_PasswordEval", "SMTP Password Command",
+     "A command that prints the password or access token of the login, for example:  "
+     "secret-tool lookup host smtp.example.com"},
+    {"SMTP_TrustFile", "SMTP Trusted Certificates",
+     "A file of CA certificates (PEM) to check the server's certificate with (empty: the "
+     "system's)"},
+    {"SMTP_CertCheck", "Check SMTP Certificates",
+     "1: the server's certificate must be valid and made out to it (usually 1)"},
+    {"SMTP_LoginWithoutTls", "Login Without Encryption",
+     "1: allow a login over a connection that is not encrypted (usually 0)"},
+    {"DNS_Server", "Name Server",
+     "The name server that direct delivery asks for the mail hosts of a domain, as ADDRESS or "
+     "ADDRESS:PORT (empty: the system's)"},
+};
+
 struct NetState {
   SmtpSettings settings;
+  SmtpRoute route;
+  String msmtprc;
+  String msmtprc_path;
   Address server_address;  // cache; null: not looked up
   String host_name;
   Address host_address;
@@ -104,6 +130,12 @@ class ProgramRegistry : public RegistryReader {
 
 }  // namespace
 
+int delivery_setting_count() {
+  return static_cast<int>(sizeof kDeliverySettings / sizeof kDeliverySettings[0]);
+}
+
+const SettingInfo& delivery_setting(int i) { return kDeliverySettings[i]; }
+
 const RegistryReader& program_registry() {
   static const ProgramRegistry reader;
   return reader;
@@ -138,17 +170,38 @@ SmtpSettings default_smtp_settings(const RegistryReader* registry, std::string_v
     if (registry->read_number(kToolkitKey, kSmtpTimeoutSetting.name, &seconds) && seconds >= 0) {
       settings.timeout_seconds = seconds;
     }
+    DeliverySettings& d = settings.delivery;
+    String* texts[] = {&d.account, &d.user, &d.auth, &d.password_command, &d.trust_file};
+    for (int i = 0; i < 5; ++i) registry->read_text(kToolkitKey, kDeliverySettings[i].name, texts[i]);
+    int flag = 0;
+    if (registry->read_number(kToolkitKey, kDeliverySettings[5].name, &flag)) {
+      d.check_certificate = flag != 0;
+    }
+    if (registry->read_number(kToolkitKey, kDeliverySettings[6].name, &flag)) {
+      d.login_without_tls = flag != 0;
+    }
+    registry->read_text(kToolkitKey, kDeliverySettings[7].name, &d.name_server);
   }
   return settings;
 }
 
 int net_startup(const RegistryReader* registry) {
-  String msmtprc;
+  String msmtprc, msmtprc_path;
   for (const String& path : msmtprc_paths(std::getenv("HOME"), std::getenv("XDG_CONFIG_HOME"))) {
-    if (read_whole_file(path, msmtprc)) break;
+    if (read_whole_file(path, msmtprc)) {
+      msmtprc_path = path;
+      break;
+    }
   }
   NetState& net = state();
   net.settings = default_smtp_settings(registry, msmtprc.view());
+  net.msmtprc = msmtprc;
+  net.msmtprc_path = msmtprc_path;
+  net.route = SmtpRoute();
+  net.route.host = net.settings.server;
+  net.route.port = net.settings.port;
+  net.route.direct_port = net.settings.port;
+  set_name_server(net.settings.delivery.name_server);
   net.server_address = Address();
 
   char name[256] = {};
@@ -171,10 +224,48 @@ int smtp_timeout() { return state().settings.timeout_seconds; }
 
 void set_smtp_server(const String& name) {
   state().settings.server = name;
+  state().route.host = name;
   state().server_address.is_null = true;
 }
 
-void set_smtp_port(int port) { state().settings.port = port >= 0 && port <= 65535 ? port : 0; }
+void set_smtp_port(int port) {
+  NetState& net = state();
+  net.settings.port = port >= 0 && port <= 65535 ? port : 0;
+  net.route.port = net.settings.port;
+  net.route.direct_port = net.settings.port;
+}
+
+const DeliverySettings& delivery_settings() { return state().settings.delivery; }
+
+void set_delivery_settings(const DeliverySettings& settings) {
+  state().settings.delivery = settings;
+  set_name_server(settings.name_server);
+}
+
+const String& msmtp_configuration() { return state().msmtprc; }
+const String& msmtp_configuration_path() { return state().msmtprc_path; }
+
+RouteSources smtp_route_sources() {
+  RouteSources sources;
+  sources.settings = state().settings.delivery;
+  sources.msmtprc = state().msmtprc;
+  sources.msmtprc_path = state().msmtprc_path;
+  const char* home = std::getenv("HOME");
+  if (home) sources.home = home;
+  return sources;
+}
+
+const SmtpRoute& smtp_route() { return state().route; }
+
+void set_smtp_route(const SmtpRoute& route) {
+  NetState& net = state();
+  int direct_port = route.direct_port;
+  set_smtp_server(route.host);
+  set_smtp_port(route.port);
+  net.route = route;
+  net.route.port = net.settings.port;
+  net.route.direct_port = direct_port >= 0 && direct_port <= 65535 ? direct_port : 0;
+}
 
 void set_smtp_timeout(int seconds) { state().settings.timeout_seconds = seconds < 0 ? 0 : seconds; }
 

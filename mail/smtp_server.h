@@ -3,7 +3,8 @@
 //
 // Three settings name the server: SMTP_Server (a host name), SMTP_Port and
 // SMTP_Timeout (seconds for connect and for every reply; 0 waits for
-// ever). net_startup() gives them their defaults once, before any window
+// ever); more say how to reach it (TLS, the login, direct delivery's name
+// server: delivery_setting()). net_startup() gives them their defaults once, before any window
 // opens: the default mail account under the registry key kMailAccountKey
 // when a registry reader is plugged in and the key names one; else the
 // default account of the user's msmtp configuration (~/.msmtprc, else
@@ -23,6 +24,7 @@
 #include "core/containers.h"
 #include "core/string.h"
 #include "mail/connection.h"
+#include "mail/smtp_route.h"
 
 namespace tessaline {
 
@@ -58,11 +60,19 @@ struct SettingInfo {
 extern const SettingInfo kSmtpPortSetting;
 extern const SettingInfo kSmtpServerSetting;
 extern const SettingInfo kSmtpTimeoutSetting;
+// The settings of TLS, the login and direct delivery (DeliverySettings in
+// mail/smtp_route.h), in the order the configuration editor lists them:
+// SMTP_Account, SMTP_User, SMTP_Auth, SMTP_PasswordEval, SMTP_TrustFile,
+// SMTP_CertCheck, SMTP_LoginWithoutTls, DNS_Server. None of them holds a
+// password.
+int delivery_setting_count();
+const SettingInfo& delivery_setting(int i);
 
 struct SmtpSettings {
   String server;
   int port = 25;
   int timeout_seconds = 60;
+  DeliverySettings delivery;
 };
 
 // The defaults as described above, from the registry (may be null: no
@@ -94,6 +104,27 @@ void set_smtp_timeout(int seconds);
 // The configured server's address, looked up once per name; null when the
 // name is empty or does not resolve (then resolve_error() says why).
 Address smtp_server_address();
+
+// The settings of TLS, the login and direct delivery read at start-up.
+const DeliverySettings& delivery_settings();
+void set_delivery_settings(const DeliverySettings& settings);
+
+// The msmtp configuration found at start-up (its text; empty when there is
+// none) and its path.
+const String& msmtp_configuration();
+const String& msmtp_configuration_path();
+
+// What a route needs from the program's side: the delivery settings, the
+// msmtp configuration and $HOME. The caller adds the command line's and
+// the project's values.
+RouteSources smtp_route_sources();
+
+// The route of the configured server in use: host and port are also
+// smtp_server_name() and smtp_port(). set_smtp_server() and
+// set_smtp_port() change only those two; a route set here brings TLS and
+// the login too. A new route forgets a password fetched for the old one.
+const SmtpRoute& smtp_route();
+void set_smtp_route(const SmtpRoute& route);
 
 // The one SMTP connection of the process.
 Connection& smtp_connection();
