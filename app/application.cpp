@@ -249,8 +249,12 @@ int Application::run_command_line(const CommandLine& line) {
     }
   }
   command_line_run_ = true;
+  server_option_ = line.server;
+  account_option_ = line.account;
   if (!open_project(path)) {
     command_line_run_ = false;
+    server_option_.clear();
+    account_option_.clear();
     return kExitProject;
   }
 
@@ -294,6 +298,8 @@ int Application::run_command_line(const CommandLine& line) {
   }
   close_project(CloseMode::kDiscard);
   command_line_run_ = false;
+  server_option_.clear();
+  account_option_.clear();
   return code;
 }
 

@@ -181,6 +181,8 @@ class Application : public SendEnvironment {
   String smtp_server_field() override { return smtp_server_; }
   void store_smtp_settings(const String& server, int port) override;
   DkimSettings dkim_settings() override;
+  String server_option() override { return server_option_; }
+  String account_option() override { return account_option_; }
   Database* database() override;
   bool log_folder(String& folder, String& error) override;
   bool command_line_run() override { return command_line_run_; }
@@ -225,6 +227,8 @@ class Application : public SendEnvironment {
   String smtp_server_;
   int smtp_port_ = 25;
   bool smtp_settings_stored_ = false;
+  String server_option_;   // --server of the command-line run
+  String account_option_;  // --account of the command-line run
   bool database_available_ = true;
   bool command_line_run_ = false;
   bool operation_running_ = false;

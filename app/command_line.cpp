@@ -1,9 +1,11 @@
 #include "app/command_line.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "core/fatal_error.h"
 #include "storage/paths.h"
+#include "mail/smtp_route.h"
 
 namespace tessaline {
 
@@ -41,6 +43,33 @@ bool takes_address(CommandMode mode) {
          mode == CommandMode::kSendOnly;
 }
 
+// The options of a send: "--server HOST", "--server=HOST", "--account
+// NAME", "--verbose". True when argv[*i] was one (*i then points at its
+// last word).
+bool read_send_option(int argc, const char* const* argv, int* i, CommandLine* line) {
+  std::string_view token = argv[*i];
+  if (token == "--verbose") {
+    line->verbose = true;
+    return true;
+  }
+  for (const char* name : {"--server", "--account"}) {
+    std::string_view word = name;
+    if (!token.starts_with(word)) continue;
+    String* value = word == "--server" ? &line->server : &line->account;
+    if (token.size() > word.size() && token[word.size()] == '=') {
+      *value = String(token.substr(word.size() + 1));
+    } else if (token.size() == word.size()) {
+      if (*i + 1 >= argc) FatalError("The %s option needs a value.", name);
+      *value = argv[++*i];
+    } else {
+      continue;
+    }
+    if (value->empty()) FatalError("The %s option needs a value.", name);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
@@ -58,6 +87,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
 
   for (int i = 1; i < argc; ++i) {
     String token(argv[i]);
+    if (read_send_option(argc, argv, &i, &line)) continue;
     if (token.first() != '-') {
       if (!line.project.empty()) FatalError("Invalid command line parameter:\n%s", token.c_str());
       line.project = token;
@@ -123,6 +153,19 @@ String clean_address(const String& address) {
 }
 
 void complete_command_line(CommandLine& line, ClipboardReader clipboard) {
+  bool sending = line.mode == CommandMode::kSend || line.mode == CommandMode::kSendOnly;
+  const char* option = !line.server.empty() ? "--server"
+                       : !line.account.empty() ? "--account"
+                       : line.verbose ? "--verbose"
+                                      : nullptr;
+  if (option && !sending) FatalError("The %s option works only with a send (-s or -o).", option);
+  if (!line.server.empty()) {
+    String host, error;
+    int port = 0;
+    if (!parse_server_option(line.server.view(), &host, &port, &error)) {
+      FatalError("%s", error.c_str());
+    }
+  }
   if (line.mode == CommandMode::kNone) return;
   if (line.project.empty()) FatalError("No project file was specified.");
   if (!takes_address(line.mode)) return;

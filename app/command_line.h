@@ -12,6 +12,12 @@
 //   -s           --send                      send the mailing unattended
 //   -h, --help, --version
 //
+// and, beside -s or -o, the options of a send (each once):
+//
+//   --server HOST[:PORT]   the SMTP server of this run
+//   --account NAME         the msmtp account of this run
+//   --verbose              the SMTP dialogue on standard error
+//
 // A switch starts with "-"; an argument starting with "/" is a path. The
 // letter is matched without regard to case, and the rest of the token is
 // the address; when it is empty, the next argument is the address if it
@@ -28,6 +34,9 @@
 //   "No email address followed the -a switch.  Nor was an email address
 //    found in the clipboard."
 //   "This email address is not valid:\n%s"
+//   "The %s option works only with a send (-s or -o)."
+//   "The %s option needs a value."
+//   "The server given with --server is not valid: ..."
 #pragma once
 
 #include "core/string.h"
@@ -43,6 +52,9 @@ struct CommandLine {
   String address;      // as given; empty when none
   bool help = false;     // -h or --help: print the usage and end
   bool version = false;  // --version
+  String server;         // --server, as given (checked by complete_command_line)
+  String account;        // --account
+  bool verbose = false;  // --verbose
 };
 
 // Reads the arguments after the program name. A help or version request
@@ -50,7 +62,8 @@ struct CommandLine {
 CommandLine parse_command_line(int argc, const char* const* argv);
 
 // The checks that follow the parse when a switch was given, in their order:
-// a project must be named, and -a, -e and -o need an address, taken from
+// the options of a send come only with -s or -o, --server must be HOST or
+// HOST:PORT, a project must be named, and -a, -e and -o need an address, taken from
 // `clipboard` when none was typed (`clipboard` may be null: no clipboard).
 // The address is then cleaned (clean_address) and must hold exactly one
 // "@" and no line break. FatalError on failure.

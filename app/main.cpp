@@ -22,6 +22,7 @@
 #include "core/fatal_error.h"
 #include "platform/display.h"
 #include "storage/paths.h"
+#include "mail/smtp_client.h"
 #include "mail/smtp_server.h"
 #include "db/odbc_library.h"
 #include "app/application.h"
@@ -105,6 +106,13 @@ int main(int argc, char** argv) {
       app.set_database_available(database_available());
       net_startup();
       app.set_smtp_server_field(smtp_server_name());
+      if (line.verbose) {
+        // AUTH data never reaches the trace: the mail layer masks it.
+        set_smtp_trace([](std::string_view text) {
+          std::fwrite(text.data(), 1, text.size(), stderr);
+          std::fputc('\n', stderr);
+        });
+      }
     }
     status = app.run_command_line(line);
     if (sending) net_shutdown();

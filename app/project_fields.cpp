@@ -34,6 +34,12 @@ const FieldChoice kRecipientFileDelimiters[] = {{"Detect", kDelimiterDetect},
                                                 {"Semicolon (;)", kDelimiterSemicolon},
                                                 {"Tab", kDelimiterTab},
                                                 {"Vertical bar (|)", kDelimiterBar}};
+// The values are those of mail/smtp_route.h's TlsMode.
+const FieldChoice kSecurityModes[] = {{"Automatic", 0},
+                                      {"No encryption", 1},
+                                      {"STARTTLS when offered", 2},
+                                      {"STARTTLS required", 3},
+                                      {"TLS from the start (port 465)", 4}};
 const FieldChoice kSendModes[] = {{"Normal", kSendNormal},
                                   {"No Preview", kSendNoPreview},
                                   {"Identical", kSendIdentical},
@@ -214,6 +220,17 @@ const ProjectFieldInfo kFields[] = {
     {"SMTPport", FieldKind::kNumber, kSend, "SMTP port:", "smtp port",
      "This is the port number that your SMTP server uses for communication.  It is usually 25.",
      "25", 0, nullptr, 0, FieldControl::kAuto, nullptr, nullptr, 5},
+    {"SMTPaccount", T, kSend, "Mail account:", "mail account",
+     "The account of your msmtp configuration (~/.msmtprc) to send through: its server, port, "
+     "encryption and login are used.  Leave it empty to use the program's setting, or msmtp's "
+     "default account when the SMTP server is its server.",
+     "", 0, nullptr, 0},
+    {"SMTPsecurity", FieldKind::kChoice, kSend, "Security:", "security",
+     "How the connection to the SMTP server is encrypted.  \"Automatic\" does what the mail "
+     "account says, and otherwise uses TLS from the start on port 465 and STARTTLS when the "
+     "server offers it on any other port.  With \"STARTTLS required\", nothing is sent to a "
+     "server that does not offer it.",
+     "", 0, kSecurityModes, 5},
 };
 
 constexpr int kFieldCount = static_cast<int>(sizeof kFields / sizeof kFields[0]);

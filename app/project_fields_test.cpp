@@ -57,6 +57,8 @@ const Expected kAllFields[] = {
     {"DirectDelivery", FieldKind::kCheck, "0"},
     {"Recycle", FieldKind::kCheck, "0"},
     {"SMTPport", FieldKind::kNumber, "25"},
+    {"SMTPaccount", FieldKind::kText, ""},
+    {"SMTPsecurity", FieldKind::kChoice, "0"},
 };
 
 TEST(ProjectFields, TableHoldsEveryKeyInOrderWithItsKind) {

@@ -129,6 +129,8 @@ inline constexpr char kFieldSendMode[] = "SendMode";
 inline constexpr char kFieldDirectDelivery[] = "DirectDelivery";
 inline constexpr char kFieldRecycle[] = "Recycle";
 inline constexpr char kFieldSmtpPort[] = "SMTPport";
+inline constexpr char kFieldSmtpAccount[] = "SMTPaccount";
+inline constexpr char kFieldSmtpSecurity[] = "SMTPsecurity";
 // The SMTP server box of the Send folder: not a project field, but the key
 // by which a check focuses it.
 inline constexpr char kFieldSmtpServer[] = "SMTP_Server";

@@ -49,6 +49,11 @@ class SendEnvironment {
   // (mail/smtp_server.h) to these values: keep them as the program's
   // settings and show them in the Send folder.
   virtual void store_smtp_settings(const String& server, int port) = 0;
+  // The command line's --server HOST[:PORT] and --account NAME of this run
+  // (empty: not given). They win over the project and the settings for
+  // this run only, and are never stored.
+  virtual String server_option() { return String(); }
+  virtual String account_option() { return String(); }
 
   // The program settings that name the DKIM signing key (mail/dkim.h);
   // none set: messages go out unsigned.

@@ -8,6 +8,7 @@
 #include "storage/file_specs.h"
 #include "storage/paths.h"
 #include "mail/smtp_client.h"
+#include "mail/smtp_route.h"
 #include "mail/smtp_server.h"
 #include "db/database.h"
 #include "send/line_wrap.h"
@@ -157,6 +158,7 @@ bool SendOperation::send() {
   row_.reset();
   log_.close();
   if (smtp_connection().is_open()) quit();
+  forget_smtp_secret();
   // The send stopped at the first line the log could not take (see
   // log_stopped()): the person must know why, and that it did not all go.
   if (log_.write_failed()) {
@@ -187,8 +189,23 @@ bool SendOperation::read_body(const char* use_file, const char* file, const char
   return true;
 }
 
+void SendOperation::choose_route() {
+  RouteSources sources = smtp_route_sources();
+  sources.server_option = env_.server_option();
+  sources.account_option = env_.account_option();
+  sources.project_account = project_.text(kFieldSmtpAccount);
+  int number = 0;
+  sources.project_security = project_.number(kFieldSmtpSecurity, &number) ? number : 0;
+  sources.project_port = project_.number(kFieldSmtpPort, &number) ? number : 0;
+  sources.server_field = env_.smtp_server_field();
+  route_chosen_ = choose_smtp_route(sources, &route_, &route_error_);
+}
+
 bool SendOperation::check_project() {
-  if (project_.text(kFieldFrom).empty()) {
+  // The account may give the From address, so the server is chosen first;
+  // its problems are told where the server is checked.
+  choose_route();
+  if (project_.text(kFieldFrom).empty() && route_.from.empty()) {
     return fail("You must enter the originating email address.", kFieldFrom);
   }
   String cc = project_.text(kFieldCc);
@@ -197,7 +214,13 @@ bool SendOperation::check_project() {
     return false;
   }
   if (!check_unsubscribe()) return false;
-  if (trimmed(env_.smtp_server_field()).empty()) {
+  if (!route_chosen_) {
+    const char* field = env_.account_option().empty() && !project_.text(kFieldSmtpAccount).empty()
+                            ? kFieldSmtpAccount
+                            : nullptr;
+    return fail(route_error_, field);
+  }
+  if (route_.host.empty()) {
     return fail("You must enter the name of the SMTP server.", kFieldSmtpServer);
   }
   // A port beyond 65535 would be cut to another port.
@@ -280,6 +303,8 @@ bool SendOperation::operate() {
   // An operation that ends before it sends anything reports on itself,
   // not on the failures of an earlier send of this program run.
   counters_ = Counters();
+  server_failures_ = 0;
+  stopped_ = false;
   if (!check_project()) return false;
 
   sources_ = std::make_unique<RecipientSources>(project_, ui_, env_.database());
@@ -387,6 +412,12 @@ bool SendOperation::gather() {
     log_.write(verdict_log_line(candidate, verdict));
     if (verdict != Verdict::kAccepted) {
       ++counters_.rejected;
+      continue;
+    }
+    if (stopped_ && mode_ == kNoPreview) {
+      // Not personalised either: its data tags might write to the database.
+      log_not_sent(candidate);
+      ++index;
       continue;
     }
     Message& record = queue_.append();
@@ -509,8 +540,9 @@ void SendOperation::store_smtp_fields() {
   String server = trimmed(env_.smtp_server_field());
   int port = 0;
   project_.number(kFieldSmtpPort, &port);
-  set_smtp_server(server);
-  set_smtp_port(port);
+  // The mail layer gets the route, which may come from the command line or
+  // an account; the settings keep what the Send folder shows.
+  set_smtp_route(route_);
   env_.store_smtp_settings(server, port);
 }
 
@@ -521,6 +553,7 @@ void SendOperation::begin_sending_phase() {
   counters_.bytes_sent = 0;
   builder_.progress = [this](double fraction) { return progress(fraction); };
   builder_.from = project_.text(kFieldFrom);
+  if (builder_.from.empty()) builder_.from = route_.from;
   builder_.reply_to = project_.text(kFieldReply);
   builder_.dkim = signer_.get();
   int encoding = MimeMessage::k7Bit;
@@ -593,6 +626,10 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
       }
       return;
     }
+    if (stopped_) {
+      for (int k = at; k < batch.count(); ++k) log_not_sent(batch[k].recipient);
+      return;
+    }
     wrap_lines(record.text_body, length);
     if (!log_.write("Sending " + (identical ? String("to all recipients") : record.recipient) +
                     " :")) {
@@ -621,7 +658,7 @@ bool SendOperation::deliver(Message& record, bool identical) {
   add_attachments(record.attachments);
   builder_.direct_delivery = project_.flag(kFieldDirectDelivery) && !identical;
   bool sent = send_message(builder_);
-  if (!sent && builder_.direct_delivery && !trimmed(env_.smtp_server_field()).empty()) {
+  if (!sent && builder_.direct_delivery && !route_.host.empty()) {
     // Through the project's own server; a connection the failed attempt
     // may have left to the recipient's server is not reused for it.
     builder_.direct_delivery = false;
@@ -631,11 +668,49 @@ bool SendOperation::deliver(Message& record, bool identical) {
   if (sent) {
     counters_.bytes_sent += builder_.message_size;
     log_.write(" success\r\n");
-    return true;
+  } else {
+    ++counters_.errors;
+    log_.write("\r\n" + builder_.error + "\r\n\r\n");
+    // An unattended run has no log window: the person reads why here.
+    if (env_.command_line_run()) {
+      ui_.information_box(builder_.error,
+                          "Not sent to " + (identical ? String("all recipients") : record.recipient));
+    }
   }
-  ++counters_.errors;
-  log_.write("\r\n" + builder_.error + "\r\n\r\n");
-  return false;
+  // Only the configured server's failures say that the next message will
+  // fail too; a recipient's own mail host says nothing about the others.
+  if (!builder_.direct_delivery) judge_server();
+  return sent;
+}
+
+void SendOperation::log_not_sent(const String& recipient) {
+  log_.write(recipient + "\r\nSend stopped: message not sent\r\n\r\n");
+}
+
+void SendOperation::judge_server() {
+  String reason;
+  String where = host_and_port(route_.host, route_.port);
+  switch (last_smtp_failure()) {
+    case SmtpFailure::kNone:
+    case SmtpFailure::kMessage:
+      server_failures_ = 0;
+      return;
+    case SmtpFailure::kLogin:
+      reason = "The SMTP server " + where +
+               " did not take the login, so the send stops here: the messages after this one "
+               "are not sent.";
+      break;
+    case SmtpFailure::kServer:
+      if (++server_failures_ < kServerFailureLimit) return;
+      reason = String::formatted("The SMTP server %s could not be reached or used for %d messages "
+                                 "in a row, so the send stops here: the messages after this one "
+                                 "are not sent.",
+                                 where.c_str(), kServerFailureLimit);
+      break;
+  }
+  stopped_ = true;
+  log_.write(reason + "\r\n\r\n");
+  show_error(ui_, reason);
 }
 
 void SendOperation::write_totals(bool identical) {

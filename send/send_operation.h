@@ -24,7 +24,11 @@
 // Failures: a check that fails shows its message, focuses its field and
 // makes send() return false before anything is sent; a message that fails
 // is counted, logged with the SMTP error and kept in the queue, and makes
-// send() return false at the end. A line of the send log that cannot be
+// send() return false at the end. When the configured server refuses the
+// login, or cannot be reached or used for kServerFailureLimit messages in a
+// row (refused or timed-out connections, TLS, a login refused for now),
+// the send stops there: the reason is shown and logged once, and every
+// message not attempted is logged as not sent. A line of the send log that cannot be
 // written (a full disk) stops the send before its next message; send()
 // then says so and returns false.
 #pragma once
@@ -36,6 +40,7 @@
 #include "core/string.h"
 #include "mail/dkim.h"
 #include "mail/mime_message.h"
+#include "mail/smtp_route.h"
 #include "merge/tag_processor.h"
 #include "recipients/recipient_sources.h"
 #include "send/message.h"
@@ -51,6 +56,7 @@ class SendOperation {
   static constexpr int kNoPreview = 101;
   static constexpr int kIdentical = 102;
   static constexpr int kLastRecipientOnly = 103;
+  static constexpr int kServerFailureLimit = 3;
 
   struct Counters {
     int candidates = 0;
@@ -121,7 +127,13 @@ class SendOperation {
   // it sent to. send() reports it at the end.
   bool log_stopped() const { return log_.write_failed(); }
   bool fail(const String& message, const char* field);
+  void choose_route();
   void store_smtp_fields();
+  // After a message went (or failed to go) through the configured server:
+  // a login that cannot succeed, or the third failure in a row to reach
+  // or use the server, stops the send.
+  void judge_server();
+  void log_not_sent(const String& recipient);
   void give_attachments(MessageQueue& batch);
   void add_attachments(const String& specifications);
   bool log_path(const char* name, String* path);
@@ -149,6 +161,13 @@ class SendOperation {
   Vector<String> embedded_files_;
   double step_ = 0;  // of the progress bar: 1 / number of messages
   double base_ = 0;  // messages done / number of messages
+
+  // The server of this operation (mail/smtp_route.h), chosen at the checks.
+  SmtpRoute route_;
+  bool route_chosen_ = false;
+  String route_error_;
+  int server_failures_ = 0;  // messages in a row the configured server failed
+  bool stopped_ = false;     // the send stopped: the rest is not sent
 };
 
 }  // namespace tessaline

@@ -17,6 +17,7 @@
 #include "core/date.h"
 #include "core/text_format.h"
 #include "mail/connection.h"
+#include "mail/mx_lookup.h"
 #include "mail/smtp_server.h"
 #include "db/database.h"
 #include "db/odbc_library.h"
@@ -68,10 +69,19 @@ ClockReading fixed_clock() {
   return reading;
 }
 
+// No DNS: every domain is one without mail hosts of its own, so direct
+// delivery goes to "mail." + the domain.
+MailHosts no_mail_hosts(const String&) {
+  MailHosts none;
+  none.status = MxStatus::kNoDomain;
+  return none;
+}
+
 class ServerEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     set_resolver(test_resolver);
+    set_mx_lookup(no_mail_hosts);
     set_clock(fixed_clock);
     set_smtp_timeout(20);
     g_server = new SmtpTestServer();
@@ -88,6 +98,7 @@ class ServerEnvironment : public ::testing::Environment {
     delete g_server;
     g_server = nullptr;
     set_clock(nullptr);
+    set_mx_lookup(nullptr);
     set_resolver(nullptr);
   }
 };
