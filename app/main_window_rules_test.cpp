@@ -99,7 +99,8 @@ TEST(EnablingRules, ANewProjectEnablesWhatItsDefaultsAllow) {
                   "EliminateDuplicates", "use_recipient_file", "use_recipient_text", "UseExclusionFile",
                   "UseExclusionText", "use_body_file", "use_body_text", "Encoding", "LineLength",
                   "use_html_file", "use_html_text", "attachments", "SendMode", "DirectDelivery",
-                  "Recycle", "SMTP_Server", "SMTPport", "send_messages", "save_project",
+                  "Recycle", "SMTP_Server", "SMTPport", "SMTPaccount", "SMTPsecurity",
+                  "send_messages", "save_project",
                   "save_project_as", "close_project", "remove_recipients"}));
 }
 

@@ -4,9 +4,12 @@
 #include "send/send_operation.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -1103,6 +1106,133 @@ TEST_F(SendTest, ASpreadsheetThatCannotBeReadToItsEndStopsTheSend) {
   EXPECT_NE(log.find("ann@example.com: accepted\r\nSending ann@example.com : success\r\n"),
             std::string::npos);
   EXPECT_EQ(log.find("recipients, "), std::string::npos);  // no totals of a whole gathering
+}
+
+}  // namespace
+}  // namespace tessaline
+
+namespace tessaline {
+namespace {
+
+// --- a server that cannot be used ----------------------------------------------------
+
+// A port of 127.0.0.1 that either refuses connections (nothing listens) or
+// takes them and never answers (a listener that never accepts).
+class DeadServer {
+ public:
+  explicit DeadServer(bool listening) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    if (listening) {
+      ::listen(fd_, 16);
+    } else {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~DeadServer() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+std::string stop_text(int port) {
+  return "The SMTP server 127.0.0.1:" + std::to_string(port) +
+         " could not be reached or used for 3 messages in a row, so the send stops here: the "
+         "messages after this one are not sent.";
+}
+
+TEST_F(SendTest, AClosedPortStopsTheSendAfterThreeMessages) {
+  DeadServer closed(false);
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().set(kFieldSmtpPort, String::formatted("%d", closed.port()));
+  recipients("a@example.com\nb@example.com\nc@example.com\nd@example.com\ne@example.com");
+  EXPECT_FALSE(send_.send());
+  std::string refused = "SMTP Error 4515\nUnable to connect to server 127.0.0.1:" +
+                        std::to_string(closed.port()) + ": Connection refused\r\n\r\n";
+  std::string log = heading();
+  for (const char* r : {"a", "b", "c"}) {
+    log += std::string(r) + "@example.com: accepted\r\nSending " + r + "@example.com :\r\n" + refused;
+  }
+  log += stop_text(closed.port()) + "\r\n\r\n";
+  for (const char* r : {"d", "e"}) {
+    log += std::string(r) + "@example.com: accepted\r\n" + r +
+           "@example.com\r\nSend stopped: message not sent\r\n\r\n";
+  }
+  log += "5 recipients, 0 rejected\r\n" + totals(0, 3, {});
+  EXPECT_EQ(env_.log(), log);
+  EXPECT_EQ(send_.counters().attempted, 3);
+  // An unattended run names each failed message, then why it stopped.
+  const RecordingUi::Event* stop = ui().last(Kind::kError);
+  ASSERT_NE(stop, nullptr);
+  EXPECT_EQ(stop->message.std_string(), stop_text(closed.port()));
+  int named = 0;
+  for (const auto& e : ui().events) {
+    if (e.kind == Kind::kInformation && e.caption.starts_with("Not sent to ")) ++named;
+  }
+  EXPECT_EQ(named, 3);
+}
+
+TEST_F(SendTest, ASilentServerCostsTheTimeLimitThreeTimesNotOncePerRecipient) {
+  DeadServer silent(true);
+  set_smtp_timeout(1);
+  mode(SendOperation::kNormal);
+  project().set(kFieldSmtpPort, String::formatted("%d", silent.port()));
+  recipients("a@example.com\nb@example.com\nc@example.com\nd@example.com");
+  env_.review_answers = {true, false};  // send, then close the second review
+  ui().reply_yes_no(false);             // the completion prompt
+  EXPECT_FALSE(send_.send());
+  set_smtp_timeout(20);
+  std::string log = env_.log();
+  std::string silence = "SMTP Error 4515\nSMTP server 127.0.0.1:" +
+                        std::to_string(silent.port()) + " did not greet within 1 seconds";
+  int timeouts = 0;
+  for (size_t at = log.find(silence); at != std::string::npos; at = log.find(silence, at + 1)) {
+    ++timeouts;
+  }
+  EXPECT_EQ(timeouts, 3) << log;
+  EXPECT_NE(log.find(stop_text(silent.port()) + "\r\n\r\nd@example.com\r\nSend stopped: message "
+                                                "not sent\r\n\r\n"),
+            std::string::npos)
+      << log;
+  // The messages not sent stay in the queue, as failed ones do.
+  EXPECT_EQ(send_.queue().count(), 4);
+}
+
+TEST_F(SendTest, ALoginThatCannotSucceedStopsAtTheFirstMessage) {
+  DeliverySettings settings;
+  settings.user = "ann";
+  settings.password_command = "echo secret";
+  settings.login_without_tls = true;
+  set_delivery_settings(settings);
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  recipients("a@example.com\nb@example.com");
+  EXPECT_FALSE(send_.send());
+  set_delivery_settings(DeliverySettings());
+  EXPECT_TRUE(received().empty());
+  std::string log = env_.log();
+  EXPECT_NE(log.find("SMTP Error 4559\nNo login at the SMTP server 127.0.0.1:" +
+                     std::to_string(g_server->port()) + " is possible: the server offers no login"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" did not take the login, so the send stops here: the messages after this "
+                     "one are not sent.\r\n\r\nb@example.com: accepted\r\nb@example.com\r\nSend "
+                     "stopped: message not sent\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("secret"), std::string::npos);
 }
 
 }  // namespace
