@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "storage/test_directory.h"
 #include "mail/mime_message.h"
@@ -39,25 +40,39 @@ const char kZone[] =
 
 class DirectDelivery : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(folder_.ok());
-    ::mkdir((folder_ / "dns").c_str(), 0700);
-    ::mkdir((folder_ / "smtp").c_str(), 0700);
+  // One DNS server and one SMTP server for the suite.
+  static void SetUpTestSuite() {
+    folder_ = new TestDirectory;
+    dns_ = new TestDnsServer;
+    smtp_ = new SecureSmtpServer;
+    ::mkdir((*folder_ / "dns").c_str(), 0700);
+    ::mkdir((*folder_ / "smtp").c_str(), 0700);
     String error;
-    ASSERT_TRUE(dns_.start(folder_ / "dns", kZone, &error)) << error.c_str();
-    ASSERT_TRUE(set_name_server(String::formatted("127.0.0.1:%d", dns_.port())));
+    started_ = dns_->start(*folder_ / "dns", kZone, &error) &&
+               smtp_->start(*folder_ / "smtp", {}, &error);
+    if (!started_) std::fprintf(stderr, "%s\n", error.c_str());
+  }
+  static void TearDownTestSuite() {
+    delete smtp_;
+    delete dns_;
+    delete folder_;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(started_);
+    ASSERT_TRUE(set_name_server(String::formatted("127.0.0.1:%d", dns_->port())));
     set_name_server_patience(2, 1);
-    ASSERT_TRUE(smtp_.start(folder_ / "smtp", {}, &error)) << error.c_str();
     set_smtp_server("relay.test");  // only named in the greeting
-    set_smtp_port(smtp_.port());    // direct delivery's port
+    set_smtp_port(smtp_->port());   // direct delivery's port
     set_smtp_timeout(10);
+    // What earlier tests asked and sent does not count here.
+    dns_->new_queries();
+    smtp_->listener(0).new_messages();
   }
   void TearDown() override {
     quit();
     set_name_server("");
     set_name_server_patience(5, 2);
-    smtp_.stop();
-    dns_.stop();
   }
 
   bool deliver(const char* recipient, String* error) {
@@ -71,10 +86,16 @@ class DirectDelivery : public ::testing::Test {
     return sent;
   }
 
-  TestDirectory folder_;
-  TestDnsServer dns_;
-  SecureSmtpServer smtp_;
+  static TestDirectory* folder_;
+  static TestDnsServer* dns_;
+  static SecureSmtpServer* smtp_;
+  static bool started_;
 };
+
+TestDirectory* DirectDelivery::folder_ = nullptr;
+TestDnsServer* DirectDelivery::dns_ = nullptr;
+SecureSmtpServer* DirectDelivery::smtp_ = nullptr;
+bool DirectDelivery::started_ = false;
 
 TEST_F(DirectDelivery, LooksUpMailHostsByPreferenceAndTheImplicitMx) {
   struct Case {
@@ -110,32 +131,32 @@ TEST_F(DirectDelivery, TriesTheMailHostsInOrderUntilOneTakesTheMessage) {
   ASSERT_TRUE(deliver("Bob <bob@example.test>", &error)) << error.c_str();
   // The first host refused the connection; the second took the message;
   // the third was never looked up.
-  std::string queries = dns_.queries();
-  EXPECT_EQ(queries,
+  EXPECT_EQ(dns_->new_queries(),
             "example.test MX\nrefusing.example.test A\ngood.example.test A\n");
-  ASSERT_EQ(smtp_.messages().size(), 1u);
-  EXPECT_EQ(smtp_.messages()[0].recipients[0], "bob@example.test");
+  std::vector<testing::ReceivedMail> received = smtp_->listener(0).new_messages();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].recipients[0], "bob@example.test");
 }
 
 TEST_F(DirectDelivery, ADomainWithoutMxAndTheLastResorts) {
   String error;
   ASSERT_TRUE(deliver("carol@plain.test", &error)) << error.c_str();  // its own address
   ASSERT_TRUE(deliver("dave@gone.test", &error)) << error.c_str();    // "mail." + the domain
-  EXPECT_EQ(smtp_.messages().size(), 2u);
+  EXPECT_EQ(smtp_->listener(0).new_messages().size(), 2u);
 
   EXPECT_FALSE(deliver("erin@dead.test", &error));
   EXPECT_EQ(error, String::formatted(
                        "SMTP Error 4515\nNo mail host of dead.test could be reached:\n"
                        "Unable to connect to server refusing.example.test:%d: Connection refused\n"
                        "Unable to locate SMTP server: mail.dead.test\nSecondary error code: %d",
-                       smtp_.port(), EAI_NONAME));
+                       smtp_->port(), EAI_NONAME));
   EXPECT_EQ(last_smtp_failure(), SmtpFailure::kServer);
 
   EXPECT_FALSE(deliver("frank@nomail.test", &error));
   EXPECT_TRUE(error.starts_with("SMTP Error 4515\nNo mail host of nomail.test could be reached "
                                 "(the domain nomail.test takes no mail (its MX record is \".\")):"))
       << error.c_str();
-  EXPECT_EQ(smtp_.messages().size(), 2u);
+  EXPECT_TRUE(smtp_->listener(0).new_messages().empty());
 }
 
 }  // namespace

@@ -17,25 +17,65 @@ namespace tessaline {
 namespace {
 
 using testing::SecureSmtpServer;
+using testing::SmtpMailbox;
 using testing::TestCertificates;
+
+// The kinds of server the tests talk to: the listeners of one aiosmtpd
+// process that the whole suite shares.
+enum Server {
+  kRequireStartTls,
+  kStartTls,
+  kPlain,  // offers no STARTTLS
+  kImplicit,
+  kWrongName,  // STARTTLS with a certificate made out to another name
+  kExpired,
+  kImplicitUnknownCa,
+  kStartTlsUnknownCa,
+  kLogin,  // STARTTLS required, then a password or a token
+  kLoginWithoutTls,
+};
 
 class SecureDelivery : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    certificate_folder_ = new TestDirectory;
+    folder_ = new TestDirectory;
     certificates_ = new TestCertificates;
+    server_ = new SecureSmtpServer;
     String error;
-    made_ = certificates_->make(certificate_folder_->path(), &error);
-    if (!made_) std::fprintf(stderr, "%s\n", error.c_str());
+    ::mkdir((*folder_ / "certificates").c_str(), 0700);
+    ::mkdir((*folder_ / "server").c_str(), 0700);
+    if (!certificates_->make(*folder_ / "certificates", &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return;
+    }
+    auto with = [](std::vector<std::string> options, const char* certificate) {
+      options.insert(options.end(), {"--cert", certificates_->certificate(certificate).std_string(),
+                                     "--key", certificates_->key(certificate).std_string()});
+      return options;
+    };
+    // In the order of Server.
+    started_ = server_->start_listeners(
+        *folder_ / "server",
+        {with({"--require-starttls"}, "good"), with({"--starttls"}, "good"), with({}, "good"),
+         with({"--implicit"}, "good"), with({"--starttls"}, "wrong_name"),
+         with({"--starttls"}, "expired"), with({"--implicit"}, "unknown_ca"),
+         with({"--starttls"}, "unknown_ca"),
+         with({"--require-starttls", "--login", "ann:Secret-42", "--token",
+               "ann@example.test:ya29.Token-42"},
+              "good"),
+         with({"--login", "ann:Secret-42", "--login-without-tls"}, "good")},
+        &error);
+    if (!started_) std::fprintf(stderr, "%s\n", error.c_str());
   }
   static void TearDownTestSuite() {
+    delete server_;  // stops it
     delete certificates_;
-    delete certificate_folder_;
+    delete folder_;
   }
 
   void SetUp() override {
-    ASSERT_TRUE(made_);
-    ASSERT_TRUE(folder_.ok());
+    ASSERT_TRUE(started_);
+    ASSERT_TRUE(work_.ok());
     set_smtp_timeout(10);
     set_smtp_trace([this](std::string_view line) { trace_.emplace_back(line); });
   }
@@ -44,24 +84,20 @@ class SecureDelivery : public ::testing::Test {
     set_smtp_trace(nullptr);
     forget_smtp_secret();
     set_smtp_route(SmtpRoute());
-    server_.stop();
   }
 
-  // Starts the server with the options of secure_smtp.py; `certificate`
-  // names the kind of certificate it shows.
-  void start(std::vector<std::string> options, const char* certificate = "good") {
-    options.insert(options.end(), {"--cert", certificates_->certificate(certificate).std_string(),
-                                   "--key", certificates_->key(certificate).std_string()});
-    String folder = folder_ / std::to_string(++servers_).c_str();
-    ::mkdir(folder.c_str(), 0700);
-    String error;
-    ASSERT_TRUE(server_.start(folder, options, &error)) << error.c_str();
+  // The listener of this kind, with what earlier tests sent it set aside.
+  static SmtpMailbox& server(Server kind) {
+    SmtpMailbox& mailbox = server_->listener(kind);
+    mailbox.new_messages();
+    mailbox.new_sessions();
+    return mailbox;
   }
 
-  SmtpRoute route(TlsMode mode) const {
+  static SmtpRoute route(const SmtpMailbox& server, TlsMode mode) {
     SmtpRoute r;
     r.host = "127.0.0.1";
-    r.port = server_.port();
+    r.port = server.port();
     r.tls = mode;
     r.trust_file = certificates_->ca_file();
     return r;
@@ -80,62 +116,59 @@ class SecureDelivery : public ::testing::Test {
     return all;
   }
 
-  static TestDirectory* certificate_folder_;
+  static TestDirectory* folder_;
   static TestCertificates* certificates_;
-  static bool made_;
-  TestDirectory folder_;
-  SecureSmtpServer server_;
-  int servers_ = 0;  // each server gets a folder of its own
+  static SecureSmtpServer* server_;
+  static bool started_;
+  TestDirectory work_;
   std::vector<std::string> trace_;
 };
 
-TestDirectory* SecureDelivery::certificate_folder_ = nullptr;
+TestDirectory* SecureDelivery::folder_ = nullptr;
 TestCertificates* SecureDelivery::certificates_ = nullptr;
-bool SecureDelivery::made_ = false;
+SecureSmtpServer* SecureDelivery::server_ = nullptr;
+bool SecureDelivery::started_ = false;
 
 TEST_F(SecureDelivery, EachTlsModeAgainstServersThatOfferItOrNot) {
   struct Case {
     const char* name;
-    std::vector<std::string> options;
+    Server server;
     TlsMode mode;
     bool check_certificate;
-    const char* certificate;
     const char* session;  // what the server saw; empty: nothing received
     const char* error;    // with PORT for the server's port
   } cases[] = {
-      {"required STARTTLS", {"--require-starttls"}, TlsMode::kStartTls, true, "good",
+      {"required STARTTLS", kRequireStartTls, TlsMode::kStartTls, true,
        "tls=yes login=-\n", ""},
-      {"STARTTLS when offered, offered", {"--starttls"}, TlsMode::kOpportunistic, true, "good",
+      {"STARTTLS when offered, offered", kStartTls, TlsMode::kOpportunistic, true,
        "tls=yes login=-\n", ""},
-      {"STARTTLS when offered, not offered", {}, TlsMode::kOpportunistic, true, "good",
+      {"STARTTLS when offered, not offered", kPlain, TlsMode::kOpportunistic, true,
        "tls=no login=-\n", ""},
-      {"no encryption, though offered", {"--starttls"}, TlsMode::kOff, true, "good",
+      {"no encryption, though offered", kStartTls, TlsMode::kOff, true,
        "tls=no login=-\n", ""},
-      {"TLS from the start", {"--implicit"}, TlsMode::kImplicit, true, "good",
+      {"TLS from the start", kImplicit, TlsMode::kImplicit, true,
        "tls=yes login=-\n", ""},
-      {"required STARTTLS, not offered", {}, TlsMode::kStartTls, true, "good", "",
+      {"required STARTTLS, not offered", kPlain, TlsMode::kStartTls, true, "",
        "SMTP Error 4558\nThe SMTP server 127.0.0.1:PORT does not offer STARTTLS, and the "
        "connection must be encrypted: nothing was sent."},
-      {"a certificate for another name", {"--starttls"}, TlsMode::kStartTls, true, "wrong_name",
-       "",
+      {"a certificate for another name", kWrongName, TlsMode::kStartTls, true, "",
        "SMTP Error 4558\nTLS with the SMTP server 127.0.0.1:PORT failed: the server's "
        "certificate is not accepted: it is made out to another host than 127.0.0.1 (IP address "
        "mismatch)"},
-      {"an expired certificate", {"--starttls"}, TlsMode::kOpportunistic, true, "expired", "",
+      {"an expired certificate", kExpired, TlsMode::kOpportunistic, true, "",
        "SMTP Error 4558\nTLS with the SMTP server 127.0.0.1:PORT failed: the server's "
        "certificate is not accepted: it has expired (certificate has expired)"},
-      {"a certificate of an unknown authority", {"--implicit"}, TlsMode::kImplicit, true,
-       "unknown_ca", "",
+      {"a certificate of an unknown authority", kImplicitUnknownCa, TlsMode::kImplicit, true, "",
        "SMTP Error 4515\nTLS with the SMTP server 127.0.0.1:PORT failed: the server's "
        "certificate is not accepted: it is not signed by an authority this computer trusts "
        "(unable to get local issuer certificate)"},
-      {"an unknown authority, checking turned off", {"--starttls"}, TlsMode::kStartTls, false,
-       "unknown_ca", "tls=yes login=-\n", ""},
+      {"an unknown authority, checking turned off", kStartTlsUnknownCa, TlsMode::kStartTls, false,
+       "tls=yes login=-\n", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    start(c.options, c.certificate);
-    SmtpRoute r = route(c.mode);
+    SmtpMailbox& mailbox = server(c.server);
+    SmtpRoute r = route(mailbox, c.mode);
     r.check_certificate = c.check_certificate;
     set_smtp_route(r);
     MimeMessage message;
@@ -143,19 +176,19 @@ TEST_F(SecureDelivery, EachTlsModeAgainstServersThatOfferItOrNot) {
     bool sent = send_message(message);
     quit();
     String expected = c.error;
-    expected.replace_all("PORT", std::to_string(server_.port()).c_str());
+    expected.replace_all("PORT", std::to_string(mailbox.port()).c_str());
     EXPECT_EQ(sent, *c.error == 0);
     EXPECT_EQ(message.error, expected);
     if (!sent) {
       EXPECT_EQ(last_smtp_failure(), SmtpFailure::kServer);
     }
-    server_.stop();  // the server has written all it received
-    EXPECT_EQ(server_.sessions(), c.session);
+    EXPECT_EQ(mailbox.new_sessions(), c.session);
+    std::vector<testing::ReceivedMail> received = mailbox.new_messages();
     if (*c.session) {
-      ASSERT_EQ(server_.messages().size(), 1u);
-      EXPECT_TRUE(server_.messages()[0].data.contains("Hello Bob"));
+      ASSERT_EQ(received.size(), 1u);
+      EXPECT_TRUE(received[0].data.contains("Hello Bob"));
     } else {
-      EXPECT_TRUE(server_.messages().empty());
+      EXPECT_TRUE(received.empty());
     }
   }
 }
@@ -182,9 +215,8 @@ TEST_F(SecureDelivery, LogsInWithEachMechanismAndNeverShowsTheSecret) {
     SCOPED_TRACE(c.command_in_trace);
     trace_.clear();
     forget_smtp_secret();
-    start({"--require-starttls", "--login", "ann:Secret-42", "--token",
-           "ann@example.test:ya29.Token-42"});
-    SmtpRoute r = route(TlsMode::kStartTls);
+    SmtpMailbox& mailbox = server(kLogin);
+    SmtpRoute r = route(mailbox, TlsMode::kStartTls);
     r.auth = c.auth;
     r.user = c.user;
     r.password = c.secret;
@@ -194,7 +226,7 @@ TEST_F(SecureDelivery, LogsInWithEachMechanismAndNeverShowsTheSecret) {
     bool sent = send_message(message);
     quit();
     String expected = c.error;
-    expected.replace_all("PORT", std::to_string(server_.port()).c_str());
+    expected.replace_all("PORT", std::to_string(mailbox.port()).c_str());
     EXPECT_EQ(message.error, expected);
     EXPECT_EQ(sent, *c.error == 0);
     if (!sent) {
@@ -205,18 +237,17 @@ TEST_F(SecureDelivery, LogsInWithEachMechanismAndNeverShowsTheSecret) {
     EXPECT_EQ(trace.find("-42"), std::string::npos) << trace;
     EXPECT_EQ(trace.find(base64_line(c.secret).std_string()), std::string::npos) << trace;
     EXPECT_NE(trace.find("<- 220 Ready to start TLS"), std::string::npos) << trace;
-    server_.stop();
-    EXPECT_EQ(server_.sessions(), sent ? "tls=yes login=" + std::string(c.user) + "\n" : "");
+    EXPECT_EQ(mailbox.new_sessions(), sent ? "tls=yes login=" + std::string(c.user) + "\n" : "");
   }
 }
 
 TEST_F(SecureDelivery, AKeptConnectionStaysEncryptedAndLoggedIn) {
-  start({"--require-starttls", "--login", "ann:Secret-42"});
-  SmtpRoute r = route(TlsMode::kStartTls);
+  SmtpMailbox& mailbox = server(kLogin);
+  SmtpRoute r = route(mailbox, TlsMode::kStartTls);
   r.auth = AuthSetting::kOn;
   r.user = "ann";
   // The password command runs once for the whole send, not per message.
-  String count_file = folder_ / "runs";
+  String count_file = work_ / "runs";
   r.password_command = "echo run >> '" + count_file + "'; echo Secret-42";
   set_smtp_route(r);
   for (int i = 0; i < 3; ++i) {
@@ -235,13 +266,12 @@ TEST_F(SecureDelivery, AKeptConnectionStaysEncryptedAndLoggedIn) {
   EXPECT_EQ(count("-> AUTH PLAIN"), 1) << trace;
   EXPECT_EQ(count("-> EHLO"), 4) << trace;  // before and after STARTTLS, then per message
   EXPECT_EQ(TestDirectory::read(count_file), "run\n");
-  server_.stop();
-  EXPECT_EQ(server_.sessions(), "tls=yes login=ann\ntls=yes login=ann\ntls=yes login=ann\n");
+  EXPECT_EQ(mailbox.new_sessions(), "tls=yes login=ann\ntls=yes login=ann\ntls=yes login=ann\n");
 }
 
 TEST_F(SecureDelivery, APasswordGoesOverPlainTextOnlyWhenAllowed) {
-  start({"--login", "ann:Secret-42", "--login-without-tls"});
-  SmtpRoute r = route(TlsMode::kOpportunistic);  // the server offers no STARTTLS
+  SmtpMailbox& mailbox = server(kLoginWithoutTls);
+  SmtpRoute r = route(mailbox, TlsMode::kOpportunistic);  // the server offers no STARTTLS
   r.auth = AuthSetting::kOn;
   r.user = "ann";
   r.password = "Secret-42";
@@ -253,7 +283,7 @@ TEST_F(SecureDelivery, APasswordGoesOverPlainTextOnlyWhenAllowed) {
       String::formatted("SMTP Error 4559\nThe login at the SMTP server 127.0.0.1:%d would send "
                         "the password over a connection that is not encrypted, so nothing was "
                         "sent.",
-                        server_.port())))
+                        mailbox.port())))
       << message.error.c_str();
   EXPECT_EQ(last_smtp_failure(), SmtpFailure::kLogin);
   EXPECT_EQ(trace_text().find("-> AUTH"), std::string::npos);
@@ -262,13 +292,12 @@ TEST_F(SecureDelivery, APasswordGoesOverPlainTextOnlyWhenAllowed) {
   set_smtp_route(r);
   EXPECT_TRUE(send_message(message)) << message.error.c_str();
   quit();
-  server_.stop();
-  EXPECT_EQ(server_.sessions(), "tls=no login=ann\n");
+  EXPECT_EQ(mailbox.new_sessions(), "tls=no login=ann\n");
 }
 
 TEST_F(SecureDelivery, APasswordCommandThatFailsStopsBeforeTheLogin) {
-  start({"--require-starttls", "--login", "ann:Secret-42"});
-  SmtpRoute r = route(TlsMode::kStartTls);
+  SmtpMailbox& mailbox = server(kLogin);
+  SmtpRoute r = route(mailbox, TlsMode::kStartTls);
   r.auth = AuthSetting::kOn;
   r.user = "ann";
   r.account = "work";
@@ -281,6 +310,7 @@ TEST_F(SecureDelivery, APasswordCommandThatFailsStopsBeforeTheLogin) {
             "SMTP Error 4559\nThe password command of msmtp account \"work\" gave no password: it "
             "ended with exit status 4.");
   EXPECT_EQ(last_smtp_failure(), SmtpFailure::kLogin);
+  EXPECT_TRUE(mailbox.new_messages().empty());
 }
 
 }  // namespace

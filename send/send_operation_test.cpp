@@ -26,6 +26,7 @@
 #include "db/odbc_library.h"
 #include "db/testing/test_data_sources.h"
 #include "mail/test_support.h"
+#include "mail/testing/test_servers.h"
 #include "send/test_environment.h"
 
 // The ODBC drivers keep the configuration they read through unixODBC's
@@ -1116,36 +1117,6 @@ namespace {
 
 // --- a server that cannot be used ----------------------------------------------------
 
-// A port of 127.0.0.1 that either refuses connections (nothing listens) or
-// takes them and never answers (a listener that never accepts).
-class DeadServer {
- public:
-  explicit DeadServer(bool listening) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-    if (listening) {
-      ::listen(fd_, 16);
-    } else {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~DeadServer() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
 std::string stop_text(int port) {
   return "The SMTP server 127.0.0.1:" + std::to_string(port) +
          " could not be reached or used for 3 messages in a row, so the send stops here: the "
@@ -1153,7 +1124,7 @@ std::string stop_text(int port) {
 }
 
 TEST_F(SendTest, AClosedPortStopsTheSendAfterThreeMessages) {
-  DeadServer closed(false);
+  testing::HeldPort closed(testing::HeldPort::kRefusing);
   env_.command_line = true;
   mode(SendOperation::kNoPreview);
   project().set(kFieldSmtpPort, String::formatted("%d", closed.port()));
@@ -1185,7 +1156,7 @@ TEST_F(SendTest, AClosedPortStopsTheSendAfterThreeMessages) {
 }
 
 TEST_F(SendTest, ASilentServerCostsTheTimeLimitThreeTimesNotOncePerRecipient) {
-  DeadServer silent(true);
+  testing::HeldPort silent(testing::HeldPort::kSilent);
   set_smtp_timeout(1);
   mode(SendOperation::kNormal);
   project().set(kFieldSmtpPort, String::formatted("%d", silent.port()));

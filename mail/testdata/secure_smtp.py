@@ -1,6 +1,6 @@
 """A real SMTP server with TLS and a login for the mail tests: aiosmtpd.
 
-    secure_smtp.py FOLDER [options]
+    secure_smtp.py FOLDER [options] [+ [options]]...
 
   --cert FILE --key FILE    the server's certificate and key (PEM)
   --starttls                offer STARTTLS
@@ -12,9 +12,14 @@
 
 Listens on a free port of 127.0.0.1 and writes its number to FOLDER/port.
 Each message received is kept as FOLDER/N.eml (the data as it arrived)
-and FOLDER/N.envelope (the sender, then one recipient a line); FOLDER/
-sessions.log gets one line per message: "tls=yes|no login=MECHANISM:USER".
-Runs until it is stopped with SIGTERM.
+and FOLDER/N.envelope (the sender, then one recipient a line), before the
+message is answered; FOLDER/sessions.log gets one line per message:
+"tls=yes|no login=USER".
+
+Each "+" starts the options of one more listener of the same process, so
+that tests needing servers of several kinds pay for one start: listener K
+(1, 2, ...) keeps its files in FOLDER/K. FOLDER/port is written last, when
+every listener listens. Runs until it is stopped with SIGTERM.
 """
 import argparse
 import asyncio
@@ -66,9 +71,8 @@ class Keeper:
         return "250 Message accepted"
 
 
-def main():
+def listener_options(arguments):
     parser = argparse.ArgumentParser()
-    parser.add_argument("folder")
     parser.add_argument("--cert")
     parser.add_argument("--key")
     parser.add_argument("--starttls", action="store_true")
@@ -77,8 +81,11 @@ def main():
     parser.add_argument("--login")
     parser.add_argument("--token")
     parser.add_argument("--login-without-tls", action="store_true")
-    a = parser.parse_args()
+    return parser.parse_args(arguments)
 
+
+async def listen(a, folder):
+    """Starts one listener; returns its server and port."""
     context = None
     if a.cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
@@ -91,7 +98,7 @@ def main():
             data.login.decode() == login[0] and data.password.decode() == login[1]
         return AuthResult(success=ok, handled=False, auth_data=data if ok else None)
 
-    keeper = Keeper(a.folder, token)
+    keeper = Keeper(folder, token)
 
     def factory():
         options = dict(hostname="secure.test", authenticator=authenticator,
@@ -102,16 +109,41 @@ def main():
             options.update(tls_context=context, require_starttls=a.require_starttls)
         return SMTP(keeper, **options)
 
+    loop = asyncio.get_running_loop()
+    server = await loop.create_server(factory, host="127.0.0.1", port=0,
+                                      ssl=context if a.implicit else None)
+    return server, server.sockets[0].getsockname()[1]
+
+
+def write_port(folder, port):
+    temporary = os.path.join(folder, "port.tmp")
+    with open(temporary, "w") as f:
+        f.write(str(port))
+    os.rename(temporary, os.path.join(folder, "port"))
+
+
+def main():
+    folder = sys.argv[1]
+    groups = [[]]
+    for argument in sys.argv[2:]:
+        if argument == "+":
+            groups.append([])
+        else:
+            groups[-1].append(argument)
+
     async def serve():
-        loop = asyncio.get_running_loop()
-        server = await loop.create_server(factory, host="127.0.0.1", port=0,
-                                          ssl=context if a.implicit else None)
-        port = server.sockets[0].getsockname()[1]
-        temporary = os.path.join(a.folder, "port.tmp")
-        with open(temporary, "w") as f:
-            f.write(str(port))
-        os.rename(temporary, os.path.join(a.folder, "port"))
-        await server.serve_forever()
+        servers = []
+        for k, arguments in enumerate(groups):
+            where = folder if k == 0 else os.path.join(folder, str(k))
+            os.makedirs(where, exist_ok=True)
+            server, port = await listen(listener_options(arguments), where)
+            servers.append(server)
+            if k > 0:
+                write_port(where, port)
+            else:
+                first_port = port
+        write_port(folder, first_port)
+        await asyncio.gather(*(server.serve_forever() for server in servers))
 
     asyncio.run(serve())
 

@@ -1,10 +1,14 @@
 #include "mail/testing/test_servers.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -154,10 +158,35 @@ void ScriptServer::stop() {
   pid_ = -1;
 }
 
-std::vector<ReceivedMail> SecureSmtpServer::messages() const {
+bool SecureSmtpServer::start_listeners(const String& folder,
+                                       const std::vector<std::vector<std::string>>& listeners,
+                                       String* error) {
+  listeners_.clear();
+  std::vector<std::string> arguments;
+  for (size_t k = 0; k < listeners.size(); ++k) {
+    if (k > 0) arguments.push_back("+");
+    arguments.insert(arguments.end(), listeners[k].begin(), listeners[k].end());
+  }
+  if (!ScriptServer::start("secure_smtp.py", folder, arguments, error)) return false;
+  // The first port is written when every listener listens.
+  listeners_.emplace_back(folder, port());
+  for (size_t k = 1; k < listeners.size(); ++k) {
+    String where = folder + "/" + std::to_string(k).c_str();
+    int port = std::atoi(read_text(where.std_string() + "/port").c_str());
+    if (port <= 0) {
+      *error = "a listener of the server did not say its port";
+      stop();
+      return false;
+    }
+    listeners_.emplace_back(where, port);
+  }
+  return true;
+}
+
+std::vector<ReceivedMail> SmtpMailbox::messages() const {
   std::vector<ReceivedMail> all;
   for (int n = 1;; ++n) {
-    std::string base = folder().std_string() + "/" + std::to_string(n);
+    std::string base = folder_.std_string() + "/" + std::to_string(n);
     std::string envelope = read_text(base + ".envelope");
     if (envelope.empty()) break;
     ReceivedMail mail;
@@ -172,8 +201,22 @@ std::vector<ReceivedMail> SecureSmtpServer::messages() const {
   return all;
 }
 
-std::string SecureSmtpServer::sessions() const {
-  return read_text(folder().std_string() + "/sessions.log");
+std::string SmtpMailbox::sessions() const {
+  return read_text(folder_.std_string() + "/sessions.log");
+}
+
+std::vector<ReceivedMail> SmtpMailbox::new_messages() {
+  std::vector<ReceivedMail> all = messages();
+  std::vector<ReceivedMail> fresh(all.begin() + std::min(messages_seen_, all.size()), all.end());
+  messages_seen_ = all.size();
+  return fresh;
+}
+
+std::string SmtpMailbox::new_sessions() {
+  std::string all = sessions();
+  std::string fresh = all.substr(std::min(sessions_seen_, all.size()));
+  sessions_seen_ = all.size();
+  return fresh;
 }
 
 bool TestDnsServer::start(const String& folder, const std::string& zone, String* error) {
@@ -187,6 +230,31 @@ bool TestDnsServer::start(const String& folder, const std::string& zone, String*
 
 std::string TestDnsServer::queries() const {
   return read_text(folder().std_string() + "/queries.log");
+}
+
+std::string TestDnsServer::new_queries() {
+  std::string all = queries();
+  std::string fresh = all.substr(std::min(queries_seen_, all.size()));
+  queries_seen_ = all.size();
+  return fresh;
+}
+
+HeldPort::HeldPort(Kind kind) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+      (kind == kSilent && ::listen(fd_, 16) != 0)) {
+    return;  // port() stays 0, which no connection reaches
+  }
+  port_ = ntohs(address.sin_port);
+}
+
+HeldPort::~HeldPort() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace tessaline::testing

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/string.h"
@@ -61,16 +62,43 @@ struct ReceivedMail {
   String data;
 };
 
-// aiosmtpd with the options of secure_smtp.py ("--starttls", "--login",
-// "ann:secret", ...).
-class SecureSmtpServer : public ScriptServer {
+// What one listener of the SMTP server received, read from its folder
+// (the server writes a message's files before it answers the message).
+class SmtpMailbox {
  public:
-  bool start(const String& folder, const std::vector<std::string>& options, String* error) {
-    return ScriptServer::start("secure_smtp.py", folder, options, error);
-  }
+  SmtpMailbox(String folder, int port) : folder_(std::move(folder)), port_(port) {}
+  int port() const { return port_; }
   std::vector<ReceivedMail> messages() const;
   // One line per message received: "tls=yes login=ann".
   std::string sessions() const;
+  // Only what came since the last call, for a server that several tests
+  // or cases share.
+  std::vector<ReceivedMail> new_messages();
+  std::string new_sessions();
+
+ private:
+  String folder_;
+  int port_ = 0;
+  size_t messages_seen_ = 0;
+  size_t sessions_seen_ = 0;
+};
+
+// aiosmtpd with the options of secure_smtp.py ("--starttls", "--login",
+// "ann:secret", ...): one listener, or several in one process.
+class SecureSmtpServer : public ScriptServer {
+ public:
+  bool start(const String& folder, const std::vector<std::string>& options, String* error) {
+    return start_listeners(folder, {options}, error);
+  }
+  bool start_listeners(const String& folder, const std::vector<std::vector<std::string>>& listeners,
+                       String* error);
+  // The listeners in the order of start_listeners(); 0 is port().
+  SmtpMailbox& listener(size_t k) { return listeners_.at(k); }
+  std::vector<ReceivedMail> messages() const { return listeners_.at(0).messages(); }
+  std::string sessions() const { return listeners_.at(0).sessions(); }
+
+ private:
+  std::vector<SmtpMailbox> listeners_;
 };
 
 // dnslib answering from a zone text.
@@ -79,6 +107,29 @@ class TestDnsServer : public ScriptServer {
   bool start(const String& folder, const std::string& zone, String* error);
   // One line per query: "example.test MX".
   std::string queries() const;
+  // Only the queries since the last call.
+  std::string new_queries();
+
+ private:
+  size_t queries_seen_ = 0;
+};
+
+// A port of 127.0.0.1 held by the test for as long as the object lives:
+// bound but not listening, so that a connection is refused at once, or
+// listening without ever accepting, so that a connection is made and
+// nothing ever answers.
+class HeldPort {
+ public:
+  enum Kind { kRefusing, kSilent };
+  explicit HeldPort(Kind kind);
+  ~HeldPort();
+  HeldPort(const HeldPort&) = delete;
+  HeldPort& operator=(const HeldPort&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
 };
 
 }  // namespace tessaline::testing
