@@ -21,6 +21,7 @@
 #include "core/text_format.h"
 #include "mail/connection.h"
 #include "mail/mx_lookup.h"
+#include "mail/smtp_client.h"
 #include "mail/smtp_server.h"
 #include "db/database.h"
 #include "db/odbc_library.h"
@@ -406,6 +407,51 @@ TEST_F(SendTest, AFailedUnattendedSendOffersTheLogAndShowsItsCopy) {
   std::string copy = (env_.folder / "TempLog.TXT").std_string();
   EXPECT_EQ(env_.opened, std::vector<std::string>{copy});
   EXPECT_EQ(testing::read_text(copy), log);
+}
+
+// A server's refusal reaches the log only in part: a long one cut to a few
+// KB with the cut marked, one beyond what the client reads given up on as
+// too long. Either way the send goes on with the next recipient.
+TEST_F(SendTest, AServersLongRefusalIsCutInTheLog) {
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  recipients("verbose@example.com\nendless@example.com\nann@example.com");
+  EXPECT_FALSE(send_.send());
+
+  auto messages = received();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rcpt_to, std::vector<std::string>{"ann@example.com"});
+  const std::string log = env_.log();
+  // The part of the log about one recipient: from its verdict to the next.
+  auto entry = [&](const std::string& who, const std::string& next) {
+    size_t from = log.find(who + ": accepted\r\n");
+    size_t to = log.find(next, from);
+    if (from == std::string::npos || to == std::string::npos) return std::string();
+    return log.substr(from, to - from);
+  };
+  const std::string verbose = entry("verbose@example.com", "endless@example.com: accepted");
+  EXPECT_TRUE(verbose.starts_with(
+      "verbose@example.com: accepted\r\nSending verbose@example.com :\r\nSMTP Error 4590\n"
+      "Invalid response to recipient verbose@example.com\r\n"
+      "550-5.1.1 reason 0 for refusing <verbose@example.com>\r\n"))
+      << verbose.substr(0, 300);
+  EXPECT_NE(verbose.find(" more bytes of the reply not shown]\r\n\r\n"), std::string::npos);
+  EXPECT_LE(verbose.size(), static_cast<size_t>(kReplyExcerpt + 300));
+
+  const std::string endless = entry("endless@example.com", "ann@example.com: accepted");
+  EXPECT_TRUE(endless.starts_with(
+      "endless@example.com: accepted\r\nSending endless@example.com :\r\nSMTP Error 4590\n"
+      "The SMTP server's answer to RCPT TO was longer than " +
+      std::to_string(ReplyAssembler::kMaxReply) +
+      " bytes and was given up on:\r\n550-5.1.1 reason 0 for refusing <endless@example.com>\r\n"))
+      << endless.substr(0, 300);
+  EXPECT_NE(endless.find(" more bytes of the reply not shown]\r\n\r\n"), std::string::npos);
+  EXPECT_LE(endless.size(), static_cast<size_t>(kReplyExcerpt + 300));
+
+  EXPECT_NE(log.find("ann@example.com: accepted\r\nSending ann@example.com : success\r\n"
+                     "3 recipients, 0 rejected\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(log.ends_with(totals(1, 2, messages)));
 }
 
 // A port that kills its own process when the send reaches a recipient.

@@ -6,8 +6,10 @@ Listens on a free port of 127.0.0.1 and writes that port to FOLDER/port
 once it accepts connections. Each message it accepts becomes two files:
 FOLDER/NNNN.env (the client's port, the MAIL FROM address, then one RCPT
 TO address per line) and FOLDER/NNNN.eml (the message bytes as received).
-Recipients whose address holds "refused" are refused with 550. Runs until
-it is terminated.
+Recipients whose address holds "refused" are refused with 550; those whose
+address holds "verbose" with a 550 reply of about 40 KB, those whose
+address holds "endless" with one of about 100 KB (beyond any reply a client
+needs to read). Runs until it is terminated.
 """
 
 import asyncio
@@ -26,6 +28,12 @@ class Handler:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if "refused" in address:
             return "550 5.1.1 <%s>: mailbox unavailable" % address
+        for word, size in (("verbose", 40000), ("endless", 100000)):
+            if word in address:
+                lines = []
+                while sum(len(line) + 2 for line in lines) < size:
+                    lines.append("550-5.1.1 reason %d for refusing <%s>" % (len(lines), address))
+                return "\r\n".join(lines) + "\r\n550 5.1.1 refused"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
