@@ -12,105 +12,34 @@
 //
 // Needs the postfix package for /usr/sbin/smtp-sink and smtp-source; the
 // Postfix daemon is never started.
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
-#include <netinet/in.h>
-#include <sched.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "mail/mime_message.h"
 #include "mail/smtp_client.h"
 #include "mail/smtp_server.h"
+#include "bench/smtp_peers.h"
 
 namespace tessaline {
 namespace {
+
+using namespace tessaline::bench;
 
 constexpr int kMessages = 2000;
 const char kSink[] = "/usr/sbin/smtp-sink";
 const char kSource[] = "/usr/sbin/smtp-source";
 
-double seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
-
-double cpu_of_self() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double now() {
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-pid_t spawn(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-int free_port() {
-  int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-  ::close(probe);
-  return ntohs(address.sin_port);
-}
-
-bool accepts_connections(int port) {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(s);
-  return ok;
-}
-
 struct Round {
   double wall = 0;
   double cpu = 0;
 };
-
-// The message of every send: a text and an HTML body of about 3 KB each
-// and one 4 KB attachment, 12 KB or so once composed.
-void fill_message(MimeMessage* message, const std::string& attachment) {
-  std::string text, html = "<html><body>\n";
-  for (int i = 0; text.size() < 3000; ++i) {
-    text += "Line " + std::to_string(i) + " of the plain text body, the same for everyone.\n";
-  }
-  for (int i = 0; html.size() < 3000; ++i) {
-    html += "<p>Paragraph " + std::to_string(i) + " of the <b>HTML</b> body.</p>\n";
-  }
-  html += "</body></html>\n";
-  message->from = "Bench Sender <sender@example.test>";
-  message->subject = "Benchmark message";
-  message->text_body = String(text);
-  message->html_body = String(html);
-  message->add(String(attachment));
-}
 
 Round run_program(int port, MimeMessage& message) {
   set_smtp_server("127.0.0.1");
@@ -152,10 +81,7 @@ double median(std::vector<double> values) {
 }
 
 void BM_SmtpKeptConnection(benchmark::State& state) {
-  cpu_set_t cpus;
-  CPU_ZERO(&cpus);
-  CPU_SET(0, &cpus);
-  sched_setaffinity(0, sizeof cpus, &cpus);  // the children inherit it
+  pin_to_cpu(0);  // the children inherit it
 
   if (access(kSink, X_OK) != 0 || access(kSource, X_OK) != 0) {
     state.SkipWithError("smtp-sink and smtp-source (package postfix) are missing");
@@ -171,13 +97,6 @@ void BM_SmtpKeptConnection(benchmark::State& state) {
   }
   std::string attachment = std::string(folder) + "/attachment.bin";
   std::string anchor_file = std::string(folder) + "/message.txt";
-  {
-    std::string bytes;
-    for (int i = 0; i < 4096; ++i) bytes += static_cast<char>((i * 131 + 7) % 256);
-    FILE* f = std::fopen(attachment.c_str(), "wb");
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
   MimeMessage message;
   fill_message(&message, attachment);
   message.add_recipient("rcpt@example.test");
@@ -191,27 +110,19 @@ void BM_SmtpKeptConnection(benchmark::State& state) {
       if (lines[i] == '\r' && i + 1 < lines.size() && lines[i + 1] == '\n') continue;
       lf += lines[i];
     }
-    FILE* f = std::fopen(anchor_file.c_str(), "wb");
-    std::fwrite(lf.data(), 1, lf.size(), f);
-    std::fclose(f);
+    write_file(anchor_file, lf);
   }
 
   int port = free_port();
-  std::vector<std::string> sink_args = {kSink};
-  if (geteuid() == 0) sink_args.insert(sink_args.end(), {"-u", "nobody"});
-  sink_args.insert(sink_args.end(), {"127.0.0.1:" + std::to_string(port), "100"});
-  pid_t sink = spawn(sink_args);
-  for (int i = 0; i < 200 && !accepts_connections(port); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
+  pid_t sink = start_smtp_sink(port, -1);
+  bool listening = wait_for_port(port);
   auto clean_up = [&] {
-    kill(sink, SIGTERM);
-    waitpid(sink, nullptr, 0);
+    stop(sink);
     std::remove(attachment.c_str());
     std::remove(anchor_file.c_str());
     rmdir(folder);
   };
-  if (!accepts_connections(port)) {
+  if (!listening) {
     clean_up();
     state.SkipWithError("smtp-sink did not start");
     return;
