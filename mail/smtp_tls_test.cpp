@@ -33,6 +33,7 @@ enum Server {
   kStartTlsUnknownCa,
   kLogin,  // STARTTLS required, then a password or a token
   kLoginWithoutTls,
+  kOldTls,  // TLS from the start, but only TLS 1.0 and 1.1
 };
 
 class SecureDelivery : public ::testing::Test {
@@ -63,7 +64,8 @@ class SecureDelivery : public ::testing::Test {
          with({"--require-starttls", "--login", "ann:Secret-42", "--token",
                "ann@example.test:ya29.Token-42"},
               "good"),
-         with({"--login", "ann:Secret-42", "--login-without-tls"}, "good")},
+         with({"--login", "ann:Secret-42", "--login-without-tls"}, "good"),
+         with({"--implicit", "--old-tls"}, "good")},
         &error);
     if (!started_) std::fprintf(stderr, "%s\n", error.c_str());
   }
@@ -162,6 +164,10 @@ TEST_F(SecureDelivery, EachTlsModeAgainstServersThatOfferItOrNot) {
        "SMTP Error 4515\nTLS with the SMTP server 127.0.0.1:PORT failed: the server's "
        "certificate is not accepted: it is not signed by an authority this computer trusts "
        "(unable to get local issuer certificate)"},
+      {"a server that speaks only TLS 1.1", kOldTls, TlsMode::kImplicit, true, "",
+       "SMTP Error 4515\nTLS with the SMTP server 127.0.0.1:PORT failed: the server closed the "
+       "connection during the TLS handshake (it may speak no TLS version from 1.2 on, or no TLS "
+       "on this port)"},
       {"an unknown authority, checking turned off", kStartTlsUnknownCa, TlsMode::kStartTls, false,
        "tls=yes login=-\n", ""},
   };
@@ -190,6 +196,32 @@ TEST_F(SecureDelivery, EachTlsModeAgainstServersThatOfferItOrNot) {
     } else {
       EXPECT_TRUE(received.empty());
     }
+  }
+}
+
+TEST_F(SecureDelivery, NamesTheServerInTheHandshakeAndChecksTheCertificateAgainstThatName) {
+  struct Case {
+    const char* host;
+    bool sent;
+    const char* server_name;  // what the server was told (SNI)
+  } cases[] = {
+      {"localhost", true, "localhost\n"},  // the certificate holds DNS:localhost
+      {"127.0.0.1", true, "-\n"},          // an address is never sent as a name
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    SmtpMailbox& mailbox = server(kImplicit);
+    std::string before = mailbox.server_names();
+    SmtpRoute r = route(mailbox, TlsMode::kImplicit);
+    r.host = c.host;
+    set_smtp_route(r);
+    MimeMessage message;
+    fill(message);
+    EXPECT_EQ(send_message(message), c.sent) << message.error.c_str();
+    quit();
+    std::string names = mailbox.server_names();
+    ASSERT_GE(names.size(), before.size());
+    EXPECT_EQ(names.substr(before.size()), c.server_name);
   }
 }
 

@@ -244,8 +244,13 @@ IoStatus TlsStream::handshake() {
   int result = SSL_do_handshake(session_->ssl);
   if (result == 1) return IoStatus::kDone;
   IoStatus status = status_of(result, "handshake");
-  // During the handshake a closed connection is a failure with a reason.
-  return status == IoStatus::kClosed ? IoStatus::kFailed : status;
+  // During the handshake a closed connection is a failure with a reason:
+  // a server that hangs up on the client's hello mostly does so because it
+  // shares no TLS version or cipher with it, or speaks no TLS on the port.
+  if (status != IoStatus::kClosed) return status;
+  error_ = "the server closed the connection during the TLS handshake (it may speak no TLS "
+           "version from 1.2 on, or no TLS on this port)";
+  return IoStatus::kFailed;
 }
 
 IoStatus TlsStream::read(char* buffer, int size, int* got) {

@@ -9,12 +9,14 @@
   --login USER:PASSWORD     require a login (PLAIN, LOGIN) with these
   --token USER:TOKEN        also take XOAUTH2 with this bearer token
   --login-without-tls       offer the login before TLS, too
+  --old-tls                 speak only TLS 1.0 and 1.1, which clients must refuse
 
 Listens on a free port of 127.0.0.1 and writes its number to FOLDER/port.
 Each message received is kept as FOLDER/N.eml (the data as it arrived)
 and FOLDER/N.envelope (the sender, then one recipient a line), before the
 message is answered; FOLDER/sessions.log gets one line per message:
-"tls=yes|no login=USER".
+"tls=yes|no login=USER"; FOLDER/server_names.log one line per TLS
+handshake with the host name the client sent (SNI), "-" for none.
 
 Each "+" starts the options of one more listener of the same process, so
 that tests needing servers of several kinds pay for one start: listener K
@@ -28,6 +30,7 @@ import json
 import os
 import ssl
 import sys
+import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
@@ -81,6 +84,7 @@ def listener_options(arguments):
     parser.add_argument("--login")
     parser.add_argument("--token")
     parser.add_argument("--login-without-tls", action="store_true")
+    parser.add_argument("--old-tls", action="store_true")
     return parser.parse_args(arguments)
 
 
@@ -90,6 +94,16 @@ async def listen(a, folder):
     if a.cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(a.cert, a.key)
+        if a.old_tls:
+            context.set_ciphers("DEFAULT:@SECLEVEL=0")
+            context.minimum_version = ssl.TLSVersion.TLSv1
+            context.maximum_version = ssl.TLSVersion.TLSv1_1
+
+        def note_server_name(ssl_object, name, ssl_context):
+            with open(os.path.join(folder, "server_names.log"), "a") as f:
+                f.write("%s\n" % (name or "-"))
+
+        context.sni_callback = note_server_name
     login = a.login.split(":", 1) if a.login else None
     token = a.token.split(":", 1) if a.token else None
 
@@ -123,6 +137,7 @@ def write_port(folder, port):
 
 
 def main():
+    warnings.simplefilter("ignore", DeprecationWarning)  # of --old-tls
     folder = sys.argv[1]
     groups = [[]]
     for argument in sys.argv[2:]:

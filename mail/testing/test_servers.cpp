@@ -205,6 +205,10 @@ std::string SmtpMailbox::sessions() const {
   return read_text(folder_.std_string() + "/sessions.log");
 }
 
+std::string SmtpMailbox::server_names() const {
+  return read_text(folder_.std_string() + "/server_names.log");
+}
+
 std::vector<ReceivedMail> SmtpMailbox::new_messages() {
   std::vector<ReceivedMail> all = messages();
   std::vector<ReceivedMail> fresh(all.begin() + std::min(messages_seen_, all.size()), all.end());

@@ -71,6 +71,9 @@ class SmtpMailbox {
   std::vector<ReceivedMail> messages() const;
   // One line per message received: "tls=yes login=ann".
   std::string sessions() const;
+  // One line per TLS handshake: the host name the client sent (SNI), or
+  // "-".
+  std::string server_names() const;
   // Only what came since the last call, for a server that several tests
   // or cases share.
   std::vector<ReceivedMail> new_messages();
