@@ -195,6 +195,7 @@ bool connect_to(const Target& target, String* error) {
     return false;
   }
   const String where = target.where();
+  if (target.host.empty()) trace("Sending through " + describe_smtp_route(smtp_route()));
   trace("Connecting to " + where + " (" + address.text() + ")");
   connection.port = static_cast<uint16_t>(target.port);
   connection.timeout_seconds = smtp_timeout();
@@ -528,7 +529,8 @@ class Transaction {
     }
     if (!send_due(length)) return send_failed(4625, "the message text");
     trace(String::formatted("-> (the message text, %d bytes)", length));
-    if (!send("\r\n.\r\n")) return send_failed(4630, "the end of the message");
+    trace("-> .");
+    if (!send_raw("\r\n.\r\n")) return send_failed(4630, "the end of the message");
     if (stopped(0.99)) return fail(4632, "Interrupted by user");
     int code = reply();
     if (code != 250) {

@@ -135,9 +135,15 @@ TEST_F(ProviderRun, SendsWithTheAccountsTlsAndLoginAndNeverWritesThePassword) {
 
   // The trace shows the dialogue with the login masked.
   std::string err = r.err.std_string();
+  EXPECT_NE(err.find("Sending through 127.0.0.1:" + std::to_string(server_->port()) +
+                     ", STARTTLS required, login as ann (msmtp account \"default\")\n"),
+            std::string::npos)
+      << err;
   EXPECT_NE(err.find("-> STARTTLS\n"), std::string::npos) << err;
   EXPECT_NE(err.find("TLS: TLSv1."), std::string::npos) << err;
   EXPECT_NE(err.find("-> AUTH PLAIN ********\n<- 235"), std::string::npos) << err;
+  EXPECT_NE(err.find("-> (the message text, "), std::string::npos) << err;
+  EXPECT_NE(err.find(" bytes)\n-> .\n<- 250 Message accepted\n"), std::string::npos) << err;
   EXPECT_EQ(err.find(kSecret), std::string::npos);
   EXPECT_EQ(r.out.std_string().find(kSecret), std::string::npos);
   // No file the program wrote or read holds the password but the
