@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!is_valid_address(parsed.address.view())) __builtin_trap();
     if (text.find(parsed.address.view()) == std::string_view::npos) __builtin_trap();
   }
-  String command = smtp_command("RCPT TO:", smtp_retry_address(text).view());
+  String command = smtp_command("RCPT TO:", smtp_path(text).view());
   String raw = smtp_command("RCPT TO:", text);
   for (const String* c : {&command, &raw}) {
     int first_break = c->find_any("\r\n");

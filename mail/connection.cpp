@@ -104,6 +104,7 @@ void Connection::close() {
   }
   extensions = SmtpExtensions();
   logged_in = false;
+  greeted = false;
 }
 
 bool Connection::create() {
@@ -340,6 +341,25 @@ int Connection::bytes_available() {
     return -1;
   }
   return tls_ ? tls_->pending() + (count > 0 ? 1 : 0) : count;
+}
+
+bool Connection::peer_hung_up() {
+  if (handle < 0) return true;
+  pollfd item{handle, POLLIN, 0};
+  int ready = ::poll(&item, 1, 0);
+  if (ready == 0) return tls_ && tls_->pending() > 0;
+  if (ready < 0) return false;  // cannot tell: let the dialogue find out
+  if (item.revents & (POLLERR | POLLHUP | POLLNVAL)) return true;
+  char byte[512];
+  if (tls_) {
+    // TLS may carry records that are not data (session tickets); only data
+    // or the end of the session count.
+    int got = 0;
+    IoStatus status = tls_->read(byte, sizeof byte, &got);
+    return status != IoStatus::kWantRead && status != IoStatus::kWantWrite;
+  }
+  ssize_t got = ::recv(handle, byte, 1, MSG_DONTWAIT | MSG_PEEK);
+  return got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
 }
 
 bool Connection::receive(String* output) { return receive(output, deadline()); }

@@ -89,6 +89,11 @@ class Connection {
   bool send_text(std::string_view text, bool more = false);
   // Bytes that can be read now, or -1.
   int bytes_available();
+  // True when the peer has closed the connection or sent something that
+  // nothing asked for (an SMTP server that gave up on an idle connection
+  // says "421" and closes). Never waits; what it reads is lost, which is
+  // no loss on a connection that is then of no further use.
+  bool peer_hung_up();
   using Deadline = std::chrono::steady_clock::time_point;
   // When the time limit that starts now runs out (never, for 0).
   Deadline deadline() const;
@@ -121,6 +126,9 @@ class Connection {
   SmtpExtensions extensions;
   // The SMTP login succeeded on this connection (until it is closed).
   bool logged_in = false;
+  // The server answered the greeting (EHLO or HELO) on this connection, and
+  // after STARTTLS the greeting over TLS (until it is closed).
+  bool greeted = false;
 
  private:
   static constexpr int kTlsRecord = 16 * 1024;  // the most one TLS record holds

@@ -23,9 +23,9 @@ String smtp_command(std::string_view verb, std::string_view argument) {
   return command;
 }
 
-String smtp_retry_address(std::string_view text) {
+String smtp_path(std::string_view text) {
   String address = extract_address(text);
-  if (address.empty()) return address;
+  if (address.empty()) return String(text);
   return "<" + address + ">";
 }
 
@@ -252,8 +252,10 @@ bool connect_to(const Target& target, String* error) {
 // the message. The legal paths:
 //
 //   Closed --connect (on an implicit-TLS port, TLS first), greeting 220-->
-//       Ready                                        (else 4515, stays Closed)
-//   Ready --EHLO/HELO 250, or HELO 250 after a refused EHLO--> Greeted
+//       Opened                                       (else 4515, stays Closed)
+//   Opened --progress 0.04, not greeted yet--> Ready (stop: 4552)
+//   Opened --progress 0.04, a kept connection--> LoggedIn
+//   Ready --EHLO 250, or HELO 250 after a refused EHLO--> Greeted
 //                                                    (else 4557)
 //   Greeted --TLS on already, not wanted, or only wanted when offered and
 //       not offered--> Secured
@@ -262,22 +264,26 @@ bool connect_to(const Target& target, String* error) {
 //                                   refused, or a failed handshake: 4558)
 //   Secured --no login wanted, or logged in already--> LoggedIn
 //   Secured --AUTH ..., 235--> LoggedIn              (else 4559)
-//   LoggedIn --no originator, or MAIL FROM 250 (as stored or retried)-->
-//       SenderGiven                                  (else 4570)
-//   SenderGiven --every RCPT TO 250/251 (as stored or retried)-->
-//       RecipientsGiven                              (else 4590)
+//   LoggedIn --no originator, or MAIL FROM:<address> 250--> SenderGiven
+//                                                    (else 4570)
+//   SenderGiven --every RCPT TO:<address> 250/251--> RecipientsGiven
+//                                                    (else 4590)
 //   RecipientsGiven --DATA 354--> InData             (else 4610)
 //   InData --compose, text, "." sent, 250--> Sent    (else 4615..4640)
 //
-// The greeting is EHLO for an 8-bit text, and wherever TLS or a login may
-// be used; HELO otherwise. A connection that is already open starts at
-// Ready: a kept connection begins each message with a new greeting and no
-// RSET, and keeps its TLS and its login. Any failure once the connection is
-// open ends it with quit(), because the server's view of the transaction is
-// then unknown (a half-sent text, a refused recipient, a connection the
-// server has dropped); the next message starts at Closed.
+// The greeting is EHLO, once per connection (and again over TLS after
+// STARTTLS); HELO only when EHLO is refused, which offers nothing, so that
+// 8-bit bodies then go quoted-printable. A kept connection goes on with the
+// next message's MAIL FROM: no new greeting, no RSET, and it keeps its TLS
+// and its login. A kept connection the server has closed meanwhile (or
+// spoken on unasked, as "421 closing" does) is closed and opened again
+// before anything of the message is sent. Any failure once the connection
+// is open ends it with quit(), because the server's view of the
+// transaction is then unknown (a half-sent text, a refused recipient, a
+// connection the server has dropped); the next message starts at Closed.
 enum class State {
-  Closed, Ready, Greeted, Secured, LoggedIn, SenderGiven, RecipientsGiven, InData, Sent, Failed
+  Closed, Opened, Ready, Greeted, Secured, LoggedIn, SenderGiven, RecipientsGiven, InData, Sent,
+  Failed
 };
 
 class Transaction {
@@ -286,7 +292,15 @@ class Transaction {
       : message_(message), target_(std::move(target)), connection_(smtp_connection()) {}
 
   bool run() {
-    State state = connection_.is_open() ? State::Ready : State::Closed;
+    State state = State::Closed;
+    if (connection_.is_open()) {
+      if (connection_.greeted && connection_.peer_hung_up()) {
+        trace("The server has closed the kept connection: connecting again");
+        connection_.close();
+      } else {
+        state = State::Opened;
+      }
+    }
     while (state != State::Sent && state != State::Failed) state = step(state);
     last_failure = state == State::Sent ? SmtpFailure::kNone : failure_;
     // A server that stopped taking data would not take QUIT either, and a
@@ -300,6 +314,7 @@ class Transaction {
   State step(State state) {
     switch (state) {
       case State::Closed: return connect();
+      case State::Opened: return opened();
       case State::Ready: return greet();
       case State::Greeted: return secure();
       case State::Secured: return log_in();
@@ -319,37 +334,34 @@ class Transaction {
       failure_ = SmtpFailure::kServer;
       return fail(4515, error.c_str());
     }
-    return State::Ready;
+    return State::Opened;
+  }
+
+  // The first fraction, on a new and on a kept connection alike.
+  State opened() {
+    if (stopped(0.04)) return fail(4552, "Interrupted by user");
+    return connection_.greeted ? State::LoggedIn : State::Ready;
   }
 
   State greet() {
-    // The first fraction, on a new and on a kept connection alike, once:
-    // the greeting after STARTTLS does not repeat it.
-    if (!greeted_ && stopped(0.04)) return fail(4552, "Interrupted by user");
-    greeted_ = true;
     // Under direct delivery too, the greeting names the configured server.
     // Without one, the local host name stands in: an empty argument is a
     // syntax error to every server.
     String name = smtp_server_name();
     if (name.empty()) name = local_host_name();
     if (name.empty()) name = "localhost";
-    bool eight_bit = message_.encoding == MimeMessage::k8Bit;
-    bool extended = eight_bit || target_.tls != TlsMode::kOff || target_.login;
-    const char* verb = extended ? "EHLO " : "HELO ";
-    const char* step = extended ? "EHLO" : "HELO";
-    if (!send(smtp_command(verb, name.view()))) return send_failed(4553, step);
+    if (!send(smtp_command("EHLO ", name.view()))) return send_failed(4553, "EHLO");
     int code = reply();
     // Each greeting replaces what the server offered: HELO offers nothing.
-    connection_.extensions =
-        extended && code == 250 ? SmtpExtensions::parse(reply_.view()) : SmtpExtensions();
+    connection_.extensions = code == 250 ? SmtpExtensions::parse(reply_.view()) : SmtpExtensions();
+    connection_.greeted = code == 250;
     if (code == 250) return State::Greeted;
-    if (no_usable_reply(4557, step)) return State::Failed;
-    if (extended) {
-      if (!send(smtp_command("HELO ", name.view()))) return send_failed(4555, "HELO");
-      code = reply();
-      if (code == 250) return State::Greeted;  // offering nothing: bodies go 7-bit
-      if (no_usable_reply(4557, "HELO")) return State::Failed;
-    }
+    if (no_usable_reply(4557, "EHLO")) return State::Failed;
+    if (!send(smtp_command("HELO ", name.view()))) return send_failed(4555, "HELO");
+    code = reply();
+    connection_.greeted = code == 250;
+    if (code == 250) return State::Greeted;  // offering nothing: bodies go 7-bit
+    if (no_usable_reply(4557, "HELO")) return State::Failed;
     failure_ = SmtpFailure::kServer;
     return fail_with_reply(4557, "Improper response to \"HELO\".");
   }
@@ -444,16 +456,10 @@ class Transaction {
     if (from.empty()) return State::SenderGiven;
     // A body that may hold 8-bit text says so (RFC 6152).
     const char* body = eight_bit_transport() ? " BODY=8BITMIME" : "";
-    if (!send(smtp_command("MAIL FROM:", (from + body).view()))) {
+    if (!send(smtp_command("MAIL FROM:", (smtp_path(from.view()) + body).view()))) {
       return send_failed(4560, "MAIL FROM");
     }
     if (reply() == 250) return State::SenderGiven;
-    if (no_usable_reply(4570, "MAIL FROM")) return State::Failed;
-    if (!send(smtp_command("MAIL FROM:", (smtp_retry_address(from.view()) + body).view()))) {
-      return send_failed(4562, "MAIL FROM");
-    }
-    int code = reply();
-    if (code == 250) return State::SenderGiven;
     if (no_usable_reply(4570, "MAIL FROM")) return State::Failed;
     message_.fail(4570, "Invalid response to originator:\r\n%s", excerpt().c_str());
     return State::Failed;
@@ -463,20 +469,15 @@ class Transaction {
     const int count = message_.recipients.count();
     for (int i = 0; i < count; ++i) {
       const String& recipient = message_.recipients[i];
-      if (!send(smtp_command("RCPT TO:", recipient.view()))) return send_failed(4580, "RCPT TO");
+      if (!send(smtp_command("RCPT TO:", smtp_path(recipient.view()).view()))) {
+        return send_failed(4580, "RCPT TO");
+      }
       int code = reply();
       if (code != 250 && code != 251) {
         if (no_usable_reply(4590, "RCPT TO")) return State::Failed;
-        if (!send(smtp_command("RCPT TO:", smtp_retry_address(recipient.view()).view()))) {
-          return send_failed(4582, "RCPT TO");
-        }
-        code = reply();
-        if (code != 250 && code != 251) {
-          if (no_usable_reply(4590, "RCPT TO")) return State::Failed;
-          message_.fail(4590, "Invalid response to recipient %s\r\n%s", recipient.c_str(),
-                        excerpt().c_str());
-          return State::Failed;
-        }
+        message_.fail(4590, "Invalid response to recipient %s\r\n%s", recipient.c_str(),
+                      excerpt().c_str());
+        return State::Failed;
       }
       if (stopped(recipient_progress(i + 1, count))) return fail(4595, "Interrupted by user");
     }
@@ -626,7 +627,6 @@ class Transaction {
   Connection& connection_;
   String reply_;
   SmtpFailure failure_ = SmtpFailure::kMessage;
-  bool greeted_ = false;
   bool send_timed_out_ = false;
   bool broken_ = false;  // TLS failed: the connection can carry nothing more
 };

@@ -89,9 +89,11 @@ bool smtp_server_offers(std::string_view keyword);
 // "VERB argument\r\n". Line breaks and NUL bytes in the argument become
 // spaces, so that no text from a recipient list can add commands.
 String smtp_command(std::string_view verb, std::string_view argument);
-// The form a refused address is tried again in: "<" + the bare address
-// + ">", or empty when the text holds no usable address.
-String smtp_retry_address(std::string_view text);
+// An address as MAIL FROM and RCPT TO give it (RFC 5321): "<" + the bare
+// address + ">" ("Ann <ann@example.test>" gives "<ann@example.test>"); a
+// text that holds no usable address goes as it is, for the server to
+// refuse in its own words.
+String smtp_path(std::string_view text);
 
 // The part of a server's reply that goes into an error text, and from
 // there into the send log: the whole text up to kReplyExcerpt bytes; of a
