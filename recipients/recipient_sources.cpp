@@ -72,6 +72,11 @@ bool RecipientSources::prepare() {
   return !use_database_ || run_query();
 }
 
+DBTable* RecipientSources::check_database() {
+  table_ = nullptr;
+  return prepare_database() ? table_ : nullptr;
+}
+
 bool RecipientSources::prepare_database() {
   String name = project_.text(kFieldDbName);
   if (!database_) {

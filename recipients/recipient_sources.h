@@ -66,6 +66,11 @@ class RecipientSources {
       : project_(project), ui_(ui), database_(database) {}
 
   bool prepare();
+  // The database part of prepare() alone: connects to the data source
+  // named by `db_name` and checks `table_name`, `order_by`,
+  // `recipient_col` and `identity_col`, with the same messages. Returns the
+  // registered table, or null after the message.
+  DBTable* check_database();
 
   enum class Next {
     kCandidate,

@@ -12,13 +12,15 @@
 #include "db/database.h"
 #include "db/odbc_library.h"
 #include "db/testing/test_data_sources.h"
+#include "recipients/test_databases.h"
 #include "recipients/test_project.h"
 
 // The ODBC drivers keep the configuration they read through unixODBC's
 // libodbcinst for the life of the process; LeakSanitizer is told so, and
 // only about those libraries.
 extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libodbcinst.so\nleak:libsqlite3odbc.so\n";
+  return "leak:libodbcinst.so\nleak:libsqlite3odbc.so\nleak:psqlodbcw.so\nleak:psqlodbca.so\n"
+         "leak:libpq.so\n";
 }
 
 namespace tessaline {
@@ -26,24 +28,8 @@ namespace {
 
 using testing::MemoryProject;
 
-testing::TestDataSources* g_sources = nullptr;
-
-class DataSourceEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    g_sources = new testing::TestDataSources();
-    ASSERT_TRUE(g_sources->start(/*with_postgres=*/false)) << g_sources->error().c_str();
-    ASSERT_TRUE(iniz_gdb()) << "unixODBC (libodbc.so.2) could not be loaded";
-  }
-  void TearDown() override {
-    database().close();
-    delete g_sources;
-    g_sources = nullptr;
-  }
-};
-
 const auto* const g_environment =
-    ::testing::AddGlobalTestEnvironment(new DataSourceEnvironment());
+    ::testing::AddGlobalTestEnvironment(new testing::DataSourceEnvironment());
 
 std::vector<std::string> all_candidates(RecipientSources& sources) {
   std::vector<std::string> candidates;
