@@ -13,6 +13,7 @@
 #include "web/feedback.h"
 #include "web/open_address.h"
 #include "web/update_check.h"
+#include "recipients/remove_recipients.h"
 #include "send/send_operation.h"
 #include "app/folder_lock.h"
 #include "app/project_file.h"
@@ -231,7 +232,28 @@ bool Application::close_project(CloseMode mode) {
   return true;
 }
 
-int Application::run_command_line(const CommandLine& line) {
+int Application::remove_from_command_line(const CommandLine& line, std::FILE* out) {
+  String addresses;
+  for (const String& address : line.remove_addresses) addresses += address + "\n";
+  RemoveResult result = remove_recipients(project(), ui_, database(), addresses,
+                                          initially_checked_sources(project()), line.preview);
+  if (result.outcome == RemoveResult::Outcome::kReported) {
+    String report = result.report + "\n";
+    std::fwrite(report.c_str(), 1, report.length(), out);
+    std::fflush(out);
+  }
+  if (result.outcome == RemoveResult::Outcome::kRefused &&
+      result.refusal != RemoveResult::Refusal::kNoIdentityColumn) {
+    return kExitCommandLine;
+  }
+  int code = result.outcome == RemoveResult::Outcome::kReported && !result.source_failed
+                 ? kExitDone
+                 : kExitSend;
+  if (result.lists_changed && !save_project(true)) code = kExitProject;
+  return code;
+}
+
+int Application::run_command_line(const CommandLine& line, std::FILE* out) {
   String path = resolve_project_path(line.project, current_directory());
   // Concurrent -a and -e runs on the projects of a folder follow one
   // another, so that none loses another's address. A run that cannot get
@@ -239,12 +261,16 @@ int Application::run_command_line(const CommandLine& line) {
   // drop the change of the run that holds the lock. (A folder that cannot
   // be opened holds no project that can: the open below says so.)
   FolderLock lock;
-  if (line.mode == CommandMode::kAddRecipient || line.mode == CommandMode::kAddExclusion) {
+  if (line.mode == CommandMode::kAddRecipient || line.mode == CommandMode::kAddExclusion ||
+      line.mode == CommandMode::kRemove) {
     const int seconds = settings_.lock_time_limit_seconds;
     if (lock.acquire(path, seconds * 1000) == FolderLock::Result::kTimedOut) {
       show_error(ui_, String::formatted(
-          "The project was not changed, because another run has kept the projects of its folder "
-          "locked for more than %d seconds:\n%s", seconds, path.c_str()));
+          "%s, because another run has kept the projects of its folder "
+          "locked for more than %d seconds:\n%s",
+          line.mode == CommandMode::kRemove ? "No recipient was removed"
+                                            : "The project was not changed",
+          seconds, path.c_str()));
       return kExitProject;
     }
   }
@@ -292,6 +318,9 @@ int Application::run_command_line(const CommandLine& line) {
             application_name);
         code = kExitSend;
       }
+      break;
+    case CommandMode::kRemove:
+      code = remove_from_command_line(line, out);
       break;
     case CommandMode::kNone:
       break;

@@ -31,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "core/string.h"
@@ -48,7 +49,8 @@ enum ExitCode {
   kExitDone = 0,
   kExitCommandLine = 1,  // a command-line error (or any other fatal error)
   kExitProject = 2,      // the project could not be opened or saved
-  kExitSend = 3,         // the send stopped at a check or a message failed
+  kExitSend = 3,         // the send stopped at a check or a message failed; a removal
+                         // could not read or write a source
   kExitNoWindows = 4,    // started without a switch in a build without windows
   kExitInterrupted = 130,  // Ctrl-C stopped a send (128 + SIGINT, as shells report it)
 };
@@ -173,7 +175,11 @@ class Application : public SendEnvironment {
   // A send (-s, -o) runs in No Preview mode, asks nothing, and shows its
   // completion prompt only after a failed message; when it fails, the
   // person is told where the send log is and the status is kExitSend.
-  int run_command_line(const CommandLine& line);
+  // A removal (--remove, --remove-from) works on the sources whose boxes
+  // the Remove Recipients dialog would check at opening, writes its report
+  // to `out`, and saves the project when a typed list changed; a source
+  // that could not be read or written ends it with kExitSend.
+  int run_command_line(const CommandLine& line, std::FILE* out = stdout);
 
   // --- SendEnvironment ---
   ProjectValues& project() override;
@@ -212,6 +218,7 @@ class Application : public SendEnvironment {
   // After -a or -e: says so when the project does not read the typed list
   // the address went into.
   void warn_when_list_unused(bool recipients);
+  int remove_from_command_line(const CommandLine& line, std::FILE* out);
   bool close_for_change();
 
   Ui& ui_;

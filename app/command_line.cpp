@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -21,7 +22,22 @@ const LongSwitch kLongSwitches[] = {
     {"add-exclusion", CommandMode::kAddExclusion},
     {"send-only", CommandMode::kSendOnly},
     {"send", CommandMode::kSend},
+    {"remove", CommandMode::kRemove},
+    {"remove-from", CommandMode::kRemove},
 };
+
+constexpr char kRemoveFrom[] = "--remove-from";
+
+// --remove takes every other argument as an address, so the project cannot
+// be told apart until all are read.
+bool names_remove(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--remove") == 0 || std::strncmp(argv[i], "--remove=", 9) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
 
 CommandMode mode_of_letter(char letter) {
   switch (to_lower(letter)) {
@@ -85,12 +101,22 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     }
   }
 
+  const bool removing = names_remove(argc, argv);
+  Vector<String> positional;
   for (int i = 1; i < argc; ++i) {
     String token(argv[i]);
     if (read_send_option(argc, argv, &i, &line)) continue;
     if (token.first() != '-') {
+      if (removing) {
+        positional.append(token);
+        continue;
+      }
       if (!line.project.empty()) FatalError("Invalid command line parameter:\n%s", token.c_str());
       line.project = token;
+      continue;
+    }
+    if (token == "--preview") {
+      line.preview = true;
       continue;
     }
 
@@ -128,6 +154,16 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       joined = !argument.empty();
     }
 
+    if (line.mode == CommandMode::kRemove) {
+      if (line.switch_text == kRemoveFrom) {
+        // The file may be "-", which reads like a switch.
+        if (!joined && i + 1 < argc) argument = argv[++i];
+        line.address_file = argument;
+      } else if (joined) {
+        positional.insert(0, argument);
+      }
+      continue;
+    }
     if (line.mode == CommandMode::kSend) {
       if (joined) {
         FatalError("The %s switch cannot be followed by an email address.",
@@ -140,6 +176,17 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     }
     line.address = argument;
   }
+  if (removing && line.mode == CommandMode::kRemove) {
+    // The last is the project, every other an address.
+    if (!positional.empty()) {
+      line.project = positional.last();
+      positional.remove(positional.count() - 1);
+    }
+    line.remove_addresses = std::move(positional);
+  }
+  if (line.preview && line.mode != CommandMode::kRemove) {
+    FatalError("The --preview switch goes with --remove or --remove-from only.");
+  }
   return line;
 }
 
@@ -150,6 +197,55 @@ String clean_address(const String& address) {
   clean.strip_enclosing('<', '>');
   clean.trim();
   return clean;
+}
+
+String check_remove_address(const String& address) {
+  String clean = clean_address(address);
+  // "Ann <ann@example.com>" is ann@example.com.
+  int open = clean.rfind('<');
+  if (open >= 0 && clean.last() == '>') {
+    clean = clean.substr(open + 1, clean.length() - open - 2);
+    clean.trim();
+  }
+  int at = clean.find('@');
+  if (at <= 0 || at == clean.length() - 1 || clean.find('@', at + 1) >= 0 ||
+      clean.find_any(" \t\r\n") >= 0) {
+    FatalError("This email address is not valid:\n%s", clean.c_str());
+  }
+  if (clean.length() < 6) {
+    FatalError("Because of the potential for catastrophic consequences, the email address must "
+               "be at least 6 characters long.");
+  }
+  return clean;
+}
+
+void load_address_file(CommandLine& line) {
+  if (line.mode != CommandMode::kRemove || line.address_file.empty()) return;
+  String text;
+  bool read = true;
+  if (line.address_file == "-") {
+    char block[4096];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, stdin)) > 0) {
+      text.append(std::string_view(block, n));
+    }
+    read = !std::ferror(stdin);
+  } else {
+    read = read_whole_file(line.address_file, text);
+  }
+  if (!read) FatalError("Unable to read the address file:\n%s", line.address_file.c_str());
+  line.remove_addresses.clear();
+  for (int start = 0; start < text.length();) {
+    int end = text.find_any("\r\n", start);
+    if (end < 0) end = text.length();
+    String entry = text.substr(start, end - start);
+    start = end + 1;
+    entry.trim();
+    if (!entry.empty()) line.remove_addresses.append(check_remove_address(entry));
+  }
+  if (line.remove_addresses.empty()) {
+    FatalError("The address file holds no email address:\n%s", line.address_file.c_str());
+  }
 }
 
 void complete_command_line(CommandLine& line, ClipboardReader clipboard) {
@@ -168,6 +264,19 @@ void complete_command_line(CommandLine& line, ClipboardReader clipboard) {
   }
   if (line.mode == CommandMode::kNone) return;
   if (line.project.empty()) FatalError("No project file was specified.");
+  if (line.mode == CommandMode::kRemove) {
+    if (line.switch_text == kRemoveFrom) {
+      if (line.address_file.empty()) {
+        FatalError("No address file followed the %s switch.", line.switch_text.c_str());
+      }
+      return;
+    }
+    if (line.remove_addresses.empty()) {
+      FatalError("No email address followed the %s switch.", line.switch_text.c_str());
+    }
+    for (String& address : line.remove_addresses) address = check_remove_address(address);
+    return;
+  }
   if (!takes_address(line.mode)) return;
 
   if (line.address.empty() && clipboard != nullptr) line.address = clipboard();

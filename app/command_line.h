@@ -10,6 +10,9 @@
 //   -e[ADDRESS]  --add-exclusion[=ADDRESS]   add to `exclusion text`, save
 //   -o[ADDRESS]  --send-only[=ADDRESS]       send to this address only
 //   -s           --send                      send the mailing unattended
+//                --remove ADDRESS...         take the addresses off every source
+//                --remove-from FILE          the same, one address a line of FILE
+//                --preview                   with the two above: change nothing
 //   -h, --help, --version
 //
 // and, beside -s or -o, the options of a send (each once):
@@ -22,6 +25,8 @@
 // letter is matched without regard to case, and the rest of the token is
 // the address; when it is empty, the next argument is the address if it
 // holds an "@" (`-a john@example.com`). Any other argument is the project.
+// After --remove every other argument is an address, but the last, which is
+// the project; `--remove=ADDRESS` gives the first one joined.
 //
 // Not for: opening or changing the project (Application does that).
 //
@@ -37,19 +42,32 @@
 //   "The %s option works only with a send (-s or -o)."
 //   "The %s option needs a value."
 //   "The server given with --server is not valid: ..."
+//   "No email address followed the --remove switch."
+//   "No address file followed the --remove-from switch."
+//   "Because of the potential for catastrophic consequences, the email
+//    address must be at least 6 characters long."
+//   "The --preview switch goes with --remove or --remove-from only."
+//   "Unable to read the address file:\n%s"
+//   "The address file holds no email address:\n%s"
 #pragma once
 
+#include "core/containers.h"
 #include "core/string.h"
 
 namespace tessaline {
 
-enum class CommandMode { kNone, kAddRecipient, kAddExclusion, kSendOnly, kSend };
+enum class CommandMode { kNone, kAddRecipient, kAddExclusion, kSendOnly, kSend, kRemove };
 
 struct CommandLine {
   CommandMode mode = CommandMode::kNone;
   String switch_text;  // the switch as typed, without its address: "-a", "-A", "--send-only"
   String project;      // as given; empty when none
   String address;      // as given; empty when none
+  // --remove: the addresses as given (cleaned by complete_command_line);
+  // --remove-from: none until load_address_file() has read the file.
+  Vector<String> remove_addresses;
+  String address_file;   // --remove-from: the file ("-": standard input)
+  bool preview = false;  // --preview
   bool help = false;     // -h or --help: print the usage and end
   bool version = false;  // --version
   String server;         // --server, as given (checked by complete_command_line)
@@ -69,6 +87,19 @@ CommandLine parse_command_line(int argc, const char* const* argv);
 // "@" and no line break. FatalError on failure.
 using ClipboardReader = String (*)();
 void complete_command_line(CommandLine& line, ClipboardReader clipboard);
+
+// --remove-from: reads the address file (or standard input for "-"), one
+// address a line, blank lines skipped, into `remove_addresses`, each one
+// checked as a typed one. FatalError when it cannot be read, holds none, or
+// holds one that is not valid.
+void load_address_file(CommandLine& line);
+
+// An address to remove as typed or read, made ready for the removal: cleaned
+// (clean_address), then the part inside the angle brackets of "Name
+// <address>". It must hold one "@" with text on both sides and no blank,
+// tab or line break, and at least 6 characters; FatalError otherwise. So a
+// script cannot take off a whole domain ("@example.com") by mistake.
+String check_remove_address(const String& address);
 
 // Trims blanks, tabs and line ends at both ends, then removes one pair of
 // enclosing double quotes, then one pair of enclosing angle brackets, and

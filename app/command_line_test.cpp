@@ -179,5 +179,82 @@ TEST(CommandLine, ProjectPathsResolveAgainstTheCurrentDirectory) {
   }
 }
 
+// "a b c" of a list of addresses.
+std::string joined(const Vector<String>& items) {
+  std::string text;
+  for (const String& item : items) text += (text.empty() ? "" : " ") + item.std_string();
+  return text;
+}
+
+TEST(CommandLine, RemoveTakesEveryArgumentButTheLastAsAnAddress) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* switch_text;
+    const char* project;
+    const char* addresses;  // after completion
+    const char* file;
+    bool preview;
+  } cases[] = {
+      {{"--remove", "ann@example.com", "news"}, "--remove", "news", "ann@example.com", "", false},
+      {{"--remove", "ann@example.com", "Bob <bob@example.com>", "/srv/news.zqj", "--preview"},
+       "--remove", "/srv/news.zqj", "ann@example.com bob@example.com", "", true},
+      {{"--preview", "--remove=ann@example.com", "cy@example.com", "news"}, "--remove", "news",
+       "ann@example.com cy@example.com", "", true},
+      // A project whose name holds an "@" is still the last argument.
+      {{"--remove", "ann@example.com", "lists@2024/news"}, "--remove", "lists@2024/news",
+       "ann@example.com", "", false},
+      {{"--remove-from", "gone.txt", "news"}, "--remove-from", "news", "", "gone.txt", false},
+      {{"--remove-from=-", "news", "--preview"}, "--remove-from", "news", "", "-", true},
+      {{"--remove-from", "-", "news"}, "--remove-from", "news", "", "-", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    CommandLine line = parse(c.args);
+    complete_command_line(line, nullptr);
+    EXPECT_EQ(line.mode, CommandMode::kRemove);
+    EXPECT_EQ(line.switch_text, c.switch_text);
+    EXPECT_EQ(line.project, c.project);
+    EXPECT_EQ(joined(line.remove_addresses), c.addresses);
+    EXPECT_EQ(line.address_file, c.file);
+    EXPECT_EQ(line.preview, c.preview);
+  }
+}
+
+TEST(CommandLineDeathTest, RemoveRefusesWhatCouldTakeOffTooMuch) {
+  const char kShort[] =
+      "Because of the potential for catastrophic consequences, the email address must be at "
+      "least 6 characters long\\.";
+  struct Case {
+    std::vector<const char*> args;
+    const char* message;
+  } cases[] = {
+      {{"--remove", "news"}, "No email address followed the --remove switch\\."},
+      {{"--remove"}, "No project file was specified\\."},
+      {{"--remove-from"}, "No project file was specified\\."},
+      {{"--remove-from", "gone.txt"}, "No project file was specified\\."},
+      {{"--remove", "@example.com", "news"}, "This email address is not valid:\n@example.com"},
+      {{"--remove", "example.com", "news"}, "This email address is not valid:\nexample.com"},
+      {{"--remove", "ann@", "news"}, "This email address is not valid:\nann@"},
+      {{"--remove", "ann smith@example.com", "news"},
+       "This email address is not valid:\nann smith@example.com"},
+      {{"--remove", "ann@example.com", "a@b.c", "news"}, kShort},
+      {{"--remove", "ann@example.com", "-s", "news"}, "Invalid command line switch:\ns"},
+      {{"--remove", "a@example.com", "--remove-from", "f", "news"},
+       "Invalid command line switch:\nremove-from"},
+      {{"--preview", "-s", "news"},
+       "The --preview switch goes with --remove or --remove-from only\\."},
+      {{"--preview", "news"}, "The --preview switch goes with --remove or --remove-from only\\."},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT(
+        {
+          CommandLine line = parse(c.args);
+          complete_command_line(line, nullptr);
+        },
+        testing::ExitedWithCode(1), c.message)
+        << testing::PrintToString(c.args);
+  }
+}
+
 }  // namespace
 }  // namespace tessaline

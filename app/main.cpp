@@ -93,17 +93,20 @@ int main(int argc, char** argv) {
 #endif
   }
   complete_command_line(line, clipboard);
+  load_address_file(line);
 
   int status;
+  const bool sending = line.mode == CommandMode::kSend || line.mode == CommandMode::kSendOnly;
   {
     ConsoleUi ui;
     Application app(ui);
     app.load_settings();
-    bool sending = line.mode == CommandMode::kSend || line.mode == CommandMode::kSendOnly;
-    if (sending) {
+    if (sending || line.mode == CommandMode::kRemove) {
       // The program works without ODBC; the database features are then off.
       iniz_gdb();
       app.set_database_available(database_available());
+    }
+    if (sending) {
       net_startup();
       app.set_smtp_server_field(smtp_server_name());
       if (line.verbose) {
@@ -125,7 +128,8 @@ int main(int argc, char** argv) {
     }
   }
 #if TESSALINE_WITH_WINDOWS
-  if (status == kExitSend && display_available()) {
+  // Only a failed send opens the window; a removal's report has said it all.
+  if (status == kExitSend && sending && display_available()) {
     DesktopProgram window(argc, argv, kExitSend);
     return window.run(project_path(line), kExitSend);
   }

@@ -58,8 +58,8 @@ ProgramResult run_program(const ProgramRun& run) {
   if (child == 0) {
     dup2(out_pipe[1], STDOUT_FILENO);
     dup2(err_pipe[1], STDERR_FILENO);
-    int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd >= 0) dup2(null_fd, STDIN_FILENO);
+    int in_fd = open(run.input_file.empty() ? "/dev/null" : run.input_file.c_str(), O_RDONLY);
+    if (in_fd >= 0) dup2(in_fd, STDIN_FILENO);
     if (!run.directory.empty() && chdir(run.directory.c_str()) != 0) _exit(126);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);

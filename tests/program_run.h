@@ -2,11 +2,11 @@
 //
 // The program is started directly (no shell) with the given arguments, in
 // the given working directory, with TESSALINE_HOME and any further
-// variables set, and without DISPLAY or WAYLAND_DISPLAY unless the test
-// sets them. Its standard output and standard error are collected. A run
-// that outlives the time limit is killed by its process id and reported as
-// exit status -1, so a hanging program fails the test instead of hanging
-// it. For tests only.
+// variables set, standard input from a file or /dev/null, and without
+// DISPLAY or WAYLAND_DISPLAY unless the test sets them. Its standard output
+// and standard error are collected. A run that outlives the time limit is
+// killed by its process id and reported as exit status -1, so a hanging
+// program fails the test instead of hanging it. For tests only.
 #pragma once
 
 #include <sys/types.h>
@@ -29,6 +29,7 @@ struct ProgramRun {
   std::vector<String> args;  // after the program name
   String directory;          // working directory; empty: the test's own
   String home;               // TESSALINE_HOME
+  String input_file;         // standard input; empty: /dev/null
   std::vector<std::pair<String, String>> environment;  // further variables
   int time_limit_seconds = 120;
   const char* program = nullptr;  // null: tessaline-mailer
