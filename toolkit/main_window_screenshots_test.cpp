@@ -1,4 +1,5 @@
-// Pictures of every folder of the main window and of the About box, taken
+// Pictures of every folder of the main window, of the Remove Recipients
+// window and its report, and of the About box, taken
 // on a virtual X display (Xvfb) and written into the build folder
 // (BUILD/screenshots) for people to look at; they are not compared with
 // stored pictures. Skipped where xvfb-run or Xvfb is missing.
@@ -71,6 +72,8 @@ TEST(Screenshots, EveryFolderAndTheAboutBoxUnderXvfb) {
     for (char& c : name) c = c == ' ' ? '-' : static_cast<char>(std::tolower(c));
     pictures.push_back(out + "/folder-" + std::to_string(i + 1) + "-" + name + ".png");
   }
+  pictures.push_back(out + "/remove-recipients.png");
+  pictures.push_back(out + "/remove-report.png");
   pictures.push_back(out + "/about.png");
   for (const std::string& picture : pictures) {
     struct stat info;

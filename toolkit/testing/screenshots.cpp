@@ -8,8 +8,10 @@
 // fields and a SQLite data source of its own (when the SQLite ODBC driver
 // is there), so the Database folder is pictured in use and the others as
 // they are without a database. Writes FOLDER/folder-N-NAME.png for each
-// folder and FOLDER/about.png, and prints each path. Exit status 0 when
-// all were written.
+// folder, FOLDER/remove-recipients.png and FOLDER/remove-report.png (the
+// Remove Recipients window after a preview, and its report) and
+// FOLDER/about.png, and prints each path. Exit status 0 when all were
+// written.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -28,6 +31,7 @@
 #include "app/application.h"
 #include "toolkit/main_window.h"
 #include "toolkit/qt_ui.h"
+#include "toolkit/remove_recipients_dialog.h"
 
 namespace {
 
@@ -123,6 +127,16 @@ int main(int argc, char** argv) {
     save(&window, QString("%1/folder-%2-%3.png").arg(out).arg(i + 1).arg(name));
   }
 
+  {
+    home.put("subscribers.txt", "ann@example.com\nleaving@example.com\nbob@example.com\n");
+    RemoveRecipientsDialog dialog(app, ui, &window);
+    dialog.addresses()->setPlainText("leaving@example.com\nbob@example.com");
+    dialog.show();
+    dialog.run(/*preview=*/true);
+    save(&dialog, out + "/remove-recipients.png");
+    if (dialog.report_window()) save(dialog.report_window(), out + "/remove-report.png");
+  }
+
   // The About box is modal: it is pictured and closed from the event loop.
   QTimer::singleShot(300, [&] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -133,5 +147,5 @@ int main(int argc, char** argv) {
   window.action("about")->trigger();
 
   app.close_project(Application::CloseMode::kDiscard);
-  return written == folders->count() + 1 ? 0 : 1;
+  return written == folders->count() + 3 ? 0 : 1;
 }
