@@ -24,6 +24,7 @@
 #include "toolkit/main_window.h"
 #include "toolkit/qt_text.h"
 #include "toolkit/qt_ui.h"
+#include "toolkit/remove_recipients_dialog.h"
 #include "toolkit/single_instance.h"
 
 namespace tessaline {
@@ -254,6 +255,7 @@ int DesktopProgram::run(const String& project, int status) {
   app.set_smtp_port_setting(smtp_port());
 
   MainWindow main_window(app, ui);
+  plug_remove_recipients(app, ui, main_window);
   window = &main_window;
   if (!project.empty()) {
     main_window.cancel_auto_open();
