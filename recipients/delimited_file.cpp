@@ -37,10 +37,12 @@ void DelimitedFile::open_text(const String& bytes) {
   remaining_ = 0;
   buf_.assign(bytes.c_str(), static_cast<size_t>(bytes.length()));
   pos_ = 0;
+  base_ = 0;
   read_error_ = false;
   at_end_ = false;
   line_ = 1;
   row_line_ = 0;
+  row_begin_ = row_end_ = 0;
   field_count_ = 0;
   header_.clear();
   columns_.init(64);
@@ -89,6 +91,7 @@ bool DelimitedFile::fill() {
   if (!from_file_ || remaining_ <= 0 || read_error_) return false;
   // Keep every unread byte; drop the ones already taken.
   buf_.erase(0, pos_);
+  base_ += static_cast<int64_t>(pos_);
   pos_ = 0;
   size_t old = buf_.size();
   int n = static_cast<int>(std::min(remaining_, kChunk));
@@ -173,6 +176,7 @@ DelimitedFile::Row DelimitedFile::read_row(Vector<String>& fields, int* count, S
     *count = 0;
     scratch_.clear();
     row_line_ = line_;
+    row_begin_ = offset();
     int bytes = 0;
     int64_t quote_line = 0;
     bool any_quoted = false;
@@ -245,6 +249,7 @@ DelimitedFile::Row DelimitedFile::read_row(Vector<String>& fields, int* count, S
     }
     // A blank line is no row.
     if (*count == 1 && !any_quoted && is_blank_text(fields[0])) continue;
+    row_end_ = offset();
     return Row::kRow;
   }
 }

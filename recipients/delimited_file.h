@@ -17,6 +17,8 @@
 // Header names are trimmed of blanks and tabs; field values are kept byte
 // for byte. Line numbers count physical lines from 1 (the header's first
 // line), so a row with a line break inside a quoted field spans several.
+// Byte offsets count from the first byte of the input (a byte-order mark
+// included), so a row can be cut out of the bytes it was read from.
 //
 // Not for: judging rows or mapping them to recipients
 // (recipient_sources.h), files of other encodings (a UTF-16 file is
@@ -72,6 +74,11 @@ class DelimitedFile {
   const String& field(int i) const { return fields_[i]; }
   // The line the current row starts on.
   int64_t line() const { return row_line_; }
+  // The bytes of the current row: from its first byte (after the blank
+  // lines before it) to just past its line break (CR LF, LF or CR), or to
+  // the end of the input for a last row without one.
+  int64_t row_begin() const { return row_begin_; }
+  int64_t row_end() const { return row_end_; }
 
  private:
   // Makes at least one more byte available; false at the end or on a read
@@ -79,6 +86,7 @@ class DelimitedFile {
   bool fill();
   bool peek(char* c);
   void take() { ++pos_; }
+  int64_t offset() const { return base_ + static_cast<int64_t>(pos_); }
   char detect_delimiter();
   Row read_row(Vector<String>& fields, int* count, String* error);
   Row fail(String* error, const String& message);
@@ -89,6 +97,7 @@ class DelimitedFile {
   int64_t remaining_ = 0;  // bytes of the file not yet in buf_
   std::string buf_;
   size_t pos_ = 0;  // next unread byte of buf_
+  int64_t base_ = 0;  // the input offset of buf_[0]
   bool read_error_ = false;
   bool at_end_ = false;
 
@@ -100,6 +109,8 @@ class DelimitedFile {
   std::string scratch_;             // the field being read
   int64_t line_ = 1;                // the line of the next unread byte
   int64_t row_line_ = 0;
+  int64_t row_begin_ = 0;
+  int64_t row_end_ = 0;
   int row_bytes_ = 0;
 };
 

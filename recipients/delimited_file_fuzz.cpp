@@ -1,7 +1,9 @@
 // Fuzzes the spreadsheet-export reader: the first byte chooses the
 // delimiter (detected, or one of the four), the rest is the file. Besides
 // crashes and hangs, it checks that rows keep within their bounds and
-// start on ever later lines, and that the rows read, written back as
+// start on ever later lines, that a row's bytes follow the last one's
+// with only blank lines between them (so a row can be cut out of the
+// file), and that the rows read, written back as
 // strict CSV (every field quoted, quotes doubled, CR LF line ends) and read
 // again, come back field for field.
 #include <cstddef>
@@ -40,6 +42,7 @@ bool read_all(const String& bytes, char delimiter, Rows* rows) {
   }
   rows->push_back(header);
   int64_t last_line = 0;
+  int64_t last_end = file.row_end();  // the header's
   for (;;) {
     DelimitedFile::Row row = file.next(&error);
     if (row == DelimitedFile::Row::kEnd) return true;
@@ -51,6 +54,13 @@ bool read_all(const String& bytes, char delimiter, Rows* rows) {
     check(file.field_count() >= 1 && file.field_count() <= DelimitedFile::kMaxFields);
     check(file.line() > last_line);
     last_line = file.line();
+    check(file.row_begin() >= last_end && file.row_end() > file.row_begin());
+    check(file.row_end() <= bytes.length());
+    for (int64_t i = last_end; i < file.row_begin(); ++i) {
+      char c = bytes[static_cast<int>(i)];
+      check(c == ' ' || c == '\t' || c == '\r' || c == '\n');
+    }
+    last_end = file.row_end();
     std::vector<std::string> fields;
     for (int i = 0; i < file.field_count(); ++i) fields.push_back(file.field(i).std_string());
     rows->push_back(fields);

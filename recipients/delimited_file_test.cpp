@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,52 @@ TEST(DelimitedFile, ReadsLargeFilesInPieces) {
   ASSERT_EQ(r.rows.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     ASSERT_EQ(r.rows[i], expected[i]) << "row " << i;
+  }
+
+  // Row offsets count from the start of the file across the pieces: the
+  // rows follow the header without a gap, each with its own line break.
+  ASSERT_TRUE(file.open(dir / "big.csv", &error)) << error.c_str();
+  ASSERT_TRUE(file.read_header(0, &error)) << error.c_str();
+  int64_t at = static_cast<int64_t>(std::strlen("email,note\r\n"));
+  for (int i = 0; file.next(&error) == DelimitedFile::Row::kRow; ++i) {
+    ASSERT_EQ(file.row_begin(), at) << "row " << i;
+    std::string bytes = text.substr(static_cast<size_t>(at),
+                                    static_cast<size_t>(file.row_end() - at));
+    ASSERT_EQ(bytes.rfind("r" + std::to_string(i) + "@x.org,\"", 0), 0u) << bytes;
+    ASSERT_EQ(bytes.substr(bytes.size() - 3), "\"\r\n") << bytes;
+    at = file.row_end();
+  }
+  EXPECT_EQ(at, static_cast<int64_t>(text.size()));
+}
+
+TEST(DelimitedFile, GivesTheBytesOfEachRow) {
+  // Each row's bytes as read back from the input, separated by |.
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string rows;
+  };
+  const Case cases[] = {
+      {"line breaks of each kind", "a,b\nx,1\r\ny,2\rz,3", "x,1\r\n|y,2\r|z,3"},
+      {"blank lines stay outside the rows", "a\n\n  \nx\n\ny\n\n", "x\n|y\n"},
+      {"a quoted line break inside the row", "a,b\nx,\"1\r\n2\"\ny,3\n",
+       "x,\"1\r\n2\"\n|y,3\n"},
+      {"after a byte-order mark", "\xEF\xBB\xBF" "a\nx\n", "x\n"},
+      {"LF CR ends a row and leaves a blank line", "a\nx\n\ry\n", "x\n|y\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DelimitedFile file;
+    String error;
+    file.open_text(String(c.text));
+    ASSERT_TRUE(file.read_header(0, &error)) << error.c_str();
+    std::string rows;
+    while (file.next(&error) == DelimitedFile::Row::kRow) {
+      if (!rows.empty()) rows += "|";
+      rows += c.text.substr(static_cast<size_t>(file.row_begin()),
+                            static_cast<size_t>(file.row_end() - file.row_begin()));
+    }
+    EXPECT_EQ(rows, c.rows);
   }
 }
 

@@ -13,7 +13,51 @@ constexpr char kDatabaseError[] = "Database Error";
 // The delimiters of `recipient_file_delimiter`, by value.
 constexpr char kChosenDelimiters[] = {0, ',', ';', '\t', '|'};
 
+constexpr char kNoAddressColumn[] = "You must enter the address column of the recipient file.";
+
 }  // namespace
+
+// --- the recipient file with columns ------------------------------------------
+
+char recipient_file_delimiter(const ProjectValues& project) {
+  int chosen = kDelimiterDetect;
+  project.number(kFieldRecipientFileDelimiter, &chosen);
+  return chosen > 0 && chosen < static_cast<int>(sizeof kChosenDelimiters)
+             ? kChosenDelimiters[chosen]
+             : 0;
+}
+
+int read_recipient_file_header(DelimitedFile& file, const ProjectValues& project,
+                               const String& name, String* message, const char** field) {
+  String column = project.text(kFieldRecipientFileColumn);
+  column.trim(" \t");
+  if (column.empty()) {
+    *message = kNoAddressColumn;
+    *field = kFieldRecipientFileColumn;
+    return -1;
+  }
+  String error;
+  if (!file.read_header(recipient_file_delimiter(project), &error)) {
+    *message = error + "\n" + name;
+    *field = kFieldRecipientFile;
+    return -1;
+  }
+  int index = file.column(column);
+  if (index < 0) {
+    String names;
+    for (const String& header : file.header()) {
+      if (header.empty()) continue;
+      if (!names.empty()) names += ", ";
+      names += header;
+    }
+    *message = String::formatted(
+        "The address column '%s' is not in the header row of the recipient file:\n%s\n\nIts "
+        "columns are: %s",
+        column.c_str(), name.c_str(), names.c_str());
+    *field = kFieldRecipientFileColumn;
+  }
+  return index;
+}
 
 // --- TableColumns ------------------------------------------------------------
 
@@ -180,15 +224,10 @@ bool RecipientSources::prepare_lines() {
 
 bool RecipientSources::prepare_columns(int* rows) {
   file_name_ = project_.text(kFieldRecipientFile);
+  // Before the file is opened: a missing file is the second thing to mend.
   if (is_blank(project_.text(kFieldRecipientFileColumn))) {
-    return fail("You must enter the address column of the recipient file.",
-                kFieldRecipientFileColumn);
+    return fail(kNoAddressColumn, kFieldRecipientFileColumn);
   }
-  int chosen = kDelimiterDetect;
-  project_.number(kFieldRecipientFileDelimiter, &chosen);
-  delimiter_ = chosen > 0 && chosen < static_cast<int>(sizeof kChosenDelimiters)
-                   ? kChosenDelimiters[chosen]
-                   : 0;
   if (!open_columns()) return false;
   // Once through, so that a file that breaks off stops the send before
   // anything is sent.
@@ -214,24 +253,9 @@ bool RecipientSources::open_columns() {
   if (!file_.open(file_name_, &error)) {
     return fail("Unable to open recipient file:\n" + file_name_, kFieldRecipientFile);
   }
-  if (!file_.read_header(delimiter_, &error)) {
-    return fail(error + "\n" + file_name_, kFieldRecipientFile);
-  }
-  String column = project_.text(kFieldRecipientFileColumn);
-  column.trim(" \t");
-  address_column_ = file_.column(column);
-  if (address_column_ < 0) {
-    String names;
-    for (const String& name : file_.header()) {
-      if (name.empty()) continue;
-      if (!names.empty()) names += ", ";
-      names += name;
-    }
-    return fail(String::formatted("The address column '%s' is not in the header row of the "
-                                  "recipient file:\n%s\n\nIts columns are: %s",
-                                  column.c_str(), file_name_.c_str(), names.c_str()),
-                kFieldRecipientFileColumn);
-  }
+  const char* field = nullptr;
+  address_column_ = read_recipient_file_header(file_, project_, file_name_, &error, &field);
+  if (address_column_ < 0) return fail(error, field);
   named_width_ = 0;
   for (int i = 0; i < file_.header().count(); ++i) {
     if (!file_.header()[i].empty()) named_width_ = i + 1;

@@ -58,6 +58,17 @@ class FileRow : public MergeRow {
   const DelimitedFile& file_;
 };
 
+// The delimiter `recipient_file_delimiter` chooses; 0 detects it from the
+// header row.
+char recipient_file_delimiter(const ProjectValues& project);
+// Reads the header row of the recipient file with columns, opened in `file`
+// from `name`, with the project's delimiter, and returns the index of the
+// project's address column (`recipient_file_column`). -1 when no column is
+// named, the header cannot be read or lacks the column: then *message is
+// the person's message (naming the file) and *field the field to mend.
+int read_recipient_file_header(DelimitedFile& file, const ProjectValues& project,
+                               const String& name, String* message, const char** field);
+
 class RecipientSources {
  public:
   // `database` is the program's connection, null when the database layer
@@ -115,7 +126,6 @@ class RecipientSources {
   bool file_columns_ = false;  // the candidates start with a file's rows
   bool file_done_ = false;
   String file_name_;
-  char delimiter_ = 0;
   int address_column_ = -1;
   int named_width_ = 0;  // the header's fields up to its last named one
   DelimitedFile file_;

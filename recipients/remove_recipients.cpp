@@ -7,6 +7,7 @@
 #include "platform/atomic_write.h"
 #include "storage/paths.h"
 #include "db/database.h"
+#include "recipients/delimited_file.h"
 #include "recipients/recipient_sources.h"
 
 namespace tessaline {
@@ -54,11 +55,14 @@ class Removal {
 
   // False when the person chose to abort.
   bool database_source();
-  void file_source(const char* title, const char* file_key);
+  // `columns`: the file is a spreadsheet export (recipient_file_format).
+  void file_source(const char* title, const char* file_key, bool columns);
   void list_source(const char* title, const char* list_key);
 
  private:
-  bool mark_rows(DBTable& table);
+  // Cuts the rows of a recipient file with columns whose address column
+  // matches into `kept`, reporting them; true when a row was cut.
+  bool remove_matching_rows(const String& name, const String& text, String& kept);
 
   ProjectValues& project_;
   Ui& ui_;
@@ -68,7 +72,7 @@ class Removal {
   RemoveResult& result_;
 };
 
-void Removal::file_source(const char* title, const char* file_key) {
+void Removal::file_source(const char* title, const char* file_key, bool columns) {
   String& report = result_.report;
   String name = project_.text(file_key);
   report += String(title) + ": " + name + "\n\n";
@@ -77,19 +81,73 @@ void Removal::file_source(const char* title, const char* file_key) {
     report += "ERROR: Failed to open file.\n\n";
     result_.source_failed = true;
   } else {
-    // A byte-order mark belongs to the file, not to its first line: it
-    // stays at the start whatever is cut.
-    String mark;
-    if (text.starts_with(kByteOrderMark)) mark = text.cut(0, 3);
-    if (remove_matching_lines(text, addresses_, preview_, report) && !preview_) {
+    bool cut = false;
+    String kept;
+    if (columns) {
+      cut = remove_matching_rows(name, text, kept);
+    } else {
+      // A byte-order mark belongs to the file, not to its first line: it
+      // stays at the start whatever is cut.
+      if (text.starts_with(kByteOrderMark)) kept = text.cut(0, 3);
+      cut = remove_matching_lines(text, addresses_, preview_, report);
+      kept += text;
+    }
+    if (cut && !preview_) {
       String error;
-      if (!write_file_atomically(name, mark + text, error)) {
+      if (!write_file_atomically(name, kept, error)) {
         report += "ERROR: Failed to save file.\n\n";
         result_.source_failed = true;
       }
     }
   }
   report += "\n";
+}
+
+bool Removal::remove_matching_rows(const String& name, const String& text, String& kept) {
+  String& report = result_.report;
+  // The rows as the send reads them: only the address column is matched,
+  // so a row that merely mentions the address elsewhere (a referrer, a
+  // note) is somebody else's and stays.
+  DelimitedFile file;
+  file.open_text(text);
+  String error;
+  const char* field = nullptr;
+  int column = read_recipient_file_header(file, project_, name, &error, &field);
+  std::string rest;
+  String found;
+  int64_t copied = 0;  // the bytes before this offset are decided
+  while (column >= 0) {
+    DelimitedFile::Row row = file.next(&error);
+    if (row == DelimitedFile::Row::kEnd) break;
+    if (row == DelimitedFile::Row::kError) {
+      error += "\n" + name;
+      column = -1;
+      break;
+    }
+    if (column >= file.field_count()) continue;
+    String address = file.field(column);
+    if (!matches(address.view(), addresses_)) continue;
+    address.trim(" \t\r\n");
+    found += preview_ ? "Found" : "Removed";
+    found += String::formatted(" recipient on line %lld: ", static_cast<long long>(file.line()));
+    found += address + "\n";
+    rest.append(text.c_str() + copied, static_cast<size_t>(file.row_begin() - copied));
+    copied = file.row_end();
+  }
+  if (column < 0) {
+    // A file the send cannot read is not rewritten, and nothing of it is
+    // reported as found: its rows are not known for sure.
+    report += "ERROR: " + error + "\n\n";
+    result_.source_failed = true;
+    return false;
+  }
+  bool cut = !found.empty();
+  report += found;
+  if (!cut) no_match_line(preview_, report);
+  report += "\n";
+  rest.append(text.c_str() + copied, static_cast<size_t>(text.length() - copied));
+  kept = String(std::string_view(rest));
+  return cut;
 }
 
 void Removal::list_source(const char* title, const char* list_key) {
@@ -326,11 +384,17 @@ RemoveResult remove_recipients(ProjectValues& project, Ui& ui, Database* databas
     result.report.clear();
     return result;
   }
-  if (sources[kRemoveFromRecipientFile]) removal.file_source("RECIPIENT FILE", kFieldRecipientFile);
+  if (sources[kRemoveFromRecipientFile]) {
+    int format = kAddressPerLine;
+    project.number(kFieldRecipientFileFormat, &format);
+    removal.file_source("RECIPIENT FILE", kFieldRecipientFile, format == kColumnsWithHeader);
+  }
   if (sources[kRemoveFromRecipientList]) {
     removal.list_source("EXPLICIT RECIPIENTS", kFieldRecipientText);
   }
-  if (sources[kRemoveFromExclusionFile]) removal.file_source("EXCLUSION FILE", kFieldExclusionFile);
+  if (sources[kRemoveFromExclusionFile]) {
+    removal.file_source("EXCLUSION FILE", kFieldExclusionFile, false);
+  }
   if (sources[kRemoveFromExclusionList]) {
     removal.list_source("EXPLICIT EXCLUSIONS", kFieldExclusionText);
   }

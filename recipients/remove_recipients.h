@@ -28,7 +28,13 @@
 //
 //     No changes.
 //
-// Line numbers count the lines as they were read. A file is rewritten
+// Line numbers count the lines as they were read. A recipient file that is
+// a spreadsheet export (`recipient_file_format`) is read as the send reads
+// it (recipient_sources.h): its header row stays, a row goes when its
+// address column contains an address, the report shows that column's value
+// and the line the row starts on, and a file the send could not read (no
+// address column, a missing closing quote) is reported and left as it is.
+// A file is rewritten
 // atomically (platform/atomic_write.h): every line that stays keeps its
 // bytes and its own line ending, a missing final line ending stays missing,
 // and a byte-order mark stays at the start. The typed lists are replaced in

@@ -304,6 +304,99 @@ TEST_F(RemoveFromListsTest, FilesThatCannotBeReadOrWrittenAreReportedAndTheRunGo
       << entries;
 }
 
+// --- a recipient file with columns ----------------------------------------------
+
+TEST(RemoveFromColumnsTest, RowsGoByTheirAddressColumnAndTheRestKeepsItsBytes) {
+  // A referrer column that names the address belongs to somebody else; a
+  // quoted note may hold a line break; the header never goes.
+  const char kCsv[] =
+      "\xEF\xBB\xBF" "name;email;referrer\r\n"
+      "Ann;ann@example.com;\r\n"
+      "Cy;cy@example.com;ann@example.com\r\n"
+      "\"Bob\r\nJr\";\"Bob <ann@example.com.au>\";\r\n"
+      "\r\n"
+      "Di;di@example.com;";
+  TestDirectory dir;
+  ASSERT_TRUE(dir.put("people.csv", kCsv));
+  MemoryProject project;
+  project.check(kFieldUseRecipientFile)
+      .set(kFieldRecipientFile, dir / "people.csv")
+      .set(kFieldRecipientFileFormat, "2")
+      .set(kFieldRecipientFileColumn, "email")
+      .set(kFieldRecipientFileDelimiter, "0");
+  RecordingUi ui;
+
+  for (bool preview : {true, false}) {
+    SCOPED_TRACE(preview ? "preview" : "run");
+    const char* verb = preview ? "Found" : "Removed";
+    RemoveResult result = remove_recipients(project, ui, nullptr, "ann@example.com",
+                                            only({kRemoveFromRecipientFile}), preview);
+    ASSERT_EQ(result.outcome, Outcome::kReported);
+    EXPECT_FALSE(result.source_failed);
+    EXPECT_EQ(result.report, "RECIPIENT FILE: " + (dir / "people.csv") + "\n\n" + verb +
+                                 " recipient on line 2: ann@example.com\n" + verb +
+                                 " recipient on line 4: Bob <ann@example.com.au>");
+    EXPECT_EQ(dir.get("people.csv"),
+              preview ? String(kCsv)
+                      : String("\xEF\xBB\xBF" "name;email;referrer\r\n"
+                               "Cy;cy@example.com;ann@example.com\r\n"
+                               "\r\n"
+                               "Di;di@example.com;"));
+  }
+  // The last row, which has no line break, can go too.
+  RemoveResult last = remove_recipients(project, ui, nullptr, "di@example.com",
+                                        only({kRemoveFromRecipientFile}), false);
+  EXPECT_EQ(last.report, "RECIPIENT FILE: " + (dir / "people.csv") +
+                             "\n\nRemoved recipient on line 4: di@example.com");
+  EXPECT_EQ(dir.get("people.csv"), "\xEF\xBB\xBF" "name;email;referrer\r\n"
+                                   "Cy;cy@example.com;ann@example.com\r\n\r\n");
+}
+
+TEST(RemoveFromColumnsTest, AFileTheSendCannotReadIsReportedAndLeftAlone) {
+  struct Case {
+    const char* name;
+    const char* csv;
+    const char* column;
+    String error;  // after "ERROR: "
+  };
+  TestDirectory dir;
+  const String path = dir / "people.csv";
+  const Case cases[] = {
+      {"no address column named", "email\nann@example.com\n", " ",
+       "You must enter the address column of the recipient file."},
+      {"the column is not in the header", "name,mail\nAnn,ann@example.com\n", "email",
+       "The address column 'email' is not in the header row of the recipient file:\n" + path +
+           "\n\nIts columns are: name, mail"},
+      // The rows after the quote cannot be told apart, so nothing is cut,
+      // not even the row before it that matches.
+      {"a closing quote missing", "email,note\nann@example.com,\nbob@example.com,\"oops\n",
+       "email",
+       "The recipient file ends inside the quoted field that begins on line 3.  A closing "
+       "quote is missing.\n" + path},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(dir.put("people.csv", c.csv));
+    MemoryProject project;
+    project.set(kFieldRecipientFile, path)
+        .set(kFieldRecipientFileFormat, "2")
+        .set(kFieldRecipientFileColumn, c.column)
+        .set(kFieldRecipientText, "ann@example.com");
+    RecordingUi ui;
+    RemoveResult result = remove_recipients(
+        project, ui, nullptr, "ann@example.com",
+        only({kRemoveFromRecipientFile, kRemoveFromRecipientList}), false);
+    ASSERT_EQ(result.outcome, Outcome::kReported);
+    EXPECT_TRUE(result.source_failed);
+    EXPECT_EQ(result.report, "RECIPIENT FILE: " + path + "\n\nERROR: " + c.error +
+                                 "\n\n\n"
+                                 "EXPLICIT RECIPIENTS:\n\n"
+                                 "Removed recipient on line 1: ann@example.com");
+    EXPECT_EQ(dir.get("people.csv"), c.csv);
+    EXPECT_EQ(ui.last_box(), nullptr);
+  }
+}
+
 TEST(RemoveSourceStateTest, TheEnablingAndInitialCheckTable) {
   struct Case {
     const char* name;
