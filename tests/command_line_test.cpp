@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -491,6 +492,44 @@ TEST_F(RemoveRun, AKillDuringTheWriteBackLeavesTheOldOrTheNewFileWhole) {
     std::string after = work_.get("readers.txt").std_string();
     EXPECT_TRUE(after == readers || after == without) << after.size();
   }
+}
+
+TEST_F(CommandLineRun, ARemovalEditsTheFilesTheSendReadsBesideTheProject) {
+  // Relative file names are taken from the project file's folder, not from
+  // where the program was started; a file of the same name there is a
+  // decoy that must stay as it is.
+  String folder = work_ / "newsletter";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((folder + "/lists").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((work_ / "lists").c_str(), 0755), 0);
+  const char* readers = "cy@example.com\nleaving@example.com\n";
+  const char* gone = "leaving@example.com\nold@example.com\n";
+  for (const String& base : {folder, work_.path()}) {
+    ASSERT_TRUE(write_whole_file(base + "/lists/readers.txt", readers, std::strlen(readers)));
+    ASSERT_TRUE(write_whole_file(base + "/gone.txt", gone, std::strlen(gone)));
+  }
+  make_project("newsletter/news.zqj", [](Project& p) {
+    p.set_flag("use_recipient_file", true);
+    p.set_text("recipient_file", "lists/readers.txt");
+    p.set_flag("UseExclusionFile", true);
+    p.set_text("ExclusionFile", "gone.txt");
+  });
+
+  ProgramResult r = run({"--remove", "leaving@example.com", "newsletter/news"});
+  EXPECT_EQ(r.status, 0) << r.err.c_str();
+  EXPECT_EQ(r.out, "RECIPIENT FILE: " + folder + "/lists/readers.txt\n\n"
+                   "Removed recipient on line 2: leaving@example.com\n"
+                   "\n\n"
+                   "EXCLUSION FILE: " + folder + "/gone.txt\n\n"
+                   "Removed recipient on line 1: leaving@example.com\n");
+  EXPECT_EQ(TestDirectory::read(folder + "/lists/readers.txt"), "cy@example.com\n");
+  EXPECT_EQ(TestDirectory::read(folder + "/gone.txt"), "old@example.com\n");
+  EXPECT_EQ(work_.get("lists/readers.txt"), readers);
+  EXPECT_EQ(work_.get("gone.txt"), gone);
+  // The project keeps the names as they were typed.
+  Project after = read_project("newsletter/news.zqj");
+  EXPECT_EQ(after.text("recipient_file"), "lists/readers.txt");
+  EXPECT_EQ(after.text("ExclusionFile"), "gone.txt");
 }
 
 TEST_F(CommandLineRun, ARemovalMarksTheRowsOfTheProjectsDatabase) {

@@ -125,7 +125,12 @@ class OutsideLock {
 
 TEST_F(FaultRun, ARunThatCannotGetTheFolderLockInTimeLeavesTheProjectAlone) {
   const String project = work_ / "news.zqj";
-  make_project(project);
+  ASSERT_TRUE(work_.put("readers.txt", "first@example.com\n"));
+  make_project(project, [this](Project& p) {
+    p.set_flag("use_recipient_text", true);
+    p.set_flag("use_recipient_file", true);
+    p.set_text("recipient_file", work_ / "readers.txt");
+  });
   const String before = TestDirectory::read(project);
   {
     // The limit is a program setting; a second keeps the test short.
@@ -137,13 +142,24 @@ TEST_F(FaultRun, ARunThatCannotGetTheFolderLockInTimeLeavesTheProjectAlone) {
   OutsideLock lock(work_.path());
   ASSERT_TRUE(lock.held());
 
-  for (const char* option : {"-alate@example.com", "-elate@example.com"}) {
-    SCOPED_TRACE(option);
-    ProgramResult r = run({option, "news"});
+  struct Case {
+    std::vector<String> args;
+    const char* outcome;
+  } cases[] = {
+      {{"-alate@example.com", "news"}, "The project was not changed"},
+      {{"-elate@example.com", "news"}, "The project was not changed"},
+      // A removal would edit the recipient file as well as the project.
+      {{"--remove", "first@example.com", "news"}, "No recipient was removed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0].c_str());
+    ProgramResult r = run(c.args);
     EXPECT_EQ(r.status, kExitProject);
-    EXPECT_EQ(r.err, "Error: The project was not changed, because another run has kept the projects "
-                     "of its folder locked for more than 1 seconds:\n" + project + "\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error: " + String(c.outcome) + ", because another run has kept the "
+                     "projects of its folder locked for more than 1 seconds:\n" + project + "\n");
     EXPECT_TRUE(TestDirectory::read(project) == before);
+    EXPECT_EQ(work_.get("readers.txt"), "first@example.com\n");
   }
 
   // Once the lock is free, the same run goes through.

@@ -1,8 +1,8 @@
 // Pictures of every folder of the main window, of the Remove Recipients
-// window and its report, and of the About box, taken
-// on a virtual X display (Xvfb) and written into the build folder
-// (BUILD/screenshots) for people to look at; they are not compared with
-// stored pictures. Skipped where xvfb-run or Xvfb is missing.
+// window and its report, and of the About box, taken on a virtual X display
+// (Xvfb) and written into the build folder (BUILD/screenshots) for people to
+// look at; they are not compared with stored pictures. Skipped where
+// xvfb-run or Xvfb is missing.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>

@@ -129,6 +129,7 @@ int main(int argc, char** argv) {
 
   {
     home.put("subscribers.txt", "ann@example.com\nleaving@example.com\nbob@example.com\n");
+    home.put("unsubscribed.txt", "old@example.com\nleaving@example.com\n");
     RemoveRecipientsDialog dialog(app, ui, &window);
     dialog.addresses()->setPlainText("leaving@example.com\nbob@example.com");
     dialog.show();
