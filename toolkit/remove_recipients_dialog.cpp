@@ -135,9 +135,6 @@ void RemoveRecipientsDialog::show_report(const String& report) {
   connect(close, &QDialogButtonBox::rejected, window, &QDialog::close);
   layout->addWidget(close);
   window->resize(560, 380);
-  connect(window, &QObject::destroyed, this, [this, window] {
-    if (report_ == window) report_ = nullptr;
-  });
   report_ = window;
   window->show();
 }

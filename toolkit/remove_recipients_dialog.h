@@ -19,6 +19,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 #include "recipients/remove_recipients.h"
 #include "app/application.h"
@@ -57,7 +58,9 @@ class RemoveRecipientsDialog : public QDialog {
   MainWindow* window_;
   QPlainTextEdit* addresses_ = nullptr;
   QCheckBox* boxes_[kRemoveSourceCount] = {};
-  QWidget* report_ = nullptr;
+  // Cleared by Qt when the report window goes, also while this dialog is
+  // being destroyed (a signal handler would then touch a half-gone object).
+  QPointer<QWidget> report_;
 };
 
 // The Remove recipients command: opens the dialog, modally, while a project
