@@ -4,14 +4,13 @@
 #include <cstdarg>
 #include <cstring>
 
-#include <sys/random.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <vector>
 
 #include "core/date.h"
 #include "core/text_format.h"
+#include "platform/random_bytes.h"
 #include "storage/paths.h"
 #include "mail/dkim.h"
 #include "mail/mime_encoding.h"
@@ -72,20 +71,7 @@ void append_text_part(String* out, const char* type, const String& text, int enc
 String system_unique_part() {
   static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz234567";
   unsigned char bytes[16] = {};
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  if (got < sizeof bytes) {
-    // No random source: the time and the process still tell messages
-    // apart, with a counter within one process.
-    static uint64_t counter = 0;
-    uint64_t mix[2] = {static_cast<uint64_t>(std::time(nullptr)) << 20 ^ static_cast<uint64_t>(getpid()),
-                       ++counter};
-    std::memcpy(bytes, mix, sizeof bytes);
-  }
+  random_bytes(bytes, sizeof bytes);
   String part;
   uint32_t buffer = 0;
   int bits = 0;
@@ -269,6 +255,7 @@ String MimeMessage::recipient_domain() const {
 }
 
 void MimeMessage::fail(int code, const char* format, ...) {
+  error_code = code;
   error.format("SMTP Error %d\n", code);
   va_list args;
   va_start(args, format);

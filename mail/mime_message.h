@@ -86,10 +86,17 @@ class MimeMessage {
 
   Vector<String> attachments;
   ProgressCallback progress;
+  // Called right before the end-of-data marker goes out: from then on the
+  // server may accept the message whatever happens to this program.
+  std::function<void()> before_end_of_data;
   String cc;
   bool direct_delivery = false;
   int encoding = k7Bit;
   String error;
+  // The code of the last fail() (4505 ... 4640), and of the last reply the
+  // server gave while the message was sent (0 when none came).
+  int error_code = 0;
+  int reply_code = 0;
   String from;
   String extra_headers;
   Vector<String> embedded_files;

@@ -530,6 +530,7 @@ class Transaction {
     }
     if (!send_due(length)) return send_failed(4625, "the message text");
     trace(String::formatted("-> (the message text, %d bytes)", length));
+    if (message_.before_end_of_data) message_.before_end_of_data();
     trace("-> .");
     if (!send_raw("\r\n.\r\n")) return send_failed(4630, "the end of the message");
     if (stopped(0.99)) return fail(4632, "Interrupted by user");
@@ -560,9 +561,11 @@ class Transaction {
     return connection_.send_text(line.view());
   }
 
+  // Reads the next reply; the message keeps its code.
   int reply() {
     int code = read_reply(connection_, &reply_);
     trace_reply(reply_);
+    message_.reply_code = code;
     return code;
   }
 
@@ -702,6 +705,8 @@ void forget_smtp_secret() {
 
 bool send_message(MimeMessage& message) {
   message.message_size = 0;
+  message.error_code = 0;
+  message.reply_code = 0;
   last_failure = SmtpFailure::kMessage;
   if (message.recipients.empty()) {
     message.fail(4505, "The message has no recipients.");
