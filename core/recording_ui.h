@@ -64,6 +64,7 @@ class RecordingUi : public Ui {
   // --- what happened ---
   Vector<Event> events;
   Vector<double> fractions;  // every set_progress_fraction(), in order
+  Vector<SendProgress> send_reports;  // every send_progress(), in order (not events)
   int unanswered = 0;
   int busy_depth = 0;
   bool progress_open = false;
@@ -91,6 +92,7 @@ class RecordingUi : public Ui {
   void set_progress_fraction(double fraction) override;
   bool progress_aborted() override;
   void close_progress() override;
+  void send_progress(const SendProgress& progress) override { send_reports.append(progress); }
   void begin_busy() override;
   void end_busy() override;
   void beep() override;

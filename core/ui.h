@@ -23,6 +23,29 @@
 
 namespace tessaline {
 
+// How a send stands: what a terminal line or a status bar shows of it while
+// it runs, and its summary when it has ended. The time it takes is the
+// showing side's to measure.
+struct SendProgress {
+  int total = 0;     // recipients of the send (0 while not known)
+  int done = 0;      // of them, with an outcome: sent, refused, failed, skipped
+  int sent = 0;      // delivered by this run
+  int refused = 0;   // refused for good by the server (5xx)
+  int failed = 0;    // failed otherwise (a resume tries them again)
+  int skipped = 0;   // delivered or refused before this run resumed the send
+  int rejected = 0;  // candidates rejected before sending (excluded, duplicate, ...)
+  String recipient;  // the message on its way
+  // Of that message, the part sent, for a large one; -1 otherwise.
+  double message_fraction = -1;
+  String waiting;  // why the send waits now ("retry 2 of 5 in 30 s"); empty when it does not
+  // The send has ended: the fields above are its totals, `headline` says
+  // how it ended ("Send complete", "Send stopped", ...) and `log_path`
+  // where its log is.
+  bool finished = false;
+  String headline;
+  String log_path;
+};
+
 class Ui {
  public:
   enum class Reply { kYes, kNo, kCancel };
@@ -61,6 +84,10 @@ class Ui {
   // pressed since the window opened. Long loops call it once per step.
   virtual bool progress_aborted() = 0;
   virtual void close_progress() = 0;
+  // How the send under way stands (while a progress window is open), and
+  // once more with `finished` set when it has ended. Windows may show it
+  // or not; the terminal draws it.
+  virtual void send_progress(const SendProgress& progress) { (void)progress; }
 
   // --- feedback ---
   // The busy (wait) cursor; calls nest.

@@ -23,6 +23,9 @@ struct Message {
   String unsubscribe;  // personalised: mailto: and https: URLs, blank-separated
   String cc;           // the CC text, as typed in the project (or the preview)
   String attachments;  // file specifications, one per line
+  // Its entry in the plan of the send's journal; -1 for a message outside
+  // the plan (a test send, a send that keeps no journal).
+  int plan_index = -1;
 };
 
 using MessageQueue = Vector<Message>;

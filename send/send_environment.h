@@ -26,6 +26,7 @@
 #include "core/ui.h"
 #include "mail/dkim.h"
 #include "recipients/project_values.h"
+#include "send/send_settings.h"
 
 namespace tessaline {
 
@@ -58,6 +59,12 @@ class SendEnvironment {
   // The program settings that name the DKIM signing key (mail/dkim.h);
   // none set: messages go out unsigned.
   virtual DkimSettings dkim_settings() { return DkimSettings(); }
+  // The open project's file, for the journal of its sends
+  // (send/send_journal.h); empty while the project has no file, whose sends
+  // keep no journal and cannot be resumed.
+  virtual String project_file() { return String(); }
+  // The program settings of delivery.
+  virtual SendSettings send_settings() { return SendSettings(); }
 
   // The program's one database connection (db/database.h), open or not;
   // null when the ODBC driver manager could not be loaded.

@@ -7,6 +7,7 @@ namespace tessaline {
 
 bool SendLog::create(const String& path, String* error) {
   path_ = path;
+  if (copy_.is_open()) copy_.close();
   write_failed_ = false;
   write_error_.clear();
   if (!file_.create(path, /*exclusive=*/true)) {
@@ -18,6 +19,10 @@ bool SendLog::create(const String& path, String* error) {
   return true;
 }
 
+void SendLog::keep_copy(const String& path) {
+  if (copy_.create(path, /*exclusive=*/false)) copy_.set_report_unopened_write(false);
+}
+
 bool SendLog::write(const String& text) {
   // Nothing goes in behind a gap: what the log holds stays true.
   if (write_failed_) return false;
@@ -25,6 +30,7 @@ bool SendLog::write(const String& text) {
     write_failed_ = true;
     write_error_ = file_.last_error();
   }
+  if (copy_.is_open() && (write_failed_ || !copy_.write(text))) copy_.close();
   return !write_failed_;
 }
 
@@ -34,6 +40,7 @@ bool SendLog::copy_to(const String& path) { return file_.is_open() && file_.copy
 
 void SendLog::close() {
   if (file_.is_open()) file_.close();
+  if (copy_.is_open()) copy_.close();
 }
 
 String log_heading(const String& date_time) {

@@ -32,6 +32,10 @@ inline constexpr char kLogViewName[] = "TempLog.TXT";
 class SendLog {
  public:
   bool create(const String& path, String* error);
+  // Writes everything from now on to a second file too: the copy of this
+  // log that is kept after the next operation has replaced it. A copy that
+  // cannot be written is given up quietly; the log goes on.
+  void keep_copy(const String& path);
   bool is_open() const { return file_.is_open(); }
   const String& path() const { return path_; }
   // False when the text could not be written whole, now or before. After
@@ -49,6 +53,7 @@ class SendLog {
 
  private:
   File file_;
+  File copy_;
   String path_;
   bool write_failed_ = false;
   String write_error_;

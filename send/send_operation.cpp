@@ -1,6 +1,9 @@
 // send_operation.cpp - the send operation, its send loop and its log.
 #include "send/send_operation.h"
 
+#include <sys/stat.h>
+#include <time.h>
+
 #include "core/date.h"
 #include "core/fatal_error.h"
 #include "core/text_format.h"
@@ -11,7 +14,9 @@
 #include "mail/smtp_route.h"
 #include "mail/smtp_server.h"
 #include "db/database.h"
+#include "send/delivery_failure.h"
 #include "send/line_wrap.h"
+#include "send/send_history.h"
 
 namespace tessaline {
 
@@ -65,6 +70,32 @@ Vector<String> unsubscribe_pieces(const String& text) {
   }
   if (!piece.empty()) pieces.append(std::move(piece));
   return pieces;
+}
+
+int64_t wall_clock_ms() {
+  timespec t;
+  clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+DateTime local_date_time(int64_t ms) {
+  time_t t = static_cast<time_t>(ms / 1000);
+  struct tm local {};
+  localtime_r(&t, &local);
+  DateTime when;
+  when.date = make_date(local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
+  when.hour = local.tm_hour;
+  when.minute = local.tm_min;
+  when.second = local.tm_sec > 59 ? 59 : local.tm_sec;
+  return when;
+}
+
+// A message this large shows its own progress within the send's.
+constexpr int64_t kLargeMessageBytes = 1 << 20;
+
+int64_t file_size(const String& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
 }  // namespace
@@ -137,37 +168,111 @@ bool SendOperation::log_path(const char* name, String* path) {
   return true;
 }
 
-bool SendOperation::send() {
+bool SendOperation::last_send(String* path, JournalState* state) {
+  String project = env_.project_file();
+  String folder, error;
+  if (project.empty() || !env_.log_folder(folder, error)) return false;
+  return SendHistory(join_path(folder, kSendHistoryFolder))
+      .last_send(project_identity(project), path, state);
+}
+
+bool SendOperation::send(const SendOptions& options) {
   if (env_.operation_running()) return false;
   String folder, error;
   if (!env_.log_folder(folder, error)) {
     show_error(ui_, "Unable to create the folder of the send log:\n" + error);
     return false;
   }
-  // Another copy of the program that is sending holds the log.
-  String path = join_path(folder, kSendLogName);
-  if (!log_.create(path, &error)) {
-    show_error(ui_, "Unable to create the send log:\n" + path + "\n" + error);
+  options_ = options;
+  settings_ = env_.send_settings();
+  status_ = SendProgress();
+  resuming_ = false;
+  resumed_ = JournalState();
+  journal_path_.clear();
+  matcher_.reset();
+  plan_.clear();
+  plan_count_ = 0;
+  identical_indices_.clear();
+  queued_in_run_.clear();
+  if (!options_.test_address.empty() && options_.limit <= 0) options_.limit = 1;
+  dry_run_active_ = !options_.dry_run_folder.empty();
+  if (dry_run_active_ && !dry_run_.open(options_.dry_run_folder, &error)) {
+    show_error(ui_, error);
     return false;
   }
+
+  String project = env_.project_file();
+  SendHistory history(join_path(folder, kSendHistoryFolder));
+  history_folder_ = history.make(&error) ? history.folder() : String();
+  if (options_.resume) {
+    if (history_folder_.empty() || !last_send(&journal_path_, &resumed_) ||
+        !resumed_.unfinished()) {
+      ui_.information_box("This project has no unfinished send to resume.", "Resume last send");
+      return true;
+    }
+    resuming_ = true;
+    // The resumed send keeps the limit it began with.
+    options_.limit = resumed_.identity.limit;
+  }
+
+  open_log(folder, project);
+  if (!log_.is_open()) return false;
+  journal_unavailable_ = false;
+  resume_told_ = false;
   env_.set_operation_running(true);
-  bool result = operate();
+  bool result = operate() && !journal_unavailable_;
   env_.set_operation_running(false);
   close_progress();
   sources_.reset();
   row_.reset();
+  finish_journal();
   log_.close();
   if (smtp_connection().is_open()) quit();
   forget_smtp_secret();
+  if (!history_folder_.empty()) SendHistory(history_folder_).prune(settings_.kept_sends);
   // The send stopped at the first line the log could not take (see
   // log_stopped()): the person must know why, and that it did not all go.
   if (log_.write_failed()) {
-    show_error(ui_, "The send log could not be written:\n" + path + "\n" + log_.write_error() +
+    show_error(ui_, "The send log could not be written:\n" + log_.path() + "\n" +
+                        log_.write_error() +
                         "\n\nThe send was stopped so that no message goes out without its "
                         "record; the recipients after the last one in the log were not sent.");
-    return false;
+    result = false;
+  } else if (journal_.failed()) {
+    show_error(ui_, "The send journal could not be written:\n" + journal_path_ + "\n" +
+                        journal_.error() +
+                        "\n\nThe send was stopped so that no message goes out that a resume "
+                        "could not account for; the log shows the last recipient sent.");
+    result = false;
   }
+  if (dry_run_active_) {
+    status_.headline = result ? "Dry run complete" : "Dry run incomplete";
+  } else if (!options_.test_address.empty()) {
+    status_.headline = result ? "Test send complete" : "Test send incomplete";
+  } else {
+    status_.headline = result ? "Send complete" : "Send incomplete";
+  }
+  report_progress(true);
   return result;
+}
+
+void SendOperation::open_log(const String& folder, const String& project) {
+  String error;
+  // Another copy of the program that is sending holds the log.
+  String path = join_path(folder, kSendLogName);
+  if (!log_.create(path, &error)) {
+    show_error(ui_, "Unable to create the send log:\n" + path + "\n" + error);
+    return;
+  }
+  run_start_ms_ = wall_clock_ms();
+  run_stem_ = SendHistory::stem(project.empty() ? String("project") : project, local_now());
+  run_log_name_.clear();
+  String copy;
+  if (!history_folder_.empty() &&
+      SendHistory(history_folder_).create_unique(run_stem_, kKeptLogExtension, &copy, &error)) {
+    log_.keep_copy(copy);
+    run_log_name_ = file_part(copy);
+  }
 }
 
 // --- checks --------------------------------------------------------------------
@@ -309,13 +414,29 @@ bool SendOperation::operate() {
 
   sources_ = std::make_unique<RecipientSources>(project_, ui_, env_.database());
   if (!sources_->prepare()) return false;
+  // No Preview sends as it gathers: the recipients it is going to send to
+  // are found by a pass of their own first, for the journal's plan and the
+  // progress's total.
+  if (mode_ == kNoPreview && !make_plan(&plan_)) return false;
+  if (resuming_) {
+    Vector<String> texts;
+    for (const JournalEntry& entry : resumed_.entries) texts.append(entry.recipient);
+    matcher_ = std::make_unique<PlanMatcher>(texts);
+    if (mode_ == kNoPreview) {
+      // Told before anything is sent.
+      PlanMatcher probe(texts);
+      for (const String& recipient : plan_) probe.take(recipient);
+      tell_plan_changes(probe);
+    }
+  }
   row_.reset();
   if (sources_->from_database() && sources_->table()) {
     row_ = std::make_unique<DatabaseRow>(*env_.database(), *sources_->table());
   }
 
+  // A dry run talks to no server.
   recycling_ = (mode_ == kNormal || mode_ == kNoPreview) && !project_.flag(kFieldDirectDelivery) &&
-               project_.flag(kFieldRecycle);
+               project_.flag(kFieldRecycle) && !dry_run_active_;
   if (recycling_ && !connect_now()) return false;
 
   counters_.candidates = 0;
@@ -338,6 +459,7 @@ bool SendOperation::operate() {
   }
 
   if (mode_ == kNoPreview) {
+    if (!start_journal(plan_)) return false;
     begin_sending_phase();
   } else if (mode_ == kIdentical) {
     builder_.recipients.clear();
@@ -351,6 +473,178 @@ bool SendOperation::operate() {
                                counters_.rejected));
   finish();
   return counters_.errors == 0;
+}
+
+// --- the journal -----------------------------------------------------------------
+
+bool SendOperation::make_plan(Vector<String>* plan) {
+  plan->clear();
+  bool eliminate = project_.flag(kFieldEliminateDuplicates);
+  String candidate, error;
+  while (options_.limit <= 0 || plan->count() < options_.limit) {
+    RecipientSources::Next next = sources_->next(&candidate, &error);
+    // The gathering meets the same end, and reports it.
+    if (next == RecipientSources::Next::kEnd || next == RecipientSources::Next::kReadError ||
+        next == RecipientSources::Next::kFileError) {
+      break;
+    }
+    if (next == RecipientSources::Next::kFaultyRow) continue;
+    ParsedAddress parsed;
+    if (judge_candidate(candidate, sources_->addresses(), eliminate, &parsed) ==
+        Verdict::kAccepted) {
+      plan->append(candidate);
+    }
+  }
+  return sources_->prepare();
+}
+
+bool SendOperation::start_journal(const Vector<String>& plan) {
+  if (resuming_) {
+    plan_count_ = resumed_.entries.count();
+  } else {
+    if (mode_ == kNoPreview) matcher_ = std::make_unique<PlanMatcher>(plan);
+    plan_count_ = plan.count();
+  }
+  status_.total = plan_count_;
+  outcomes_.clear();
+  for (int i = 0; i < plan_count_; ++i) {
+    outcomes_.append(resuming_ ? resumed_.entries[i].outcome : JournalOutcome::kNone);
+  }
+  if (resuming_) {
+    for (const JournalEntry& entry : resumed_.entries) status_.skipped += is_final(entry.outcome);
+    status_.done = status_.skipped;
+  }
+
+  bool keep = settings_.journal && options_.journal && !dry_run_active_ &&
+              options_.test_address.empty() && !history_folder_.empty() &&
+              (resuming_ || !env_.project_file().empty());
+  if (!keep || journal_.is_open()) return true;
+  journal_.set_sync_window(settings_.journal_sync_window);
+  JournalRun run;
+  run.start_ms = run_start_ms_;
+  run.resumed = resuming_;
+  run.log_name = run_log_name_;
+  if (resuming_) {
+    if (journal_.reopen(journal_path_, resumed_, run)) return true;
+  } else {
+    JournalIdentity identity;
+    identity.send_id = make_send_id();
+    identity.start_ms = run_start_ms_;
+    identity.send_mode = mode_;
+    identity.limit = options_.limit;
+    identity.project = project_identity(env_.project_file());
+    String error;
+    if (SendHistory(history_folder_).create_unique(run_stem_, kJournalExtension, &journal_path_,
+                                                   &error) &&
+        journal_.create(journal_path_, identity, run, plan)) {
+      return true;
+    }
+    if (!journal_.failed()) {
+      show_error(ui_, "Unable to create the send journal in:\n" + history_folder_ + "\n" + error +
+                          "\n\nNothing was sent: without its journal the send could not be "
+                          "resumed.");
+      return false;
+    }
+  }
+  show_error(ui_, "Unable to write the send journal:\n" + journal_path_ + "\n" + journal_.error() +
+                      "\n\nNothing was sent: without its journal the send could not be resumed.");
+  return false;
+}
+
+bool SendOperation::take_plan_entry(const String& recipient, int* plan_index) {
+  *plan_index = -1;
+  if (!matcher_) return true;
+  int index = matcher_->take(recipient);
+  if (!resuming_) {
+    // Met now and not by the first pass (the sources changed in between):
+    // it joins the plan.
+    if (index < 0 && journaling()) {
+      index = plan_count_++;
+      journal_.add_plan(index, recipient.view());
+      outcomes_.append(JournalOutcome::kNone);
+      status_.total = plan_count_;
+    }
+    *plan_index = index;
+    return true;
+  }
+  const char* why = nullptr;
+  if (index < 0) {
+    why = "not a recipient of the send being resumed";
+  } else {
+    switch (resumed_.entries[index].outcome) {
+      case JournalOutcome::kDelivered:
+        why = "delivered earlier in this send";
+        break;
+      case JournalOutcome::kRefused:
+        why = "refused for good earlier in this send";
+        break;
+      case JournalOutcome::kDropped:
+        why = "taken out of this send earlier";
+        break;
+      default:
+        break;
+    }
+  }
+  if (why) {
+    log_.write("Skipped " + recipient + " : " + why + "\r\n");
+    return false;
+  }
+  *plan_index = index;
+  return true;
+}
+
+void SendOperation::tell_plan_changes(const PlanMatcher& matcher) {
+  String changes = plan_change_text(matcher);
+  if (changes.empty()) return;
+  log_.write(changes + "\r\n");
+  ui_.information_box(changes, "Resume last send");
+}
+
+void SendOperation::journal_outcome(const Vector<int>& indices, bool sent) {
+  JournalOutcome outcome = JournalOutcome::kDelivered;
+  if (!sent) {
+    DeliveryFailure failure = classify_delivery_failure(builder_.error_code, builder_.reply_code);
+    // The server may hold it: the attempt stays its last record, and a
+    // resume sends it again saying so.
+    if (failure.may_be_delivered) return;
+    outcome = failure.refused_message ? JournalOutcome::kRefused : JournalOutcome::kFailed;
+  }
+  int64_t now = wall_clock_ms();
+  for (int index : indices) {
+    if (index < outcomes_.count()) outcomes_[index] = outcome;
+    if (!journal_.outcome(index, outcome, 1, builder_.reply_code, sent ? 0 : builder_.error_code,
+                          now)) {
+      return;
+    }
+  }
+}
+
+void SendOperation::finish_journal() {
+  if (!journal_.is_open()) return;
+  // A message the review step had, that neither went out nor is still
+  // waiting, was discarded by the person.
+  if (!queued_in_run_.empty()) {
+    Vector<char> waiting;
+    waiting.set_count(plan_count_);
+    for (int i = 0; i < plan_count_; ++i) waiting[i] = 0;
+    for (const Message& m : queue_) {
+      if (m.plan_index >= 0 && m.plan_index < plan_count_) waiting[m.plan_index] = 1;
+    }
+    for (int index : queued_in_run_) {
+      if (!waiting[index] && !is_final(outcomes_[index])) {
+        journal_.outcome(index, JournalOutcome::kDropped, 0, 0, 0, wall_clock_ms());
+      }
+    }
+  }
+  journal_.end_run(wall_clock_ms());
+  journal_.close();
+}
+
+void SendOperation::report_progress(bool finished) {
+  status_.rejected = counters_.rejected;
+  status_.finished = finished;
+  if (finished) status_.log_path = log_.path();
+  ui_.send_progress(status_);
 }
 
 bool SendOperation::connect_now() {
@@ -372,6 +666,7 @@ bool SendOperation::gather() {
   bool eliminate = project_.flag(kFieldEliminateDuplicates);
   String cc = project_.text(kFieldCc);
   int index = 1;
+  int accepted = 0;
   String candidate, error;
   for (;;) {
     if (log_stopped()) {
@@ -384,6 +679,11 @@ bool SendOperation::gather() {
       return true;
     }
     if (mode_ == kNoPreview || mode_ == kIdentical) queue_.clear();
+    if (options_.limit > 0 && accepted >= options_.limit) {
+      log_.write(String::formatted("The send stops after its first %d recipients.\r\n",
+                                   options_.limit));
+      break;
+    }
     RecipientSources::Next next = sources_->next(&candidate, &error);
     if (next == RecipientSources::Next::kEnd) break;
     if (next == RecipientSources::Next::kReadError) {
@@ -414,14 +714,22 @@ bool SendOperation::gather() {
       ++counters_.rejected;
       continue;
     }
+    ++accepted;
     if (stopped_ && mode_ == kNoPreview) {
       // Not personalised either: its data tags might write to the database.
       log_not_sent(candidate);
       ++index;
       continue;
     }
+    int plan_index = -1;
+    if (!take_plan_entry(candidate, &plan_index)) {
+      // Its -Index- stays as the send first gave it to the later ones.
+      if (mode_ != kIdentical) ++index;
+      continue;
+    }
     Message& record = queue_.append();
     record.recipient = candidate;
+    record.plan_index = plan_index;
     record.cc = cc;
     set_basic_tags(candidate, parsed, index);
     if (!personalise(record)) {
@@ -435,6 +743,7 @@ bool SendOperation::gather() {
         break;
       case kIdentical:
         builder_.add_recipient(record.recipient);
+        if (plan_index >= 0) identical_indices_.append(plan_index);
         ++counters_.attempted;
         continue;  // the index stays
       case kLastRecipientOnly:
@@ -507,6 +816,14 @@ void SendOperation::finish_identical() {
   record.text_body = text_body_;
   record.html_body = html_body_;
   record.unsubscribe = project_.text(kFieldUnsubscribe);
+  if (resuming_) tell_plan_changes(*matcher_);
+  if (!resuming_) {
+    for (int i = 0; i < builder_.recipients.count(); ++i) identical_indices_.append(i);
+  }
+  if (!start_journal(builder_.recipients)) {
+    journal_unavailable_ = true;
+    return;
+  }
   begin_sending_phase();
   give_attachments(queue_);
   send_loop(queue_, true);
@@ -525,10 +842,26 @@ void SendOperation::finish_previewed() {
   give_attachments(queue_);
   bool has_text = project_.flag(kFieldUseBodyFile) || project_.flag(kFieldUseBodyText);
   bool has_html = project_.flag(kFieldUseHtmlFile) || project_.flag(kFieldUseHtmlText);
+  if (resuming_) tell_plan_changes(*matcher_);
+  bool released = false;
   while (!queue_.empty() && !log_stopped()) {
     if (!env_.review(*this, has_text, has_html) || queue_.empty()) {
       log_.write("\r\nAborted by user\r\n");
       return;
+    }
+    // The send's plan is what the person released the first time.
+    if (!released) {
+      released = true;
+      Vector<String> plan;
+      for (int i = 0; i < queue_.count(); ++i) {
+        if (!resuming_) queue_[i].plan_index = i;
+        plan.append(queue_[i].recipient);
+        queued_in_run_.append(queue_[i].plan_index);
+      }
+      if (!start_journal(plan)) {
+        journal_unavailable_ = true;
+        return;
+      }
     }
     send_batch(queue_);
   }
@@ -564,6 +897,17 @@ void SendOperation::begin_sending_phase() {
   builder_.extra_headers.clear();
   open_progress(application_name, "Sending...", true);
   log_.write(log_heading(now_text()));
+  if (dry_run_active_) {
+    log_.write("Dry run: nothing is sent; each message is written to " +
+               dry_run_.folder() + "\r\n");
+  }
+  if (resuming_ && !resume_told_) {
+    resume_told_ = true;
+    log_.write("Resuming the send begun on " +
+               format_date_time(local_date_time(resumed_.identity.start_ms), nullptr) +
+               String::formatted(": %d of its %d recipients were done before.\r\n",
+                                 status_.skipped, plan_count_));
+  }
   counters_.start_ms = env_.milliseconds();
 }
 
@@ -599,6 +943,15 @@ void SendOperation::add_attachments(const String& specifications) {
 
 bool SendOperation::progress(double fraction) {
   ui_.set_progress_fraction(base_ + step_ * fraction);
+  // A large message shows how far it has gone, at each whole percent.
+  if (large_message_) {
+    int percent = static_cast<int>(fraction * 100);
+    if (percent != message_percent_) {
+      message_percent_ = percent;
+      status_.message_fraction = fraction;
+      report_progress();
+    }
+  }
   return ui_.progress_aborted();
 }
 
@@ -631,10 +984,17 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
       return;
     }
     wrap_lines(record.text_body, length);
-    if (!log_.write("Sending " + (identical ? String("to all recipients") : record.recipient) +
-                    " :")) {
-      return;
+    String shown = identical ? String("to all recipients") : record.recipient;
+    if (!options_.test_address.empty()) {
+      shown = options_.test_address + " (test of " + shown + ")";
     }
+    if (resuming_ && !identical && record.plan_index >= 0 &&
+        resumed_.entries[record.plan_index].in_flight) {
+      log_.write(record.recipient + " may receive this message twice: the end of its data went "
+                                    "out before the send was interrupted, and the server's "
+                                    "answer was never recorded.\r\n");
+    }
+    if (!log_.write("Sending " + shown + " :")) return;
     if (deliver(record, identical)) {
       batch.remove(at);
     } else {
@@ -647,28 +1007,72 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
 bool SendOperation::deliver(Message& record, bool identical) {
   if (!identical) {
     builder_.recipients.clear();
-    builder_.add_recipient(record.recipient);
+    builder_.add_recipient(options_.test_address.empty() ? record.recipient
+                                                         : options_.test_address);
     ++counters_.attempted;
   }
-  builder_.set_cc(record.cc);
+  // A test goes to its one address: the project's CC list is left out.
+  builder_.set_cc(options_.test_address.empty() ? record.cc : String());
   builder_.subject = record.subject;
   builder_.set_unsubscribe(record.unsubscribe);
   builder_.text_body = record.text_body;
   builder_.html_body = record.html_body;
   add_attachments(record.attachments);
   builder_.direct_delivery = project_.flag(kFieldDirectDelivery) && !identical;
-  bool sent = send_message(builder_);
-  if (!sent && builder_.direct_delivery && !route_.host.empty()) {
-    // Through the project's own server; a connection the failed attempt
-    // may have left to the recipient's server is not reused for it.
-    builder_.direct_delivery = false;
-    quit();
-    sent = send_message(builder_);
+
+  Vector<int> indices;
+  if (identical) {
+    indices = identical_indices_;
+  } else if (record.plan_index >= 0) {
+    indices.append(record.plan_index);
   }
-  if (sent) {
-    counters_.bytes_sent += builder_.message_size;
-    log_.write(" success\r\n");
+  bool journaled = journaling() && !indices.empty();
+  builder_.before_end_of_data = nullptr;
+  if (journaled) {
+    builder_.before_end_of_data = [this, indices] {
+      for (int index : indices) journal_.attempt(index);
+    };
+  }
+  status_.recipient = identical ? String("all recipients") : record.recipient;
+  status_.message_fraction = -1;
+  message_percent_ = -1;
+  int64_t size = record.text_body.length() + record.html_body.length();
+  for (const String& path : builder_.attachments) size += file_size(path);
+  for (const String& path : builder_.embedded_files) size += file_size(path);
+  large_message_ = size >= kLargeMessageBytes;
+  report_progress();
+
+  bool sent;
+  String written;
+  if (dry_run_active_) {
+    sent = dry_run_.write(builder_, &written);
   } else {
+    sent = send_message(builder_);
+    if (!sent && builder_.direct_delivery && !route_.host.empty()) {
+      // Through the project's own server; a connection the failed attempt
+      // may have left to the recipient's server is not reused for it.
+      builder_.direct_delivery = false;
+      quit();
+      sent = send_message(builder_);
+    }
+  }
+  builder_.before_end_of_data = nullptr;
+  if (journaled) journal_outcome(indices, sent);
+
+  int recipients = indices.empty() ? 1 : indices.count();
+  status_.done += recipients;
+  status_.message_fraction = -1;
+  large_message_ = false;
+  if (sent) {
+    status_.sent += recipients;
+    counters_.bytes_sent += builder_.message_size;
+    log_.write(dry_run_active_ ? " written to " + written + "\r\n" : String(" success\r\n"));
+  } else {
+    if (classify_delivery_failure(builder_.error_code, builder_.reply_code).refused_message) {
+      status_.refused += recipients;
+    } else {
+      status_.failed += recipients;
+    }
     ++counters_.errors;
     log_.write("\r\n" + builder_.error + "\r\n\r\n");
     // An unattended run has no log window: the person reads why here.
@@ -677,9 +1081,10 @@ bool SendOperation::deliver(Message& record, bool identical) {
                           "Not sent to " + (identical ? String("all recipients") : record.recipient));
     }
   }
+  report_progress();
   // Only the configured server's failures say that the next message will
   // fail too; a recipient's own mail host says nothing about the others.
-  if (!builder_.direct_delivery) judge_server();
+  if (!builder_.direct_delivery && !dry_run_active_) judge_server();
   return sent;
 }
 

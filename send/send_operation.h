@@ -17,6 +17,29 @@
 // queue(), sends single messages through send_batch() and shows the log
 // through view_log().
 //
+// Every send of a saved project keeps a journal (send/send_journal.h): the
+// recipients it is going to send to, then each one's outcome as soon as
+// the server has answered the end of its data. A send that did not finish
+// (killed, stopped, or with messages that failed for now) is resumed with
+// SendOptions::resume: the same recipients in the same order, those
+// delivered or refused for good skipped and logged as such, the rest sent.
+// Only the send's own recipients are sent; when the project's recipients
+// changed since, the person is told so first. A message whose end of data
+// went out but whose answer was never recorded may have arrived: it is
+// sent again, and the log says that it may now arrive twice. That window,
+// between the server's acceptance and the journal's write, is the only one
+// in which a message can go twice.
+//
+// Each run also keeps a copy of its log beside the journals, named after
+// the project and the moment it began (send/send_history.h), and tells the
+// port how the send stands (Ui::send_progress) while it runs and once
+// more at its end.
+//
+// A dry run composes every message as it would be sent and writes it into a
+// folder (send/dry_run.h) instead; a test send delivers the first messages,
+// personalised for their recipients, to one address instead of theirs.
+// Neither keeps a journal.
+//
 // Not for: the windows, saving the project before a send (the "Send
 // messages" command does that), or the command line's changes to the
 // project (app/).
@@ -30,7 +53,9 @@
 // the send stops there: the reason is shown and logged once, and every
 // message not attempted is logged as not sent. A line of the send log that cannot be
 // written (a full disk) stops the send before its next message; send()
-// then says so and returns false.
+// then says so and returns false. A journal that cannot be written stops
+// the send the same way, since a resume could not account for what went
+// out after it.
 #pragma once
 
 #include <cstdint>
@@ -43,9 +68,13 @@
 #include "mail/smtp_route.h"
 #include "merge/tag_processor.h"
 #include "recipients/recipient_sources.h"
+#include "send/dry_run.h"
 #include "send/message.h"
 #include "send/send_environment.h"
+#include "send/send_journal.h"
 #include "send/send_log.h"
+#include "send/send_options.h"
+#include "send/send_plan.h"
 
 namespace tessaline {
 
@@ -74,9 +103,14 @@ class SendOperation {
 
   // Runs the whole operation. True when it ended with no failed message
   // (also after a No at the last-chance question, an abort while
-  // gathering, and when no recipient qualified); false when a check
-  // stopped it, a message failed, or another operation is running.
-  bool send();
+  // gathering, when no recipient qualified, and for a resume that finds
+  // nothing to resume); false when a check stopped it, a message failed,
+  // or another operation is running.
+  bool send(const SendOptions& options = SendOptions());
+
+  // The journal of the project's last send, read whole, and its path.
+  // False when the project has no file or no send was journaled yet.
+  bool last_send(String* path, JournalState* state);
 
   // The log view: with `ask`, the completion prompt first ("Operation
   // Complete"; the no-recipient form with `no_recipient`), which shows
@@ -125,7 +159,7 @@ class SendOperation {
   // True once a line of the log could not be written: the send then
   // sends nothing more, since the log is the person's only record of whom
   // it sent to. send() reports it at the end.
-  bool log_stopped() const { return log_.write_failed(); }
+  bool log_stopped() const { return log_.write_failed() || journal_.failed(); }
   bool fail(const String& message, const char* field);
   void choose_route();
   void store_smtp_fields();
@@ -135,6 +169,25 @@ class SendOperation {
   void judge_server();
   void log_not_sent(const String& recipient);
   void give_attachments(MessageQueue& batch);
+  void open_log(const String& folder, const String& project);
+
+  // --- the journal ---
+  // The first pass of a No Preview send: the recipients the gathering is
+  // going to accept, judged as it will judge them, then the sources made
+  // ready again.
+  bool make_plan(Vector<String>* plan);
+  // Starts (or, resuming, continues) the journal with this plan; the
+  // matcher then maps each gathered recipient to its plan entry.
+  bool start_journal(const Vector<String>& plan);
+  // The plan entry of a gathered, accepted recipient; false when it is
+  // not to be sent (delivered before, or not part of the resumed send),
+  // which has then been logged.
+  bool take_plan_entry(const String& recipient, int* plan_index);
+  void tell_plan_changes(const PlanMatcher& matcher);
+  void journal_outcome(const Vector<int>& indices, bool sent);
+  void finish_journal();
+  bool journaling() const { return journal_.is_open(); }
+  void report_progress(bool finished = false);
   void add_attachments(const String& specifications);
   bool log_path(const char* name, String* path);
 
@@ -168,6 +221,30 @@ class SendOperation {
   String route_error_;
   int server_failures_ = 0;  // messages in a row the configured server failed
   bool stopped_ = false;     // the send stopped: the rest is not sent
+
+  SendOptions options_;
+  SendSettings settings_;
+  String history_folder_;  // of kept sends; empty when it cannot be made
+  String run_stem_;        // the names of this run's kept files
+  String run_log_name_;
+  int64_t run_start_ms_ = 0;  // wall clock, for the journal
+  bool resuming_ = false;
+  bool journal_unavailable_ = false;  // it could not be made: nothing was sent
+  bool resume_told_ = false;
+  JournalState resumed_;   // the journal a resume continues
+  String journal_path_;
+  JournalWriter journal_;
+  std::unique_ptr<PlanMatcher> matcher_;
+  Vector<String> plan_;    // No Preview: the first pass's recipients
+  int plan_count_ = 0;     // entries of the journal's plan, added ones too
+  Vector<int> identical_indices_;  // Identical: the plan entries of its one message
+  Vector<int> queued_in_run_;      // Normal: plan entries queued by this run
+  Vector<JournalOutcome> outcomes_;  // of each plan entry, as the journal now has it
+  DryRunFolder dry_run_;
+  bool dry_run_active_ = false;
+  SendProgress status_;
+  int message_percent_ = -1;
+  bool large_message_ = false;
 };
 
 }  // namespace tessaline

@@ -142,6 +142,8 @@ class TestEnvironment : public SendEnvironment {
   RecordingUi recorder;
   TestDirectory folder;
   String server_field = "127.0.0.1";
+  String project_path;  // empty: the project has no file and keeps no journal
+  SendSettings settings;
   Database* db = nullptr;
   bool command_line = false;
   bool running = false;
@@ -170,6 +172,8 @@ class TestEnvironment : public SendEnvironment {
   }
   DkimSettings dkim_settings() override { return dkim; }
   Database* database() override { return db; }
+  String project_file() override { return project_path; }
+  SendSettings send_settings() override { return settings; }
   bool log_folder(String& path, String& error) override {
     if (!folder.ok()) {
       error = "no folder";
@@ -198,6 +202,8 @@ class TestEnvironment : public SendEnvironment {
   }
 
   std::string log() const { return read_text((folder / "Trenk.LOG").std_string()); }
+  // The folder of kept sends: journals and kept logs.
+  String history() const { return folder / "sends"; }
 };
 
 }  // namespace tessaline::testing

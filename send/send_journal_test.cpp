@@ -1,0 +1,308 @@
+#include "send/send_journal.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "storage/paths.h"
+#include "storage/test_directory.h"
+
+namespace tessaline {
+namespace {
+
+JournalIdentity identity() {
+  JournalIdentity id;
+  id.send_id = "00112233445566778899aabbccddeeff";
+  id.start_ms = 1700000000123;
+  id.send_mode = 101;
+  id.limit = 0;
+  id.project = "/home/ann/news.zqj";
+  return id;
+}
+
+JournalRun run(bool resumed, const char* log) {
+  JournalRun r;
+  r.start_ms = resumed ? 1700000500000 : 1700000000123;
+  r.resumed = resumed;
+  r.log_name = log;
+  return r;
+}
+
+Vector<String> plan(std::initializer_list<const char*> recipients) {
+  Vector<String> v;
+  for (const char* r : recipients) v.append(r);
+  return v;
+}
+
+String magic() { return String(std::string_view(kJournalMagic, kJournalMagicLength)); }
+
+// The record with another type byte and its checksum made anew.
+String with_type(const String& record, char type) {
+  String body = record.substr(4, record.length() - 8);
+  body[0] = type;
+  uint32_t c = 0xFFFFFFFFu;
+  for (char ch : body) {
+    c ^= static_cast<uint8_t>(ch);
+    for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+  }
+  c ^= 0xFFFFFFFFu;
+  String framed = record.substr(0, 4) + body;
+  for (int i = 0; i < 4; ++i) framed.append(static_cast<char>(c >> (8 * i)));
+  return framed;
+}
+
+// A journal of three recipients: the first delivered, the second refused,
+// the third in flight when the program stopped.
+String three_recipient_journal(std::vector<size_t>* boundaries = nullptr) {
+  std::vector<String> records = {
+      magic(),
+      journal_identity_record(identity()),
+      journal_run_record(run(false, "news-20231114-221320.LOG")),
+      journal_plan_record(0, "bob@example.com"),
+      journal_plan_record(1, "Carol <carol@example.com>"),
+      journal_plan_record(2, "dave@example.com"),
+      journal_plan_end_record(3),
+      journal_attempt_record(0),
+      journal_outcome_record(0, JournalOutcome::kDelivered, 1, 250, 0, 1700000000200),
+      journal_outcome_record(1, JournalOutcome::kRefused, 1, 550, 4590, 1700000000300),
+      journal_attempt_record(2),
+  };
+  String bytes;
+  for (const String& r : records) {
+    bytes += r;
+    if (boundaries) boundaries->push_back(static_cast<size_t>(bytes.length()));
+  }
+  return bytes;
+}
+
+TEST(SendJournal, ReadsIdentityPlanOutcomesAndTheMessageInFlight) {
+  JournalState state = read_journal(three_recipient_journal().view());
+  ASSERT_TRUE(state.valid);
+  EXPECT_FALSE(state.damaged);
+  EXPECT_EQ(state.identity.send_id, identity().send_id);
+  EXPECT_EQ(state.identity.start_ms, identity().start_ms);
+  EXPECT_EQ(state.identity.send_mode, 101);
+  EXPECT_EQ(state.identity.project, "/home/ann/news.zqj");
+  ASSERT_EQ(state.runs.count(), 1);
+  EXPECT_EQ(state.runs[0].log_name, "news-20231114-221320.LOG");
+  EXPECT_FALSE(state.runs[0].ended);
+  EXPECT_TRUE(state.plan_complete);
+  ASSERT_EQ(state.entries.count(), 3);
+  EXPECT_EQ(state.entries[1].recipient, "Carol <carol@example.com>");
+  EXPECT_EQ(state.entries[0].outcome, JournalOutcome::kDelivered);
+  EXPECT_FALSE(state.entries[0].in_flight);
+  EXPECT_EQ(state.entries[1].outcome, JournalOutcome::kRefused);
+  EXPECT_EQ(state.entries[1].reply_code, 550);
+  EXPECT_EQ(state.entries[1].error_code, 4590);
+  EXPECT_EQ(state.entries[2].outcome, JournalOutcome::kNone);
+  EXPECT_TRUE(state.entries[2].in_flight);
+  EXPECT_EQ(state.in_flight(), 1);
+  EXPECT_TRUE(state.unfinished());
+}
+
+// A kill can cut the file anywhere: every prefix reads as the records it
+// holds whole, and says where they end.
+TEST(SendJournal, EveryCutOfTheFileReadsAsItsWholeRecords) {
+  std::vector<size_t> boundaries;
+  String bytes = three_recipient_journal(&boundaries);
+  for (size_t cut = 0; cut <= static_cast<size_t>(bytes.length()); ++cut) {
+    JournalState state = read_journal(bytes.view().substr(0, cut));
+    size_t whole = 0;  // the records wholly inside the cut
+    for (size_t b : boundaries) {
+      if (b <= cut) whole = b;
+    }
+    // The magic and the identity make a journal.
+    bool journal = whole >= boundaries[1];
+    ASSERT_EQ(state.valid, journal) << "cut at " << cut;
+    if (!journal) continue;
+    EXPECT_EQ(state.valid_length, static_cast<int64_t>(whole)) << "cut at " << cut;
+    EXPECT_EQ(state.damaged, whole != cut) << "cut at " << cut;
+    EXPECT_EQ(state.plan_complete, whole >= boundaries[6]) << "cut at " << cut;
+    EXPECT_EQ(state.entries.count() > 0 && state.entries[0].outcome == JournalOutcome::kDelivered,
+              whole >= boundaries[8])
+        << "cut at " << cut;
+    // Only a complete plan can leave anything to resume.
+    if (!state.plan_complete) {
+      EXPECT_FALSE(state.unfinished());
+    }
+  }
+}
+
+TEST(SendJournal, ReadingStopsAtTheFirstRecordThatBreaksTheRules) {
+  String head = magic() + journal_identity_record(identity()) +
+                journal_run_record(run(false, "a.LOG")) + journal_plan_record(0, "bob@example.com");
+  String delivered = journal_outcome_record(0, JournalOutcome::kDelivered, 1, 250, 0, 5);
+  struct Case {
+    const char* what;
+    String bytes;
+    int entries;
+    bool plan_complete;
+    JournalOutcome first;
+  };
+  String flipped = head + journal_plan_end_record(1) + delivered;
+  flipped[flipped.length() - 6] ^= 0x40;  // inside the outcome's payload
+  String unknown = with_type(journal_plan_end_record(1), 99);  // a kind from a later version
+  std::vector<Case> cases = {
+      {"an outcome before the plan is closed", head + delivered, 1, false, JournalOutcome::kNone},
+      {"a plan index out of order",
+       head + journal_plan_record(2, "x@example.com") + journal_plan_end_record(1), 1, false,
+       JournalOutcome::kNone},
+      {"a plan end whose count is wrong", head + journal_plan_end_record(2) + delivered, 1, false,
+       JournalOutcome::kNone},
+      {"an outcome for an index beyond the plan",
+       head + journal_plan_end_record(1) +
+           journal_outcome_record(1, JournalOutcome::kDelivered, 1, 250, 0, 5),
+       1, true, JournalOutcome::kNone},
+      {"an outcome of an unknown kind",
+       head + journal_plan_end_record(1) +
+           journal_outcome_record(0, static_cast<JournalOutcome>(9), 1, 250, 0, 5),
+       1, true, JournalOutcome::kNone},
+      {"a second identity", head + journal_identity_record(identity()) + journal_plan_end_record(1),
+       1, false, JournalOutcome::kNone},
+      {"a damaged checksum", flipped, 1, true, JournalOutcome::kNone},
+      {"a record of a later kind is skipped", head + unknown + journal_plan_end_record(1) + delivered,
+       1, true, JournalOutcome::kDelivered},
+  };
+  for (const Case& c : cases) {
+    JournalState state = read_journal(c.bytes.view());
+    ASSERT_TRUE(state.valid) << c.what;
+    EXPECT_EQ(state.entries.count(), c.entries) << c.what;
+    EXPECT_EQ(state.plan_complete, c.plan_complete) << c.what;
+    EXPECT_EQ(state.entries[0].outcome, c.first) << c.what;
+    bool skipped_only = c.first == JournalOutcome::kDelivered;
+    EXPECT_EQ(state.damaged, !skipped_only) << c.what;
+  }
+}
+
+TEST(SendJournal, AFileThatDoesNotOpenWithTheIdentityIsNoJournal) {
+  for (const String& bytes :
+       {String(), String("Send operation performed on"), magic(),
+        magic() + journal_run_record(run(false, "a.LOG")) + journal_identity_record(identity())}) {
+    EXPECT_FALSE(read_journal(bytes.view()).valid);
+    JournalIdentity id;
+    EXPECT_FALSE(read_journal_identity(bytes.view(), &id));
+  }
+  String head = magic() + journal_identity_record(identity());
+  JournalIdentity id;
+  ASSERT_TRUE(read_journal_identity(head.view(), &id));
+  EXPECT_EQ(id.project, identity().project);
+}
+
+TEST(SendJournal, LaterOutcomesReplaceEarlierOnesAndOnlyFinalOnesFinishTheSend) {
+  String bytes = magic() + journal_identity_record(identity()) +
+                 journal_run_record(run(false, "a.LOG")) + journal_plan_record(0, "a@example.com") +
+                 journal_plan_record(1, "b@example.com") + journal_plan_end_record(2) +
+                 journal_outcome_record(0, JournalOutcome::kFailed, 3, 451, 4640, 1) +
+                 journal_outcome_record(1, JournalOutcome::kDropped, 0, 0, 0, 1);
+  JournalState state = read_journal(bytes.view());
+  EXPECT_EQ(state.entries[0].outcome, JournalOutcome::kFailed);
+  EXPECT_EQ(state.entries[0].tries, 3);
+  EXPECT_TRUE(state.unfinished());
+  bytes += journal_outcome_record(0, JournalOutcome::kDelivered, 1, 250, 0, 2);
+  state = read_journal(bytes.view());
+  EXPECT_EQ(state.entries[0].outcome, JournalOutcome::kDelivered);
+  EXPECT_FALSE(state.unfinished());
+  EXPECT_EQ(state.count(JournalOutcome::kDelivered), 1);
+  EXPECT_EQ(state.count(JournalOutcome::kDropped), 1);
+}
+
+TEST(SendJournal, TheWriterWritesWhatTheReaderReads) {
+  // The same records whether each outcome is synced at once or in the
+  // background.
+  for (int window : {0, 1, 16}) {
+    TestDirectory dir;
+    String path = dir / "news.journal";
+    JournalWriter writer;
+    writer.set_sync_window(window);
+    ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"),
+                              plan({"bob@example.com", "carol@example.com", "dave@example.com"})));
+    ASSERT_TRUE(writer.attempt(0));
+    ASSERT_TRUE(writer.outcome(0, JournalOutcome::kDelivered, 1, 250, 0, 10));
+    ASSERT_TRUE(writer.attempt(1));
+    ASSERT_TRUE(writer.outcome(1, JournalOutcome::kFailed, 2, 421, 4557, 11));
+    ASSERT_TRUE(writer.add_plan(3, "erin@example.com"));
+    ASSERT_TRUE(writer.end_run(12));
+    ASSERT_TRUE(writer.close()) << writer.error().c_str();
+
+    String bytes;
+    ASSERT_TRUE(read_whole_file(path, bytes));
+    JournalState state = read_journal(bytes.view());
+    ASSERT_TRUE(state.valid) << window;
+    EXPECT_FALSE(state.damaged) << window;
+    ASSERT_EQ(state.entries.count(), 4) << window;
+    EXPECT_EQ(state.entries[3].recipient, "erin@example.com");
+    EXPECT_EQ(state.entries[0].outcome, JournalOutcome::kDelivered);
+    EXPECT_EQ(state.entries[1].outcome, JournalOutcome::kFailed);
+    EXPECT_EQ(state.entries[1].reply_code, 421);
+    EXPECT_EQ(state.entries[2].outcome, JournalOutcome::kNone);
+    EXPECT_FALSE(state.entries[2].in_flight);
+    EXPECT_TRUE(state.runs[0].ended);
+    EXPECT_EQ(state.runs[0].end_ms, 12);
+  }
+}
+
+TEST(SendJournal, AResumeCutsOffATornRecordAndAppendsItsRun) {
+  TestDirectory dir;
+  String path = dir / "news.journal";
+  {
+    JournalWriter writer;
+    ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"),
+                              plan({"bob@example.com", "carol@example.com"})));
+    ASSERT_TRUE(writer.outcome(0, JournalOutcome::kDelivered, 1, 250, 0, 10));
+    ASSERT_TRUE(writer.close());
+  }
+  // A kill in the middle of the next record's write.
+  String bytes;
+  ASSERT_TRUE(read_whole_file(path, bytes));
+  String torn = journal_outcome_record(1, JournalOutcome::kDelivered, 1, 250, 0, 11);
+  bytes.append(torn.c_str(), torn.length() / 2);
+  ASSERT_TRUE(write_whole_file(path, bytes.c_str(), bytes.length()));
+
+  JournalState state = read_journal(bytes.view());
+  ASSERT_TRUE(state.damaged);
+  EXPECT_EQ(state.entries[1].outcome, JournalOutcome::kNone);
+  {
+    JournalWriter writer;
+    ASSERT_TRUE(writer.reopen(path, state, run(true, "b.LOG")));
+    ASSERT_TRUE(writer.outcome(1, JournalOutcome::kDelivered, 1, 250, 0, 20));
+    ASSERT_TRUE(writer.close());
+  }
+  ASSERT_TRUE(read_whole_file(path, bytes));
+  state = read_journal(bytes.view());
+  EXPECT_FALSE(state.damaged);
+  ASSERT_EQ(state.runs.count(), 2);
+  EXPECT_TRUE(state.runs[1].resumed);
+  EXPECT_EQ(state.runs[1].log_name, "b.LOG");
+  EXPECT_EQ(state.entries[1].outcome, JournalOutcome::kDelivered);
+  EXPECT_FALSE(state.unfinished());
+}
+
+TEST(SendJournal, AJournalIsNeverCreatedOverAnotherAndFailuresSayWhy) {
+  TestDirectory dir;
+  String path = dir / "news.journal";
+  ASSERT_TRUE(dir.put("news.journal", "kept"));
+  JournalWriter writer;
+  EXPECT_FALSE(writer.create(path, identity(), run(false, "a.LOG"), plan({"bob@example.com"})));
+  EXPECT_TRUE(writer.failed());
+  EXPECT_NE(writer.error().find("Unable to create the send journal"), -1) << writer.error().c_str();
+  EXPECT_EQ(dir.get("news.journal"), "kept");
+  // Nothing goes in after a failure.
+  EXPECT_FALSE(writer.outcome(0, JournalOutcome::kDelivered, 1, 250, 0, 1));
+}
+
+TEST(SendJournal, SendIdsDiffer) {
+  String a = make_send_id(), b = make_send_id();
+  EXPECT_EQ(a.length(), 32);
+  EXPECT_FALSE(a == b);
+  JournalIdentity id = identity();
+  id.send_id = a;
+  JournalIdentity back;
+  String head = magic() + journal_identity_record(id);
+  ASSERT_TRUE(read_journal_identity(head.view(), &back));
+  EXPECT_EQ(back.send_id, a);
+}
+
+}  // namespace
+}  // namespace tessaline

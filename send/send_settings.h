@@ -1,0 +1,28 @@
+// send_settings.h - the program settings that shape how a send keeps
+// its records and delivers.
+//
+// The application reads them from the program's settings (app/settings.h,
+// where each has its name, its caption and its documented default) and
+// hands them to the send through SendEnvironment::send_settings().
+// The defaults below are those a person gets without setting anything.
+//
+// Not for: the server, port and time limit (mail/smtp_server.h), project
+// fields.
+//
+// Failures: none; plain data.
+#pragma once
+
+namespace tessaline {
+
+struct SendSettings {
+  // How many kept send logs and journals stay in the folder of kept sends
+  // (send/send_history.h); each project's last journal stays as well.
+  int kept_sends = 50;
+  // How many outcomes may be written but not yet on the disk
+  // (JournalWriter): 0 syncs each before the next message begins.
+  int journal_sync_window = 0;
+  // The journal itself; only a benchmark turns it off, to see its cost.
+  bool journal = true;
+};
+
+}  // namespace tessaline
