@@ -20,6 +20,31 @@
 
 namespace tessaline {
 
+namespace {
+
+// A path as a person can paste it into a shell: quoted when it holds
+// anything but plain characters.
+String shell_word(const String& path) {
+  bool plain = !path.empty();
+  for (char c : path) {
+    plain = plain && (is_letter(c) || is_digit(c) || c == '/' || c == '.' || c == '_' ||
+                      c == '-' || c == '+' || c == ',' || c == '@' || c == ':');
+  }
+  if (plain) return path;
+  String quoted = "'";
+  for (char c : path) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += "'";
+  return quoted;
+}
+
+}  // namespace
+
 // The open project as the recipient gathering and the send operation see
 // it. Keys outside the field table read as empty and are not written.
 class Application::OpenProject : public ProjectValues {
@@ -308,8 +333,17 @@ int Application::run_command_line(const CommandLine& line, std::FILE* out) {
       project_.set_text(kFieldRecipientText, line.address);
       [[fallthrough]];
     case CommandMode::kSend:
+    case CommandMode::kResume: {
+      SendOptions options;
+      options.resume = line.mode == CommandMode::kResume;
+      options.dry_run_folder = line.dry_run;
+      options.limit = line.limit_count;
+      options.test_address = line.test_address;
+      // -o's one address is not the project's mailing.
+      options.journal = line.mode != CommandMode::kSendOnly;
+      if (line.mode == CommandMode::kSend) warn_when_send_unfinished(line, path);
       project_.set_number(kFieldSendMode, kSendNoPreview);
-      if (!send()) {
+      if (!send(options)) {
         // The windows would open on the project here; an unattended run
         // says where to look instead and ends with a status that says so.
         ui_.information_box(
@@ -319,6 +353,7 @@ int Application::run_command_line(const CommandLine& line, std::FILE* out) {
         code = kExitSend;
       }
       break;
+    }
     case CommandMode::kRemove:
       code = remove_from_command_line(line, out);
       break;
@@ -330,6 +365,21 @@ int Application::run_command_line(const CommandLine& line, std::FILE* out) {
   server_option_.clear();
   account_option_.clear();
   return code;
+}
+
+void Application::warn_when_send_unfinished(const CommandLine& line, const String& path) {
+  // A dry run or a test sends no one the mailing; the last send stays
+  // resumable after them all the same.
+  if (!line.dry_run.empty() || !line.test_address.empty()) return;
+  int done = 0, total = 0;
+  if (!last_send_unfinished(&done, &total)) return;
+  ui_.information_box(
+      String::formatted("The last send of this project did not finish: %d of its %d recipients "
+                        "were done.  This run starts a new send to every recipient, so those "
+                        "may get the message twice.  To continue the last send instead, run:\n"
+                        "  tessaline-mailer --resume %s",
+                        done, total, shell_word(path).c_str()),
+      "Warning");
 }
 
 void Application::warn_when_list_unused(bool recipients) {
@@ -360,7 +410,26 @@ SendOperation& Application::send_operation() {
 
 bool Application::send_messages() { return save_project(true) && send(); }
 
-bool Application::send() { return send_operation().send(); }
+bool Application::send(const SendOptions& options) { return send_operation().send(options); }
+
+bool Application::resume_last_send() {
+  SendOptions options;
+  options.resume = true;
+  return save_project(true) && send(options);
+}
+
+bool Application::last_send_unfinished(int* done, int* total) {
+  if (!project_open_ || file_name_.empty()) return false;
+  String path;
+  JournalState state;
+  if (!send_operation().last_send(&path, &state) || !state.unfinished()) return false;
+  if (total) *total = state.entries.count();
+  if (done) {
+    *done = 0;
+    for (const JournalEntry& entry : state.entries) *done += is_final(entry.outcome);
+  }
+  return true;
+}
 
 void Application::view_log() { send_operation().view_log(false, false); }
 
@@ -390,6 +459,10 @@ bool Application::save_smtp_settings() {
 }
 
 DkimSettings Application::dkim_settings() { return read_dkim_settings(program_registry()); }
+
+SendSettings Application::send_settings() {
+  return read_send_settings(program_registry());
+}
 
 Database* Application::database() {
   return database_available_ ? &tessaline::database() : nullptr;

@@ -38,6 +38,7 @@
 #include "core/ui.h"
 #include "recipients/project_values.h"
 #include "send/send_environment.h"
+#include "send/send_options.h"
 #include "app/command_line.h"
 #include "app/project_fields.h"
 #include "app/settings.h"
@@ -146,8 +147,16 @@ class Application : public SendEnvironment {
   // when it has no file yet), and only when that succeeded, sends.
   bool send_messages();
   // The send operation on the open project, without saving it first (an
-  // unattended run).
-  bool send();
+  // unattended run), with the options of a command-line send.
+  bool send(const SendOptions& options = SendOptions());
+  // "Resume last send": continues the project's last send, which did not
+  // finish (send/send_operation.h), after saving the project as "Send
+  // messages" does.
+  bool resume_last_send();
+  // The project's last send did not finish: the command above applies.
+  // *done and *total, when given, count its recipients with a final
+  // outcome and all of them.
+  bool last_send_unfinished(int* done = nullptr, int* total = nullptr);
   // "View last send log".
   void view_log();
   // The send operation the application owns, made on first use.
@@ -172,9 +181,12 @@ class Application : public SendEnvironment {
   // is closed afterwards without saving what the run changed for itself
   // (-o's recipient, the send mode of -s).
   // -a and -e say so when the project does not use the list they add to.
-  // A send (-s, -o) runs in No Preview mode, asks nothing, and shows its
-  // completion prompt only after a failed message; when it fails, the
-  // person is told where the send log is and the status is kExitSend.
+  // A send (-s, -o, --resume) runs in No Preview mode, asks nothing, and
+  // shows its completion prompt only after a failed message; when it
+  // fails, the person is told where the send log is and the status is
+  // kExitSend. A plain -s on a project whose last send did not finish says
+  // so first, and how to resume it, then sends as -s does. -o sends to its
+  // one address and keeps no journal.
   // A removal (--remove, --remove-from) works on the sources whose boxes
   // the Remove Recipients dialog would check at opening, writes its report
   // to `out`, and saves the project when a typed list changed; a source
@@ -189,6 +201,8 @@ class Application : public SendEnvironment {
   DkimSettings dkim_settings() override;
   String server_option() override { return server_option_; }
   String account_option() override { return account_option_; }
+  String project_file() override { return file_name_; }
+  SendSettings send_settings() override;
   Database* database() override;
   bool log_folder(String& folder, String& error) override;
   bool command_line_run() override { return command_line_run_; }
@@ -219,6 +233,8 @@ class Application : public SendEnvironment {
   // the address went into.
   void warn_when_list_unused(bool recipients);
   int remove_from_command_line(const CommandLine& line, std::FILE* out);
+  // Before a plain -s: says so when the project's last send did not finish.
+  void warn_when_send_unfinished(const CommandLine& line, const String& path);
   bool close_for_change();
 
   Ui& ui_;

@@ -24,6 +24,23 @@ const LongSwitch kLongSwitches[] = {
     {"send", CommandMode::kSend},
     {"remove", CommandMode::kRemove},
     {"remove-from", CommandMode::kRemove},
+    {"resume", CommandMode::kResume},
+};
+
+// The options of a send that take a value, where it goes, and whether it
+// changes what the send does (rather than how it reaches the server).
+struct ValueOption {
+  const char* name;
+  String CommandLine::*value;
+  bool shapes_the_send;
+};
+
+const ValueOption kValueOptions[] = {
+    {"--server", &CommandLine::server, false},
+    {"--account", &CommandLine::account, false},
+    {"--dry-run", &CommandLine::dry_run, true},
+    {"--limit", &CommandLine::limit, true},
+    {"--test", &CommandLine::test_address, true},
 };
 
 constexpr char kRemoveFrom[] = "--remove-from";
@@ -59,34 +76,53 @@ bool takes_address(CommandMode mode) {
          mode == CommandMode::kSendOnly;
 }
 
-// The options of a send: "--server HOST", "--server=HOST", "--account
-// NAME", "--verbose". True when argv[*i] was one (*i then points at its
-// last word).
+// "--name VALUE" or "--name=VALUE" for the options of kValueOptions, and
+// "--verbose". True when argv[*i] was one (*i then points at its last
+// word).
 bool read_send_option(int argc, const char* const* argv, int* i, CommandLine* line) {
   std::string_view token = argv[*i];
   if (token == "--verbose") {
     line->verbose = true;
     return true;
   }
-  for (const char* name : {"--server", "--account"}) {
-    std::string_view word = name;
-    if (!token.starts_with(word)) continue;
-    String* value = word == "--server" ? &line->server : &line->account;
-    if (token.size() > word.size() && token[word.size()] == '=') {
-      *value = String(token.substr(word.size() + 1));
-    } else if (token.size() == word.size()) {
-      if (*i + 1 >= argc) FatalError("The %s option needs a value.", name);
-      *value = argv[++*i];
+  for (const ValueOption& option : kValueOptions) {
+    std::string_view name = option.name;
+    if (!token.starts_with(name)) continue;
+    String value;
+    if (token.size() > name.size() && token[name.size()] == '=') {
+      value = String(token.substr(name.size() + 1));
+    } else if (token.size() == name.size()) {
+      if (*i + 1 >= argc) FatalError("The %s option needs a value.", option.name);
+      value = argv[++*i];
     } else {
       continue;
     }
-    if (value->empty()) FatalError("The %s option needs a value.", name);
+    if (value.empty()) FatalError("The %s option needs a value.", option.name);
+    String& slot = line->*option.value;
+    if (!slot.empty()) FatalError("The %s option was given twice.", option.name);
+    slot = value;
     return true;
   }
   return false;
 }
 
+// The first option of a send that was given, or null; with `shaping`,
+// only those that change what the send does (not allowed with --resume).
+const char* first_send_option(const CommandLine& line, bool shaping) {
+  for (const ValueOption& option : kValueOptions) {
+    if ((!shaping || option.shapes_the_send) && !(line.*option.value).empty()) {
+      return option.name;
+    }
+  }
+  return !shaping && line.verbose ? "--verbose" : nullptr;
+}
+
 }  // namespace
+
+bool is_send(CommandMode mode) {
+  return mode == CommandMode::kSend || mode == CommandMode::kSendOnly ||
+         mode == CommandMode::kResume;
+}
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
   CommandLine line;
@@ -164,7 +200,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       }
       continue;
     }
-    if (line.mode == CommandMode::kSend) {
+    if (line.mode == CommandMode::kSend || line.mode == CommandMode::kResume) {
       if (joined) {
         FatalError("The %s switch cannot be followed by an email address.",
                    line.switch_text.c_str());
@@ -249,17 +285,45 @@ void load_address_file(CommandLine& line) {
 }
 
 void complete_command_line(CommandLine& line, ClipboardReader clipboard) {
-  bool sending = line.mode == CommandMode::kSend || line.mode == CommandMode::kSendOnly;
-  const char* option = !line.server.empty() ? "--server"
-                       : !line.account.empty() ? "--account"
-                       : line.verbose ? "--verbose"
-                                      : nullptr;
-  if (option && !sending) FatalError("The %s option works only with a send (-s or -o).", option);
+  if (const char* option = first_send_option(line, false)) {
+    if (!is_send(line.mode)) {
+      FatalError("The %s option works only with a send (-s, -o or --resume).", option);
+    }
+  }
+  if (const char* option = first_send_option(line, true)) {
+    if (line.mode == CommandMode::kResume) {
+      FatalError("The %s option cannot be used with --resume: a resumed send goes on as it "
+                 "began.",
+                 option);
+    }
+  }
   if (!line.server.empty()) {
     String host, error;
     int port = 0;
     if (!parse_server_option(line.server.view(), &host, &port, &error)) {
       FatalError("%s", error.c_str());
+    }
+  }
+  if (!line.limit.empty()) {
+    // Digits only, and few enough that the number cannot wrap.
+    int n = 0;
+    bool digits = line.limit.length() <= 9;
+    for (char c : line.limit) {
+      digits = digits && c >= '0' && c <= '9';
+      if (digits) n = n * 10 + (c - '0');
+    }
+    if (!digits || n <= 0) FatalError("The --limit option needs a whole number above 0.");
+    line.limit_count = n;
+  }
+  if (!line.test_address.empty()) {
+    if (line.mode == CommandMode::kSendOnly) {
+      FatalError("The --test option cannot be used with -o, which sends to its own address.");
+    }
+    line.test_address = clean_address(line.test_address);
+    int at = line.test_address.find('@');
+    if (at < 0 || line.test_address.find('@', at + 1) >= 0 ||
+        line.test_address.find_any("\r\n") >= 0) {
+      FatalError("This email address is not valid:\n%s", line.test_address.c_str());
     }
   }
   if (line.mode == CommandMode::kNone) return;

@@ -13,13 +13,22 @@
 //                --remove ADDRESS...         take the addresses off every source
 //                --remove-from FILE          the same, one address a line of FILE
 //                --preview                   with the two above: change nothing
+//                --resume                    continue the project's last send
 //   -h, --help, --version
 //
-// and, beside -s or -o, the options of a send (each once):
+// and, beside -s, -o or --resume, the options of a send (each once):
 //
 //   --server HOST[:PORT]   the SMTP server of this run
 //   --account NAME         the msmtp account of this run
 //   --verbose              the SMTP dialogue on standard error
+//
+// and, beside -s or -o only, those that change what the send does:
+//
+//   --dry-run DIR    write each message into DIR instead of sending it
+//   --limit N        stop after the first N recipients
+//   --test ADDRESS   send the first messages (one, or --limit) to ADDRESS
+//
+// An option's value is the next argument or follows "=" (--limit=10).
 //
 // A switch starts with "-"; an argument starting with "/" is a path. The
 // letter is matched without regard to case, and the rest of the token is
@@ -39,8 +48,9 @@
 //   "No email address followed the -a switch.  Nor was an email address
 //    found in the clipboard."
 //   "This email address is not valid:\n%s"
-//   "The %s option works only with a send (-s or -o)."
+//   "The %s option works only with a send (-s, -o or --resume)."
 //   "The %s option needs a value."
+//   "The %s option was given twice."
 //   "The server given with --server is not valid: ..."
 //   "No email address followed the --remove switch."
 //   "No address file followed the --remove-from switch."
@@ -49,6 +59,10 @@
 //   "The --preview switch goes with --remove or --remove-from only."
 //   "Unable to read the address file:\n%s"
 //   "The address file holds no email address:\n%s"
+//   "The --limit option needs a whole number above 0."
+//   "The %s option cannot be used with --resume: a resumed send goes on as
+//    it began."
+//   "The --test option cannot be used with -o, which sends to its own address."
 #pragma once
 
 #include "core/containers.h"
@@ -56,7 +70,9 @@
 
 namespace tessaline {
 
-enum class CommandMode { kNone, kAddRecipient, kAddExclusion, kSendOnly, kSend, kRemove };
+enum class CommandMode {
+  kNone, kAddRecipient, kAddExclusion, kSendOnly, kSend, kRemove, kResume
+};
 
 struct CommandLine {
   CommandMode mode = CommandMode::kNone;
@@ -73,15 +89,23 @@ struct CommandLine {
   String server;         // --server, as given (checked by complete_command_line)
   String account;        // --account
   bool verbose = false;  // --verbose
+  String dry_run;        // --dry-run DIR
+  String limit;          // --limit N, as given (checked by complete_command_line)
+  int limit_count = 0;   // ... read
+  String test_address;   // --test ADDRESS (cleaned by complete_command_line)
 };
+
+// -s, -o and --resume: the modes that send, and take the options of a send.
+bool is_send(CommandMode mode);
 
 // Reads the arguments after the program name. A help or version request
 // anywhere wins over everything else and is not checked further.
 CommandLine parse_command_line(int argc, const char* const* argv);
 
 // The checks that follow the parse when a switch was given, in their order:
-// the options of a send come only with -s or -o, --server must be HOST or
-// HOST:PORT, a project must be named, and -a, -e and -o need an address, taken from
+// the options of a send come only with a send and fit with its switch,
+// --server must be HOST or HOST:PORT, a project must be named, and -a, -e
+// and -o need an address, taken from
 // `clipboard` when none was typed (`clipboard` may be null: no clipboard).
 // The address is then cleaned (clean_address) and must hold exactly one
 // "@" and no line break. FatalError on failure.

@@ -144,6 +144,79 @@ TEST(CommandLineDeathTest, CompletionErrorsAreFatalWithTheirMessages) {
   }
 }
 
+TEST(CommandLine, TheOptionsOfASend) {
+  struct Case {
+    std::vector<const char*> args;
+    CommandMode mode;
+    const char* project;
+    const char* dry_run;
+    int limit;
+    const char* test;
+  } cases[] = {
+      {{"--resume", "news"}, CommandMode::kResume, "news", "", 0, ""},
+      {{"news", "--resume"}, CommandMode::kResume, "news", "", 0, ""},
+      {{"-s", "--dry-run", "out", "news"}, CommandMode::kSend, "news", "out", 0, ""},
+      {{"--dry-run=/tmp/out", "-s", "news"}, CommandMode::kSend, "news", "/tmp/out", 0, ""},
+      {{"-s", "news", "--limit", "25"}, CommandMode::kSend, "news", "", 25, ""},
+      {{"-s", "--limit=1", "news"}, CommandMode::kSend, "news", "", 1, ""},
+      // The option's value is not the project, even when it looks like one.
+      {{"-s", "--test", "<me@example.com>", "news"}, CommandMode::kSend, "news", "", 0,
+       "me@example.com"},
+      {{"-s", "--test=me@example.com", "--limit", "3", "--dry-run", "d", "news"},
+       CommandMode::kSend, "news", "d", 3, "me@example.com"},
+      {{"-o", "ann@example.com", "--dry-run", "d", "news"}, CommandMode::kSendOnly, "news", "d", 0,
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    CommandLine line = parse(c.args);
+    complete_command_line(line, nullptr);
+    EXPECT_EQ(line.mode, c.mode);
+    EXPECT_EQ(line.project, c.project);
+    EXPECT_EQ(line.dry_run, c.dry_run);
+    EXPECT_EQ(line.limit_count, c.limit);
+    EXPECT_EQ(line.test_address, c.test);
+  }
+}
+
+TEST(CommandLineDeathTest, TheOptionsOfASendAreChecked) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* message;
+  } cases[] = {
+      {{"-s", "news", "--limit"}, "The --limit option needs a value\\."},
+      {{"-s", "news", "--dry-run="}, "The --dry-run option needs a value\\."},
+      {{"-s", "--limit", "2", "--limit", "3", "news"}, "The --limit option was given twice\\."},
+      {{"-s", "--limit", "0", "news"}, "The --limit option needs a whole number above 0\\."},
+      {{"-s", "--limit", "-4", "news"}, "The --limit option needs a whole number above 0\\."},
+      {{"-s", "--limit", "12x", "news"}, "The --limit option needs a whole number above 0\\."},
+      {{"-s", "--limit", "99999999999", "news"},
+       "The --limit option needs a whole number above 0\\."},
+      {{"-ajoe@example.com", "--dry-run", "d", "news"},
+       "The --dry-run option works only with a send \\(-s, -o or --resume\\)\\."},
+      {{"--limit", "3", "news"}, "The --limit option works only with a send"},
+      {{"--resume", "--limit", "3", "news"},
+       "The --limit option cannot be used with --resume: a resumed send goes on as it began\\."},
+      {{"--resume", "--test", "me@example.com", "news"},
+       "The --test option cannot be used with --resume"},
+      {{"-o", "ann@example.com", "--test", "me@example.com", "news"},
+       "The --test option cannot be used with -o, which sends to its own address\\."},
+      {{"-s", "--test", "me.example.com", "news"},
+       "This email address is not valid:\nme.example.com"},
+      {{"--resume=x@y.z", "news"}, "The --resume switch cannot be followed by an email address\\."},
+      {{"--resume"}, "No project file was specified\\."},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EXIT(
+        {
+          CommandLine line = parse(c.args);
+          complete_command_line(line, nullptr);
+        },
+        testing::ExitedWithCode(1), c.message)
+        << testing::PrintToString(c.args);
+  }
+}
+
 TEST(CommandLine, CleanAddress) {
   struct Case {
     const char* raw;

@@ -101,6 +101,7 @@ int main(int argc, char** argv) {
     ConsoleUi ui;
     Application app(ui);
     app.load_settings();
+    bool sending = is_send(line.mode);
     if (sending || line.mode == CommandMode::kRemove) {
       // The program works without ODBC; the database features are then off.
       iniz_gdb();

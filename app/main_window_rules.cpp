@@ -39,7 +39,7 @@ const Source kSources[] = {
 const char* const kStateCommands[] = {
     kCommandSaveProject,      kCommandSaveProjectAs, kCommandCloseProject,
     kCommandSendMessages,     kCommandRemoveRecipients, kCommandAddClause,
-    kCommandDeleteClause,
+    kCommandDeleteClause,     kCommandResumeLastSend,
 };
 
 }  // namespace
@@ -99,6 +99,7 @@ bool is_enabled(const EnablingState& state, const char* key) {
       same(key, kCommandRemoveRecipients)) {
     return p;
   }
+  if (same(key, kCommandResumeLastSend)) return p && state.last_send_unfinished;
   if (same(key, kCommandAddClause)) return p && project.flag(kFieldUseDatabase);
   if (same(key, kCommandDeleteClause)) return p && project.clauses().count() > 0;
   if (same(key, kFieldSmtpServer) || same(key, kFieldSmtpPort)) return true;

@@ -38,6 +38,7 @@ inline constexpr char kCommandCloseProject[] = "close_project";
 inline constexpr char kCommandSendMessages[] = "send_messages";
 inline constexpr char kCommandRemoveRecipients[] = "remove_recipients";
 inline constexpr char kCommandViewLog[] = "view_log";
+inline constexpr char kCommandResumeLastSend[] = "resume_last_send";
 inline constexpr char kCommandExit[] = "exit";
 inline constexpr char kCommandAddClause[] = "add_clause";
 inline constexpr char kCommandDeleteClause[] = "delete_clause";
@@ -83,6 +84,7 @@ struct EnablingState {
   bool database_available = false;  // the ODBC driver manager is loaded
   bool has_data_sources = false;    // the list behind `db_name` is not empty
   const Project* project = nullptr; // the values (required)
+  bool last_send_unfinished = false;  // the project's last send can be resumed
 };
 
 // Whether the widget or command named `key` can be used in this state.

@@ -197,6 +197,21 @@ TEST(EnablingRules, TableOfStates) {
   }
 }
 
+TEST(EnablingRules, ResumeLastSendNeedsAnOpenProjectWhoseLastSendDidNotFinish) {
+  Project project;
+  for (bool open : {false, true}) {
+    for (bool unfinished : {false, true}) {
+      EnablingState state{open, true, true, &project, unfinished};
+      EXPECT_EQ(is_enabled(state, "resume_last_send"), open && unfinished)
+          << open << " " << unfinished;
+    }
+  }
+  // It is one of the keys the window applies.
+  bool listed = false;
+  for (const String& key : enabling_keys()) listed = listed || key == "resume_last_send";
+  EXPECT_TRUE(listed);
+}
+
 TEST(EnablingRules, AFieldTheRulesDoNotNameFollowsTheOpenProject) {
   Project project;
   EnablingState open{true, false, false, &project};

@@ -114,6 +114,34 @@ WebAddresses read_web_addresses(const RegistryReader& registry) {
   return addresses;
 }
 
+const SettingInfo kKeptSendsSetting = {
+    "KeptSends", "Kept Sends",
+    "How many copies of earlier send logs, and how many send journals, are kept (each project's "
+    "last journal stays as well)"};
+const SettingInfo kJournalSyncWindowSetting = {
+    "JournalSyncWindow", "Journal Sync Window",
+    "How many recorded outcomes of a send may wait to be put on the disk; 0 puts each there "
+    "before the next message begins"};
+
+SendSettings read_send_settings(const RegistryReader& registry) {
+  SendSettings settings;
+  struct Row {
+    const SettingInfo& setting;
+    int& value;
+    int low;
+    int high;
+  };
+  for (Row row : {Row{kKeptSendsSetting, settings.kept_sends, 1, 100000},
+                  Row{kJournalSyncWindowSetting, settings.journal_sync_window, 0, 1000}}) {
+    int number = 0;
+    if (registry.read_number(kToolkitKey, row.setting.name, &number) && number >= row.low &&
+        number <= row.high) {
+      row.value = number;
+    }
+  }
+  return settings;
+}
+
 String settings_file_path() {
   String path, error;
   if (!user_file_path(UserFolder::kConfiguration, "Mailer.DAT", path, error)) return String();

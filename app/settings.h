@@ -26,6 +26,7 @@
 
 #include "core/containers.h"
 #include "core/string.h"
+#include "send/send_settings.h"
 
 namespace tessaline {
 
@@ -83,6 +84,19 @@ extern const SettingInfo kSupportAddressSetting;
 // The addresses as stored, blanks at either end removed; a value that is
 // absent or not a text keeps its default.
 WebAddresses read_web_addresses(const RegistryReader& registry);
+
+// The settings of delivery (send/send_settings.h), numbers read from
+// the registry file (under kToolkitKey) at the start of each send:
+//   "KeptSends"          how many kept send logs and journals stay in the
+//                        state folder's "sends" (1 to 100000, default 50)
+//   "JournalSyncWindow"  how many outcomes of the send journal may be
+//                        written but not yet on the disk (0 to 1000,
+//                        default 0: each before the next message begins)
+// A value that is absent, not a number or out of its range keeps its
+// default.
+extern const SettingInfo kKeptSendsSetting;
+extern const SettingInfo kJournalSyncWindowSetting;
+SendSettings read_send_settings(const RegistryReader& registry);
 
 // "Mailer.DAT" in the configuration folder; "" when the folder cannot be
 // made.

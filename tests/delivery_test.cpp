@@ -201,7 +201,7 @@ TEST_F(ProviderRun, TheCommandLinesServerWinsAndAClosedPortStopsTheSend) {
       << bad.err.c_str();
   ProgramResult alone = run({"-a", "x@example.test", "news", "--account", "provider"});
   EXPECT_EQ(alone.status, 1);
-  EXPECT_TRUE(alone.err.contains("The --account option works only with a send (-s or -o)."));
+  EXPECT_TRUE(alone.err.contains("The --account option works only with a send (-s, -o or --resume)."));
 }
 
 }  // namespace

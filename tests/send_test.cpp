@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "core/recording_ui.h"
+#include "storage/find_file.h"
 #include "storage/paths.h"
 #include "storage/test_directory.h"
 #include "app/application.h"
@@ -50,7 +51,7 @@ class SendRun : public testing::Test {
     ASSERT_TRUE(home_.put("registry.reg", reg));
   }
 
-  ProgramResult run(std::vector<String> args) {
+  ProgramRun program(std::vector<String> args) {
     ProgramRun r;
     r.args = std::move(args);
     r.directory = work_.path();
@@ -58,6 +59,17 @@ class SendRun : public testing::Test {
     // No ~/.msmtprc of the person running the tests may name a server.
     r.environment = {{"HOME", home_.path()}, {"XDG_CONFIG_HOME", home_.path()}};
     for (const auto& variable : extra_environment_) r.environment.push_back(variable);
+    return r;
+  }
+  ProgramResult run(std::vector<String> args) { return run_program(program(std::move(args))); }
+  // A run that gets a Ctrl-C as soon as its log holds `logged` (or after
+  // ten seconds).
+  ProgramResult run_with_ctrl_c(std::vector<String> args, const char* logged) {
+    ProgramRun r = program(std::move(args));
+    r.started = [this, logged](pid_t pid) {
+      for (int i = 0; i < 1000 && !log().contains(logged); ++i) usleep(10000);
+      kill(pid, SIGINT);
+    };
     return run_program(r);
   }
 
@@ -81,6 +93,8 @@ class SendRun : public testing::Test {
   }
 
   String log() { return home_.get("Trenk.LOG"); }
+
+  ProgramResult interrupted_send(const char* recipients);
 
   // The recipients from a spreadsheet export with its address column.
   static void use_spreadsheet(Project& p, const char* file, const char* column) {
@@ -202,23 +216,74 @@ TEST_F(SendRun, CtrlCStopsTheSendAndLogsWhatWasNotSent) {
     p.set_flag("use_recipient_text", true);
     p.set_text("recipient_text", "a@example.com\nb@example.com\nc@example.com");
   });
-  ProgramRun r;
-  r.args = {"-s", "news"};
-  r.directory = work_.path();
-  r.home = home_.path();
-  r.environment = {{"HOME", home_.path()}, {"XDG_CONFIG_HOME", home_.path()}};
   // Ctrl-C while the slow server holds the first message.
-  r.started = [&](pid_t pid) {
-    for (int i = 0; i < 400 && !log().contains("Sending a@example.com :"); ++i) usleep(10000);
-    kill(pid, SIGINT);
-  };
-  ProgramResult result = run_program(r);
+  ProgramResult result = run_with_ctrl_c({"-s", "news"}, "Sending a@example.com :");
   EXPECT_EQ(result.status, 130) << result.err.c_str();
   String text = normalized_log(log());
   EXPECT_TRUE(text.contains("b@example.com\r\nUser aborted: message not sent\r\n\r\n"))
       << text.c_str();
   EXPECT_TRUE(text.contains("c@example.com\r\nUser aborted: message not sent\r\n\r\n"));
   EXPECT_LE(server_.messages().size(), 1u);
+}
+
+// A send stopped by Ctrl-C after its first message, on a slow server; the
+// log and the journal then hold a@example.com as delivered.
+ProgramResult SendRun::interrupted_send(const char* recipients) {
+  start_server({}, 0.5);
+  make_project("news.zqj", [&](Project& p) {
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", recipients);
+  });
+  return run_with_ctrl_c({"-s", "news"}, "Sending a@example.com : success");
+}
+
+TEST_F(SendRun, AResumeSendsWhatAStoppedSendDidNotAndNothingTwice) {
+  ProgramResult stopped =
+      interrupted_send("a@example.com\nb@example.com\nc@example.com\nd@example.com");
+  ASSERT_EQ(stopped.status, 130) << stopped.err.c_str();
+  std::vector<String> first = recipients_of(server_.messages());
+  ASSERT_GE(first.size(), 1u);
+  ASSERT_LT(first.size(), 4u);
+
+  ProgramResult resumed = run({"--resume", "news"});
+  EXPECT_EQ(resumed.status, 0) << resumed.err.c_str();
+  // Every recipient once, in the send's order.
+  EXPECT_EQ(recipients_of(server_.messages()),
+            (std::vector<String>{"a@example.com", "b@example.com", "c@example.com",
+                                 "d@example.com"}));
+  String text = normalized_log(log());
+  EXPECT_TRUE(text.contains("Skipped a@example.com : delivered earlier in this send\r\n"))
+      << text.c_str();
+  EXPECT_TRUE(text.contains("Resuming the send begun on ")) << text.c_str();
+  EXPECT_TRUE(text.contains("Sending d@example.com : success\r\n")) << text.c_str();
+  // Each run kept its own log beside the journal.
+  Vector<String> kept;
+  list_files(join_path(home_ / "sends", "news-*.LOG"), kept, true);
+  EXPECT_EQ(kept.count(), 2);
+
+  // Done: nothing is left to resume, and nothing more is sent.
+  ProgramResult again = run({"--resume", "news"});
+  EXPECT_EQ(again.status, 0) << again.err.c_str();
+  EXPECT_TRUE(again.err.contains("This project has no unfinished send to resume.")) << again.err.c_str();
+  EXPECT_EQ(server_.messages().size(), 4u);
+}
+
+TEST_F(SendRun, APlainSendOfAProjectWhoseLastSendDidNotFinishSaysHowToResume) {
+  ProgramResult stopped = interrupted_send("a@example.com\nb@example.com\nc@example.com");
+  ASSERT_EQ(stopped.status, 130) << stopped.err.c_str();
+  size_t before = server_.messages().size();
+
+  ProgramResult plain = run({"-s", "news"});
+  EXPECT_EQ(plain.status, 0) << plain.err.c_str();
+  EXPECT_TRUE(plain.err.contains("Warning: The last send of this project did not finish: "))
+      << plain.err.c_str();
+  EXPECT_GE(plain.err.find("  tessaline-mailer --resume " + (work_ / "news.zqj") + "\n"), 0)
+      << plain.err.c_str();
+  // ... and then it does what -s does: everyone gets the message.
+  EXPECT_EQ(server_.messages().size(), before + 3);
+  // That send finished, so the next one has nothing to say.
+  ProgramResult next = run({"-s", "news"});
+  EXPECT_FALSE(next.err.contains("did not finish")) << next.err.c_str();
 }
 
 TEST_F(SendRun, ChecksStopTheSendBeforeAnythingIsSent) {

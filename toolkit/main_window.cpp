@@ -117,6 +117,7 @@ void MainWindow::build_menus() {
              Qt::Key_F5);
   add_action(file, kCommandRemoveRecipients, "Remove recipients\tF6",
              plugged(kCommandRemoveRecipients), Qt::Key_F6);
+  add_action(file, kCommandResumeLastSend, "Resume last send", [this] { resume_last_send(); });
   add_action(file, kCommandViewLog, "View last send log", [this] { app_.view_log(); });
   file->addSeparator();
   recent_separator_ = file->addSeparator();
@@ -395,6 +396,7 @@ void MainWindow::refresh() {
   refreshing_ = false;
   rebuild_recent_projects();
   update_title();
+  resumable_ = app_.last_send_unfinished();
   apply_enabling();
 }
 
@@ -414,12 +416,14 @@ void MainWindow::apply_enabling() {
   state.database_available = app_.database_available();
   state.has_data_sources = !lists_.data_sources().empty();
   state.project = &app_.fields();
+  state.last_send_unfinished = resumable_;
   for (auto& widget : fields_) widget->set_enabled(is_enabled(state, widget->key()));
   for (auto& [key, button] : edit_buttons_) button->setEnabled(is_enabled(state, key.c_str()));
   smtp_server_->setEnabled(is_enabled(state, kFieldSmtpServer));
   send_button_->setEnabled(is_enabled(state, kCommandSendMessages));
   for (const char* command : {kCommandSaveProject, kCommandSaveProjectAs, kCommandCloseProject,
-                              kCommandSendMessages, kCommandAddClause, kCommandDeleteClause}) {
+                              kCommandSendMessages, kCommandAddClause, kCommandDeleteClause,
+                              kCommandResumeLastSend}) {
     action(command)->setEnabled(is_enabled(state, command));
   }
   action(kCommandRemoveRecipients)
@@ -580,10 +584,23 @@ void MainWindow::open_project() {
 void MainWindow::send_messages() {
   if (!app_.project_open()) return;
   app_.send_messages();
+  after_send();
+}
+
+void MainWindow::resume_last_send() {
+  if (!app_.project_open() || !action(kCommandResumeLastSend)->isEnabled()) return;
+  app_.resume_last_send();
+  after_send();
+}
+
+void MainWindow::after_send() {
   // The send keeps the server it used as the program's setting.
   refreshing_ = true;
   smtp_server_->setText(qt_text(app_.smtp_server_field()));
   refreshing_ = false;
+  // A send that did not finish can now be resumed; one that did cannot.
+  resumable_ = app_.last_send_unfinished();
+  apply_enabling();
 }
 
 void MainWindow::add_clause() {

@@ -110,6 +110,8 @@ class MainWindow : public QMainWindow, public ProjectWindow, public FieldFocus {
   // Commands.
   void open_project();
   void send_messages();
+  void resume_last_send();
+  void after_send();
   void add_clause();
   void delete_clause();
   void refresh_list();
@@ -142,6 +144,7 @@ class MainWindow : public QMainWindow, public ProjectWindow, public FieldFocus {
   Review review_;
   bool auto_open_pending_ = false;
   bool refreshing_ = false;
+  bool resumable_ = false;  // the project's last send did not finish
 };
 
 }  // namespace tessaline

@@ -104,6 +104,7 @@ TEST_F(MainWindowTest, MenusInOrderWithTheirTextsAndShortcuts) {
             "  -\n"
             "  Send messages\tF5\n"
             "  Remove recipients\tF6\n"
+      "  Resume last send\n"
             "  View last send log\n"
             "  -\n"
             "  E&xit\n"
