@@ -16,6 +16,23 @@ import sys
 from aiosmtpd.smtp import SMTP
 
 
+def keep_message(folder, number, envelope):
+    """Keeps a received message as FOLDER/N.eml and FOLDER/N.envelope."""
+    base = os.path.join(folder, str(number))
+    with open(base + ".envelope", "w") as f:
+        f.write("\n".join([envelope.mail_from] + list(envelope.rcpt_tos)) + "\n")
+    with open(base + ".eml", "wb") as f:
+        f.write(envelope.original_content)
+
+
+def write_port(folder, port):
+    """Writes FOLDER/port whole, so a reader never sees half a number."""
+    temporary = os.path.join(folder, "port.tmp")
+    with open(temporary, "w") as f:
+        f.write(str(port))
+    os.rename(temporary, os.path.join(folder, "port"))
+
+
 class Keeper:
     def __init__(self, folder):
         self.folder = folder
@@ -23,11 +40,7 @@ class Keeper:
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
-        base = os.path.join(self.folder, str(self.count))
-        with open(base + ".envelope", "w") as f:
-            f.write("\n".join([envelope.mail_from] + list(envelope.rcpt_tos)) + "\n")
-        with open(base + ".eml", "wb") as f:
-            f.write(envelope.original_content)
+        keep_message(self.folder, self.count, envelope)
         return "250 Message accepted"
 
 
@@ -38,12 +51,9 @@ async def main(folder, eight_bit_mime):
     server = await loop.create_server(
         lambda: SMTP(keeper, hostname="aiosmtpd.test", decode_data=not eight_bit_mime),
         host="127.0.0.1", port=0)
-    port = server.sockets[0].getsockname()[1]
-    temporary = os.path.join(folder, "port.tmp")
-    with open(temporary, "w") as f:
-        f.write(str(port))
-    os.rename(temporary, os.path.join(folder, "port"))
+    write_port(folder, server.sockets[0].getsockname()[1])
     await server.serve_forever()
 
 
-asyncio.run(main(sys.argv[1], "--no-8bitmime" not in sys.argv[2:]))
+if __name__ == "__main__":
+    asyncio.run(main(sys.argv[1], "--no-8bitmime" not in sys.argv[2:]))

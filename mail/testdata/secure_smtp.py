@@ -34,6 +34,8 @@ import warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
+from receive_smtp import keep_message, write_port
+
 
 class Keeper:
     def __init__(self, folder, token):
@@ -58,11 +60,7 @@ class Keeper:
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
-        base = os.path.join(self.folder, str(self.count))
-        with open(base + ".envelope", "w") as f:
-            f.write("\n".join([envelope.mail_from] + list(envelope.rcpt_tos)) + "\n")
-        with open(base + ".eml", "wb") as f:
-            f.write(envelope.original_content)
+        keep_message(self.folder, self.count, envelope)
         login = "-"
         if session.authenticated and session.auth_data is not None:
             user = session.auth_data.login
@@ -127,13 +125,6 @@ async def listen(a, folder):
     server = await loop.create_server(factory, host="127.0.0.1", port=0,
                                       ssl=context if a.implicit else None)
     return server, server.sockets[0].getsockname()[1]
-
-
-def write_port(folder, port):
-    temporary = os.path.join(folder, "port.tmp")
-    with open(temporary, "w") as f:
-        f.write(str(port))
-    os.rename(temporary, os.path.join(folder, "port"))
 
 
 def main():
