@@ -98,6 +98,7 @@ void Connection::close() {
     tls_.reset();
   }
   tls_out_.clear();
+  unread.clear();
   if (handle >= 0) {
     ::close(handle);
     handle = -1;
@@ -161,6 +162,11 @@ bool Connection::start_tls(const TlsOptions& options, String* error) {
     *error = "the connection is closed";
     return false;
   }
+  if (!unread.empty()) {
+    last_error = EPROTO;
+    tls_error_ = *error = "the server sent more than its answer to STARTTLS before the TLS handshake";
+    return false;
+  }
   auto stream = std::make_unique<TlsStream>();
   if (!stream->attach(handle, options)) {
     last_error = EPROTO;
@@ -215,7 +221,7 @@ bool Connection::wait_readable(Deadline deadline) {
     last_error = EBADF;
     return false;
   }
-  if (tls_ && tls_->pending() > 0) return true;
+  if (!unread.empty() || (tls_ && tls_->pending() > 0)) return true;
   return wait_until(POLLIN, deadline);
 }
 
@@ -340,11 +346,13 @@ int Connection::bytes_available() {
     last_error = handle < 0 ? EBADF : errno;
     return -1;
   }
-  return tls_ ? tls_->pending() + (count > 0 ? 1 : 0) : count;
+  int waiting = tls_ ? tls_->pending() + (count > 0 ? 1 : 0) : count;
+  return unread.length() + waiting;
 }
 
 bool Connection::peer_hung_up() {
   if (handle < 0) return true;
+  if (!unread.empty()) return true;
   pollfd item{handle, POLLIN, 0};
   int ready = ::poll(&item, 1, 0);
   if (ready == 0) return tls_ && tls_->pending() > 0;
@@ -423,17 +431,38 @@ int reply_code(std::string_view line) {
 }
 
 int ReplyAssembler::feed(std::string_view piece) {
-  if (raw_.length() + static_cast<int64_t>(piece.size()) > kMaxReply) return kTooLong;
   raw_.append(piece);
+  // Only a complete line can end a reply: a piece may stop anywhere. Each
+  // line is looked at once, so a reply that trickles in costs no more than
+  // one that arrives whole.
+  for (;;) {
+    int end = raw_.find('\n', line_start_);
+    if (end < 0) break;
+    std::string_view line = raw_.view().substr(line_start_, end - line_start_);
+    line_start_ = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+      line.remove_suffix(1);
+    }
+    size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) continue;  // a blank line ends nothing
+    if (line.size() >= 4 && line[3] == '-') continue;
+    int code = reply_code(line);
+    rest_ = raw_.substr(line_start_);
+    raw_.remove_last(raw_.length() - line_start_);
+    if (raw_.length() > kMaxReply) return kTooLong;
+    text_ = raw_;
+    text_.trim_right();
+    return code;
+  }
+  if (raw_.length() > kMaxReply) {
+    raw_.remove_last(raw_.length() - kMaxReply);
+    text_ = raw_;
+    text_.trim_right();
+    return kTooLong;
+  }
   text_ = raw_;
   text_.trim_right();
-  // Only a complete line can end a reply: a piece may stop anywhere.
-  if (raw_.last() != '\n') return kMore;
-  std::string_view all = text_.view();
-  size_t start = all.find_last_of("\r\n");
-  std::string_view line = start == std::string_view::npos ? all : all.substr(start + 1);
-  if (line.size() >= 4 && line[3] == '-') return kMore;
-  return reply_code(line);
+  return kMore;
 }
 
 int read_reply(Connection& connection, String* text) {
@@ -441,19 +470,27 @@ int read_reply(Connection& connection, String* text) {
   connection.reply_too_long = false;
   ReplyAssembler reply;
   String piece;
+  std::swap(piece, connection.unread);
   // The time limit holds for the whole reply, however it trickles in.
   Connection::Deadline limit = connection.deadline();
   for (;;) {
-    if (!connection.receive(&piece, limit)) return 0;
-    if (piece.empty()) continue;
+    if (piece.empty()) {
+      if (!connection.receive(&piece, limit)) return 0;
+      if (piece.empty()) continue;
+    }
     int code = reply.feed(piece.view());
+    piece.clear();
     if (code == ReplyAssembler::kTooLong) {
+      if (text) *text = reply.text();
       connection.last_error = EMSGSIZE;
       connection.reply_too_long = true;
       return 0;
     }
     if (text) *text = reply.text();
-    if (code != ReplyAssembler::kMore) return code;
+    if (code != ReplyAssembler::kMore) {
+      connection.unread = reply.rest();
+      return code;
+    }
   }
 }
 

@@ -73,7 +73,10 @@ class Connection {
   // Runs the TLS handshake on the open connection within the time limit;
   // from then on every send and receive goes through TLS. False with the
   // reason in *error (the certificate's problem, the handshake's); the
-  // connection is then of no further use and should be closed.
+  // connection is then of no further use and should be closed. Also false
+  // when plain bytes arrived after the reply that agreed to start TLS
+  // (`unread`): they would otherwise be read as if they had come through
+  // TLS, which is how a man in the middle injects replies into a session.
   bool start_tls(const TlsOptions& options, String* error);
   bool tls_active() const { return tls_ != nullptr; }
   // "TLSv1.3, TLS_AES_256_GCM_SHA384, certificate checked"; empty without TLS.
@@ -87,17 +90,19 @@ class Connection {
   // record).
   bool send(const char* buffer, int length, bool more = false);
   bool send_text(std::string_view text, bool more = false);
-  // Bytes that can be read now, or -1.
+  // Bytes that can be read now (`unread` among them), or -1.
   int bytes_available();
   // True when the peer has closed the connection or sent something that
   // nothing asked for (an SMTP server that gave up on an idle connection
-  // says "421" and closes). Never waits; what it reads is lost, which is
-  // no loss on a connection that is then of no further use.
+  // says "421" and closes; `unread` bytes count as such). Never waits; what
+  // it reads is lost, which is no loss on a connection that is then of no
+  // further use.
   bool peer_hung_up();
   using Deadline = std::chrono::steady_clock::time_point;
   // When the time limit that starts now runs out (never, for 0).
   Deadline deadline() const;
-  // Waits until a byte can be read or the deadline has passed.
+  // Waits until a byte can be read (`unread` holds one) or the deadline has
+  // passed.
   bool wait_readable(Deadline deadline);
 
   // Reads whatever has arrived, first waiting for a byte (until the
@@ -116,6 +121,9 @@ class Connection {
   bool timed_out = false;
   // Set by read_reply() when the reply went beyond ReplyAssembler::kMaxReply.
   bool reply_too_long = false;
+  // Bytes that arrived after the end of the last reply read_reply() took;
+  // the next read_reply() starts with them. Emptied by close().
+  String unread;
   int handle = -1;
   Address address;
   uint16_t port = 0;
@@ -145,10 +153,14 @@ class Connection {
 };
 
 // Assembles one SMTP reply from the pieces that arrive. A reply ends with a
-// complete line (ended by LF) whose fourth character is not '-'; its code
-// is the number at the start of that line. Pieces may split a line
-// anywhere. The text keeps everything received, trailing white space
-// stripped. Bounded: a reply longer than kMaxReply bytes is given up on.
+// complete line (ended by LF) whose fourth character is not '-' and which
+// holds more than white space; its code is the number at the start of that
+// line. Pieces may split a line anywhere, and a piece may also carry the
+// start of the next reply (a server answering pipelined commands, or one
+// that says "421" right after its last answer): those bytes are not part
+// of this reply and wait in rest() for the next one. The text keeps the
+// reply's bytes, trailing white space stripped. Bounded: a reply longer
+// than kMaxReply bytes is given up on.
 class ReplyAssembler {
  public:
   static constexpr int kMaxReply = 64 * 1024;
@@ -156,13 +168,18 @@ class ReplyAssembler {
   static constexpr int kTooLong = -2;   // give up: no usable reply
 
   // Returns kMore while the reply is incomplete, kTooLong, or the reply
-  // code (0 when the final line holds no number).
+  // code (0 when the final line holds no number). Once a code has been
+  // returned the reply is complete and nothing more may be fed.
   int feed(std::string_view piece);
   const String& text() const { return text_; }
+  // What arrived after the end of the reply.
+  const String& rest() const { return rest_; }
 
  private:
   String text_;
   String raw_;
+  String rest_;
+  int line_start_ = 0;  // where the first line not yet looked at begins in raw_
 };
 
 // The code of a complete final reply line: the decimal digits at its start,

@@ -100,6 +100,33 @@ TEST_F(ConnectionPair, ReadsAReplyWithItsText) {
   EXPECT_EQ(text, "250-first\r\n250 second");
 }
 
+// Pipelined answers, or a "421" right behind the last answer, arrive in
+// one piece: each read takes exactly one reply and keeps the rest.
+TEST_F(ConnectionPair, RepliesThatArriveTogetherAreReadOneByOne) {
+  write_far("250 sender ok\r\n250-recipient\r\n250 ok\r\n354 go");
+  String text;
+  EXPECT_EQ(read_reply(connection, &text), 250);
+  EXPECT_EQ(text, "250 sender ok");
+  EXPECT_TRUE(connection.peer_hung_up()) << "the unasked-for bytes count as the peer's";
+  EXPECT_EQ(read_reply(connection, &text), 250);
+  EXPECT_EQ(text, "250-recipient\r\n250 ok");
+  write_far(" ahead\r\n");
+  EXPECT_EQ(read_reply(connection, &text), 354);
+  EXPECT_EQ(text, "354 go ahead");
+  EXPECT_TRUE(connection.unread.empty());
+  connection.unread = "221 bye\r\n";
+  connection.close();
+  EXPECT_TRUE(connection.unread.empty());
+}
+
+TEST_F(ConnectionPair, BytesBehindTheStartTlsAnswerRefuseTheHandshake) {
+  write_far("220 go ahead\r\n250 injected\r\n");
+  EXPECT_EQ(read_reply(connection), 220);
+  String why;
+  EXPECT_FALSE(connection.start_tls(TlsOptions(), &why));
+  EXPECT_TRUE(why.contains("before the TLS handshake")) << why.c_str();
+}
+
 TEST_F(ConnectionPair, PeerClosingMidReplyGivesZero) {
   write_far("250-first\r\n");
   ::close(far);

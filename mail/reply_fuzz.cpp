@@ -25,7 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reply.text().length() > ReplyAssembler::kMaxReply) __builtin_trap();
     if (code != ReplyAssembler::kMore) {
       if (code < 0) __builtin_trap();
-      reply = ReplyAssembler();  // the next reply starts afresh
+      // The next reply starts with what arrived after this one.
+      tessaline::String next = reply.rest();
+      reply = ReplyAssembler();
+      while (!next.empty()) {
+        int again = reply.feed(next.view());
+        if (again == ReplyAssembler::kMore || again == ReplyAssembler::kTooLong) break;
+        next = reply.rest();
+        reply = ReplyAssembler();
+      }
     }
   }
   std::string_view all(reinterpret_cast<const char*>(data), size);
