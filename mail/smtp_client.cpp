@@ -266,10 +266,15 @@ bool connect_to(const Target& target, String* error) {
 //   Secured --AUTH ..., 235--> LoggedIn              (else 4559)
 //   LoggedIn --no originator, or MAIL FROM:<address> 250--> SenderGiven
 //                                                    (else 4570)
+//   LoggedIn --PIPELINING offered: MAIL FROM, every RCPT TO and DATA in
+//       one write, their replies 250, 250/251..., 354 read in order-->
+//       InData                       (else 4570, 4590 or 4610 as below)
 //   SenderGiven --every RCPT TO:<address> 250/251--> RecipientsGiven
 //                                                    (else 4590)
 //   RecipientsGiven --DATA 354--> InData             (else 4610)
 //   InData --compose, text, "." sent, 250--> Sent    (else 4615..4640)
+//   Failed, by a refusal the server answered between transactions
+//       --RSET 250--> kept for the next message       (else closed)
 //
 // The greeting is EHLO, once per connection (and again over TLS after
 // STARTTLS); HELO only when EHLO is refused, which offers nothing, so that
@@ -277,10 +282,22 @@ bool connect_to(const Target& target, String* error) {
 // next message's MAIL FROM: no new greeting, no RSET, and it keeps its TLS
 // and its login. A kept connection the server has closed meanwhile (or
 // spoken on unasked, as "421 closing" does) is closed and opened again
-// before anything of the message is sent. Any failure once the connection
-// is open ends it with quit(), because the server's view of the
-// transaction is then unknown (a half-sent text, a refused recipient, a
-// connection the server has dropped); the next message starts at Closed.
+// before anything of the message is sent.
+//
+// With PIPELINING (RFC 2920) the envelope costs one round trip: the
+// replies are matched to the commands in order and judged exactly as one
+// at a time (the first refusal fails the message with its step's code and
+// text; the progress fractions come in the same order). A refusal of the
+// sender, a recipient, DATA or the text leaves the server between
+// transactions: RSET ends the failed one and the connection is kept, so a
+// refused recipient does not cost a new connection and greeting. Any other
+// failure ends the connection with quit(), because the server's view is
+// then unknown (a half-sent text, a stop, no usable reply, a connection
+// the server has dropped, "421"); so does a pipelined DATA the server
+// accepted after refusing a recipient: the text is never sent, because it
+// would reach the recipients the server took, and only closing the
+// connection ends such a data section without delivering it. The next
+// message then starts at Closed.
 enum class State {
   Closed, Opened, Ready, Greeted, Secured, LoggedIn, SenderGiven, RecipientsGiven, InData, Sent,
   Failed
@@ -304,9 +321,14 @@ class Transaction {
     while (state != State::Sent && state != State::Failed) state = step(state);
     last_failure = state == State::Sent ? SmtpFailure::kNone : failure_;
     // A server that stopped taking data would not take QUIT either, and a
-    // broken TLS session can carry nothing.
-    if (state == State::Failed && (send_timed_out_ || broken_)) connection_.close();
-    if (state == State::Failed && connection_.is_open()) quit();
+    // broken TLS session can carry nothing, nor can a data section that
+    // must not end.
+    if (state == State::Failed && (send_timed_out_ || broken_ || in_unwanted_data_)) {
+      connection_.close();
+    }
+    if (state == State::Failed && connection_.is_open() && !(between_transactions_ && reset())) {
+      quit();
+    }
     return state == State::Sent;
   }
 
@@ -451,49 +473,150 @@ class Transaction {
     }
   }
 
-  State give_sender() {
-    const String& from = message_.from;
-    if (from.empty()) return State::SenderGiven;
+  String mail_command() const {
     // A body that may hold 8-bit text says so (RFC 6152).
     const char* body = eight_bit_transport() ? " BODY=8BITMIME" : "";
-    if (!send(smtp_command("MAIL FROM:", (smtp_path(from.view()) + body).view()))) {
-      return send_failed(4560, "MAIL FROM");
-    }
-    if (reply() == 250) return State::SenderGiven;
-    if (no_usable_reply(4570, "MAIL FROM")) return State::Failed;
-    message_.fail(4570, "Invalid response to originator:\r\n%s", excerpt().c_str());
-    return State::Failed;
+    return smtp_command("MAIL FROM:", (smtp_path(message_.from.view()) + body).view());
+  }
+  String rcpt_command(int i) const {
+    return smtp_command("RCPT TO:", smtp_path(message_.recipients[i].view()).view());
+  }
+
+  State give_sender() {
+    if (connection_.extensions.offers("PIPELINING")) return give_envelope_pipelined();
+    if (message_.from.empty()) return State::SenderGiven;
+    if (!send(mail_command().view())) return send_failed(4560, "MAIL FROM");
+    return judge_sender(reply());
   }
 
   State give_recipients() {
     const int count = message_.recipients.count();
     for (int i = 0; i < count; ++i) {
-      const String& recipient = message_.recipients[i];
-      if (!send(smtp_command("RCPT TO:", smtp_path(recipient.view()).view()))) {
-        return send_failed(4580, "RCPT TO");
-      }
-      int code = reply();
-      if (code != 250 && code != 251) {
-        if (no_usable_reply(4590, "RCPT TO")) return State::Failed;
-        message_.fail(4590, "Invalid response to recipient %s\r\n%s", recipient.c_str(),
-                      excerpt().c_str());
-        return State::Failed;
-      }
-      if (stopped(recipient_progress(i + 1, count))) return fail(4595, "Interrupted by user");
+      if (!send(rcpt_command(i).view())) return send_failed(4580, "RCPT TO");
+      State next = judge_recipient(reply(), i);
+      if (next != State::RecipientsGiven) return next;
     }
     return State::RecipientsGiven;
   }
 
   State start_data() {
     if (!send("DATA\r\n")) return send_failed(4600, "DATA");
-    int code = reply();
+    return judge_data(reply());
+  }
+
+  // The whole envelope and DATA in one write, then the replies in order.
+  // The first refusal decides the message's failure; the replies still due
+  // are read (and shown in the trace) so that the connection can be kept.
+  State give_envelope_pipelined() {
+    const int count = message_.recipients.count();
+    const bool has_sender = !message_.from.empty();
+    String group;
+    if (has_sender) group += mail_command();
+    for (int i = 0; i < count; ++i) group += rcpt_command(i);
+    group += "DATA\r\n";
+    if (current_trace) {
+      std::string_view rest = group.view();
+      while (!rest.empty()) {
+        size_t end = rest.find("\r\n");
+        trace("-> " + String(rest.substr(0, end)));
+        rest.remove_prefix(end + 2);
+      }
+    }
+    if (!connection_.send_text(group.view())) {
+      return send_failed(has_sender ? 4560 : 4580, has_sender ? "MAIL FROM" : "RCPT TO");
+    }
+    int due = count + (has_sender ? 1 : 0) + 1;  // replies not read yet
+    // After a refusal the replies still due are read so that RSET can
+    // keep the connection; after a stop or no usable reply they do not
+    // matter, as the connection ends.
+    auto refused = [&](State failed) {
+      if (between_transactions_) drain(due);
+      return failed;
+    };
+    if (has_sender) {
+      --due;
+      State next = judge_sender(reply());
+      if (next != State::SenderGiven) return refused(next);
+    }
+    for (int i = 0; i < count; ++i) {
+      --due;
+      State next = judge_recipient(reply(), i);
+      if (next != State::RecipientsGiven) return refused(next);
+    }
+    --due;
+    return judge_data(reply());
+  }
+
+  // Reads the `due` replies of a pipelined group after a refusal. A DATA
+  // the server took anyway leaves it waiting for a text that must not
+  // come.
+  void drain(int due) {
+    String kept = reply_;
+    int kept_code = message_.reply_code;
+    for (; due > 0; --due) {
+      int code = read_reply(connection_, &reply_);
+      trace_reply(reply_);
+      if (code <= 0 || code == 421) {
+        between_transactions_ = false;
+        break;
+      }
+      if (due == 1 && code == 354) {
+        between_transactions_ = false;
+        in_unwanted_data_ = true;
+      }
+    }
+    reply_ = kept;
+    message_.reply_code = kept_code;
+  }
+
+  State judge_sender(int code) {
+    if (code == 250) return State::SenderGiven;
+    if (no_usable_reply(4570, "MAIL FROM")) return State::Failed;
+    refused_between_transactions(code);
+    message_.fail(4570, "Invalid response to originator:\r\n%s", excerpt().c_str());
+    return State::Failed;
+  }
+
+  State judge_recipient(int code, int i) {
+    const String& recipient = message_.recipients[i];
+    if (code != 250 && code != 251) {
+      if (no_usable_reply(4590, "RCPT TO")) return State::Failed;
+      refused_between_transactions(code);
+      message_.fail(4590, "Invalid response to recipient %s\r\n%s", recipient.c_str(),
+                    excerpt().c_str());
+      return State::Failed;
+    }
+    const int count = message_.recipients.count();
+    if (stopped(recipient_progress(i + 1, count))) return fail(4595, "Interrupted by user");
+    return State::RecipientsGiven;
+  }
+
+  State judge_data(int code) {
     if (code != 354) {
       if (no_usable_reply(4610, "DATA")) return State::Failed;
+      refused_between_transactions(code);
       message_.fail(4610, "Invalid response to DATA:\r\n%s", excerpt().c_str());
       return State::Failed;
     }
     if (stopped(0.11)) return fail(4612, "Interrupted by user");
     return State::InData;
+  }
+
+  // A refusal with a proper reply leaves the server between transactions,
+  // unless the server said it is closing ("421") or the reply was no reply
+  // at all (a dropped connection).
+  void refused_between_transactions(int code) {
+    between_transactions_ = code >= 400 && code != 421;
+  }
+
+  // "RSET" after a refused transaction; true when the server took it and
+  // the connection can carry the next message.
+  bool reset() {
+    if (!send("RSET\r\n")) return false;
+    String answer;
+    int code = read_reply(connection_, &answer);
+    trace_reply(answer);
+    return code == 250;
   }
 
   // The text goes out line by line as far as the server and the progress
@@ -537,6 +660,7 @@ class Transaction {
     int code = reply();
     if (code != 250) {
       if (no_usable_reply(4640, "the end of the message")) return State::Failed;
+      refused_between_transactions(code);
       message_.fail(4640, "Invalid response to end of body:\r\n%s", excerpt().c_str());
       return State::Failed;
     }
@@ -632,6 +756,10 @@ class Transaction {
   SmtpFailure failure_ = SmtpFailure::kMessage;
   bool send_timed_out_ = false;
   bool broken_ = false;  // TLS failed: the connection can carry nothing more
+  // The failure was a refusal the server answered: RSET can end it.
+  bool between_transactions_ = false;
+  // A pipelined DATA was accepted after a refusal: only closing ends it.
+  bool in_unwanted_data_ = false;
 };
 
 bool deliver_directly(MimeMessage& message) {

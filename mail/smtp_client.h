@@ -23,15 +23,19 @@
 // when offered; the first that takes the connection gets the message.
 //
 // Not for: composing (mail/mime_message.h), sockets and TLS
-// (mail/connection.h), choosing the server (mail/smtp_route.h). No
-// pipelining.
+// (mail/connection.h), choosing the server (mail/smtp_route.h).
+//
+// A server that offers PIPELINING gets MAIL FROM, every RCPT TO and DATA
+// in one write, and the text with its end marker in large writes, so a
+// message on a kept connection costs two round trips.
 //
 // Failures: every failure goes through MimeMessage::fail with the code of
 // the step (4505 ... 4640; 4558 for STARTTLS and TLS, 4559 for the login)
 // and returns false; connection errors name the server and port, and a
-// refused step quotes the server's reply. A failure that leaves the
-// protocol state unsettled ends the connection with quit(), so the next
-// message starts on a fresh one. A server that does not answer or take
+// refused step quotes the server's reply. A refusal of the sender, a
+// recipient, DATA or the text is ended with RSET and the connection kept;
+// a failure that leaves the protocol state unsettled ends the connection
+// with quit(), so the next message starts on a fresh one. A server that does not answer or take
 // data within the time limit, or whose reply goes beyond the reply bound,
 // fails the message at once with a text that says so and names the step;
 // of a server's reply at most a few KB reach the error text.

@@ -193,11 +193,12 @@ struct Refusal {
   Script script;  // after the connection is accepted
   int code;
   const char* error;
+  bool kept = false;  // RSET ended the transaction and the connection stays
 };
 
 class SmtpRefusal : public SmtpDialogue, public ::testing::WithParamInterface<Refusal> {};
 
-TEST_P(SmtpRefusal, FailsWithTheStepsCodeAndEndsTheConnection) {
+TEST_P(SmtpRefusal, FailsWithTheStepsCodeAndKeepsOnlyAConnectionRsetSettled) {
   const Refusal& c = GetParam();
   Script script = {FakeSmtpServer::accept()};
   script = plus(script, c.script);
@@ -211,11 +212,21 @@ TEST_P(SmtpRefusal, FailsWithTheStepsCodeAndEndsTheConnection) {
   expected.replace_all("PORT", String::formatted("%d", server.port()).c_str());
   EXPECT_EQ(message.error, expected);
   EXPECT_EQ(message.message_size, 0);
-  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_EQ(smtp_connection().is_open(), c.kept);
+  quit();
   EXPECT_THAT(server.finish(), IsEmpty());
 }
 
 using S = FakeSmtpServer;
+// What a refusal between transactions is followed by: RSET, taken, and
+// the connection kept until the test ends it.
+const Script kReset = {S::expect("RSET\r\n"), S::send("250 reset\r\n"), S::expect("QUIT\r\n")};
+
+Script then(Script script, const Script& more) {
+  script.insert(script.end(), more.begin(), more.end());
+  return script;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Steps, SmtpRefusal,
     ::testing::Values(
@@ -230,34 +241,149 @@ INSTANTIATE_TEST_SUITE_P(
                 4557,
                 "Improper response to \"HELO\".\r\n502 no"},
         Refusal{"sender_refused",
-                {S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"), S::send("250 ok\r\n"),
-                 S::expect("MAIL FROM:<john@example.test>\r\n"),
-                 S::send("550-sender\r\n550 refused 100%s\r\n"), S::expect("QUIT\r\n")},
-                4570,
-                "Invalid response to originator:\r\n550-sender\r\n550 refused 100%s"},
+                then({S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"),
+                      S::send("250 ok\r\n"), S::expect("MAIL FROM:<john@example.test>\r\n"),
+                      S::send("550-sender\r\n550 refused 100%s\r\n")},
+                     kReset),
+                4570, "Invalid response to originator:\r\n550-sender\r\n550 refused 100%s",
+                true},
         Refusal{"recipient_refused",
+                then({S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"),
+                      S::send("250 ok\r\n"), S::expect("MAIL FROM:<john@example.test>\r\n"),
+                      S::send("250 ok\r\n"), S::expect("RCPT TO:<ann@example.test>\r\n"),
+                      S::send("550 no such user\r\n")},
+                     kReset),
+                4590, "Invalid response to recipient Ann <ann@example.test>\r\n550 no such user",
+                true},
+        // A server that will not reset is left.
+        Refusal{"recipient_refused_and_rset_refused",
                 {S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"), S::send("250 ok\r\n"),
                  S::expect("MAIL FROM:<john@example.test>\r\n"), S::send("250 ok\r\n"),
                  S::expect("RCPT TO:<ann@example.test>\r\n"), S::send("550 no such user\r\n"),
+                 S::expect("RSET\r\n"), S::send("500 what\r\n"), S::expect("QUIT\r\n")},
+                4590, "Invalid response to recipient Ann <ann@example.test>\r\n550 no such user"},
+        // "421" says the server is closing: no RSET.
+        Refusal{"recipient_refused_by_a_closing_server",
+                {S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"), S::send("250 ok\r\n"),
+                 S::expect("MAIL FROM:<john@example.test>\r\n"), S::send("250 ok\r\n"),
+                 S::expect("RCPT TO:<ann@example.test>\r\n"), S::send("421 closing\r\n"),
                  S::expect("QUIT\r\n")},
-                4590,
-                "Invalid response to recipient Ann <ann@example.test>\r\n550 no such user"},
+                4590, "Invalid response to recipient Ann <ann@example.test>\r\n421 closing"},
         Refusal{"data_refused",
-                {S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"), S::send("250 ok\r\n"),
-                 S::expect("MAIL FROM:<john@example.test>\r\n"), S::send("250 ok\r\n"),
-                 S::expect("RCPT TO:<ann@example.test>\r\n"), S::send("250 ok\r\n"),
-                 S::expect("DATA\r\n"), S::send("451 later\r\n"), S::expect("QUIT\r\n")},
-                4610,
-                "Invalid response to DATA:\r\n451 later"},
+                then({S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"),
+                      S::send("250 ok\r\n"), S::expect("MAIL FROM:<john@example.test>\r\n"),
+                      S::send("250 ok\r\n"), S::expect("RCPT TO:<ann@example.test>\r\n"),
+                      S::send("250 ok\r\n"), S::expect("DATA\r\n"), S::send("451 later\r\n")},
+                     kReset),
+                4610, "Invalid response to DATA:\r\n451 later", true},
         Refusal{"end_of_data_refused",
-                {S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"), S::send("250 ok\r\n"),
-                 S::expect("MAIL FROM:<john@example.test>\r\n"), S::send("250 ok\r\n"),
-                 S::expect("RCPT TO:<ann@example.test>\r\n"), S::send("250 ok\r\n"),
-                 S::expect("DATA\r\n"), S::send("354 go\r\n"), S::expect_data(kPlainData),
-                 S::send("552 too big\r\n"), S::expect("QUIT\r\n")},
-                4640,
-                "Invalid response to end of body:\r\n552 too big"}),
+                then({S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"),
+                      S::send("250 ok\r\n"), S::expect("MAIL FROM:<john@example.test>\r\n"),
+                      S::send("250 ok\r\n"), S::expect("RCPT TO:<ann@example.test>\r\n"),
+                      S::send("250 ok\r\n"), S::expect("DATA\r\n"), S::send("354 go\r\n"),
+                      S::expect_data(kPlainData), S::send("552 too big\r\n")},
+                     kReset),
+                4640, "Invalid response to end of body:\r\n552 too big", true}),
     [](const auto& info) { return info.param.name; });
+
+// A server that offers PIPELINING gets the sender, every recipient and
+// DATA in one write: the script reads all of them before it answers any,
+// so a client that waited for each reply would never get one. Each reply
+// is then judged as it would be one at a time.
+struct Pipelined {
+  const char* name;
+  bool two_recipients;  // Ann, and Bob
+  Script replies;       // after MAIL, RCPT... and DATA have been read
+  int code;             // 0: delivered
+  const char* error;
+  bool kept;            // the connection stays for the next message
+};
+
+class SmtpPipelined : public SmtpDialogue, public ::testing::WithParamInterface<Pipelined> {};
+
+TEST_P(SmtpPipelined, SendsTheEnvelopeInOneWriteAndJudgesEachReplyInOrder) {
+  const Pipelined& c = GetParam();
+  Script script = {S::accept(), S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"),
+                   S::send("250-smtp.test\r\n250 PIPELINING\r\n"),
+                   S::expect("MAIL FROM:<john@example.test>\r\n"),
+                   S::expect("RCPT TO:<ann@example.test>\r\n")};
+  if (c.two_recipients) script.push_back(S::expect("RCPT TO:<bob@example.test>\r\n"));
+  script.push_back(S::expect("DATA\r\n"));
+  FakeSmtpServer server(then(script, c.replies));
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  if (c.two_recipients) message.add_recipient("bob@example.test");
+  EXPECT_EQ(send_message(message), c.code == 0);
+  if (c.code == 0) {
+    EXPECT_EQ(message.error, "");
+  } else {
+    EXPECT_EQ(message.error, String::formatted("SMTP Error %d\n%s", c.code, c.error));
+  }
+  EXPECT_EQ(smtp_connection().is_open(), c.kept);
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, SmtpPipelined,
+    ::testing::Values(
+        Pipelined{"all_accepted", false,
+                  {S::send("250 ok\r\n250 ok\r\n354 go\r\n"), S::expect_data(kPlainData),
+                   S::send("250 queued\r\n"), S::expect("QUIT\r\n")},
+                  0, "", true},
+        // The replies still due are read, so that RSET can keep the
+        // connection.
+        Pipelined{"sender_refused", true,
+                  then({S::send("550 sender refused\r\n503 no sender\r\n503 no sender\r\n"
+                                "503 no valid recipients\r\n")},
+                       kReset),
+                  4570, "Invalid response to originator:\r\n550 sender refused", true},
+        Pipelined{"every_recipient_refused", true,
+                  then({S::send("250 ok\r\n550 no ann\r\n550 no bob\r\n554 no recipients\r\n")},
+                       kReset),
+                  4590, "Invalid response to recipient Ann <ann@example.test>\r\n550 no ann", true},
+        // Bob was refused but Ann taken, so the server accepts DATA: the
+        // text must not go (it would reach Ann), and only closing ends
+        // the data section without delivering it. Nothing more is sent.
+        Pipelined{"one_of_two_recipients_refused", true,
+                  {S::send("250 ok\r\n250 ok\r\n550 no bob\r\n354 go\r\n")},
+                  4590, "Invalid response to recipient bob@example.test\r\n550 no bob", false},
+        Pipelined{"data_refused", false,
+                  then({S::send("250 ok\r\n250 ok\r\n451 later\r\n")}, kReset),
+                  4610, "Invalid response to DATA:\r\n451 later", true},
+        Pipelined{"end_of_data_refused", false,
+                  then({S::send("250 ok\r\n250 ok\r\n354 go\r\n"), S::expect_data(kPlainData),
+                        S::send("552 too big\r\n")},
+                       kReset),
+                  4640, "Invalid response to end of body:\r\n552 too big", true},
+        // The server drops the connection in the middle of the group.
+        Pipelined{"closed_after_the_sender", false,
+                  {S::send("250 ok\r\n"), S::close()},
+                  4590, "Invalid response to recipient Ann <ann@example.test>\r\n", false}),
+    [](const auto& info) { return info.param.name; });
+
+// On a kept connection each further message is one write of its envelope
+// and one of its text: the greeting is not repeated.
+TEST_F(SmtpDialogue, APipelinedKeptConnectionCarriesMessageAfterMessage) {
+  Script one_message = {S::expect("MAIL FROM:<john@example.test>\r\n"),
+                        S::expect("RCPT TO:<ann@example.test>\r\n"), S::expect("DATA\r\n"),
+                        S::send("250 ok\r\n250 ok\r\n354 go\r\n"), S::expect_data(kPlainData),
+                        S::send("250 queued\r\n")};
+  Script script = {S::accept(), S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"),
+                   S::send("250-smtp.test\r\n250 PIPELINING\r\n")};
+  for (int i = 0; i < 3; ++i) script = then(script, one_message);
+  script.push_back(S::expect("QUIT\r\n"));
+  FakeSmtpServer server(script);
+  use(server);
+  for (int i = 0; i < 3; ++i) {
+    MimeMessage message;
+    fill_plain(message);
+    ASSERT_TRUE(send_message(message)) << i << ": " << message.error.c_str();
+  }
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
 
 // Names with addresses, comments and bare addresses all go as bare
 // addresses in angle brackets, from the first command on: strict servers
@@ -272,7 +398,7 @@ TEST_F(SmtpDialogue, TheEnvelopeGivesBareAddressesInAngleBrackets) {
                          S::expect("RCPT TO:<carol@example.test>\r\n"), S::send("250 ok\r\n"),
                          // Only the envelope matters here.
                          S::expect("DATA\r\n"), S::send("554 not today\r\n"),
-                         S::expect("QUIT\r\n")});
+                         S::expect("RSET\r\n"), S::send("250 reset\r\n")});
   use(server);
   MimeMessage message;
   fill_plain(message);
@@ -280,6 +406,7 @@ TEST_F(SmtpDialogue, TheEnvelopeGivesBareAddressesInAngleBrackets) {
   message.add_recipient("carol@example.test");
   EXPECT_FALSE(send_message(message));
   EXPECT_EQ(message.error, "SMTP Error 4610\nInvalid response to DATA:\r\n554 not today");
+  smtp_connection().close();
   EXPECT_THAT(server.finish(), IsEmpty());
 }
 
@@ -482,7 +609,7 @@ TEST_F(SmtpDialogue, ALongRefusalIsCutInTheErrorText) {
   for (int i = 0; refusal.size() < 20000; ++i) refusal += "550-reason " + std::to_string(i) + "\r\n";
   refusal += "550 refused\r\n";
   FakeSmtpServer server(plus(accepted_envelope(),
-                             {S::expect("DATA\r\n"), S::send(refusal), S::expect("QUIT\r\n")}));
+                             then({S::expect("DATA\r\n"), S::send(refusal)}, kReset)));
   use(server);
   MimeMessage message;
   fill_plain(message);
@@ -491,6 +618,7 @@ TEST_F(SmtpDialogue, ALongRefusalIsCutInTheErrorText) {
       << message.error.substr(0, 200).c_str();
   EXPECT_LE(message.error.length(), kReplyExcerpt + 200);
   EXPECT_NE(message.error.find("more bytes of the reply not shown]"), -1);
+  quit();
   EXPECT_THAT(server.finish(), IsEmpty());
 }
 
@@ -615,10 +743,6 @@ Script through_data() {
           S::send("250 ok\r\n"), S::expect("DATA\r\n"), S::send("354 go\r\n")};
 }
 
-Script then(Script script, const Script& more) {
-  script.insert(script.end(), more.begin(), more.end());
-  return script;
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Fractions, SmtpStop,
