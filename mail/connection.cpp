@@ -106,6 +106,8 @@ void Connection::close() {
   extensions = SmtpExtensions();
   logged_in = false;
   greeted = false;
+  sent_ahead.clear();
+  replies_ahead = 0;
 }
 
 bool Connection::create() {

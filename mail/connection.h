@@ -137,6 +137,12 @@ class Connection {
   // The server answered the greeting (EHLO or HELO) on this connection, and
   // after STARTTLS the greeting over TLS (until it is closed).
   bool greeted = false;
+  // The next message's MAIL FROM, RCPT TO and DATA, sent ahead with the
+  // last message's end marker (PIPELINING), and how many replies to them
+  // are still to be read; empty and 0 when nothing was sent ahead or once
+  // the connection is closed.
+  String sent_ahead;
+  int replies_ahead = 0;
 
  private:
   static constexpr int kTlsRecord = 16 * 1024;  // the most one TLS record holds

@@ -214,6 +214,13 @@ bool MimeMessage::next(int* cursor, String* path) const {
   return true;
 }
 
+Vector<String> envelope_recipients(const String& recipient, const String& cc) {
+  Vector<String> recipients;
+  recipients.append(recipient);
+  split_trimmed(cc, ';', false, &recipients);
+  return recipients;
+}
+
 void MimeMessage::set_cc(const String& text) {
   cc = text;
   split_trimmed(text, ';', false, &recipients);

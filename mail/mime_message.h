@@ -39,6 +39,20 @@ class DkimSigner;
 // returns true when the user asks to stop.
 using ProgressCallback = std::function<bool(double fraction)>;
 
+// Who a message goes to as SMTP's envelope says it: the sender and every
+// recipient (the To address and the CC list's), and whether its body may
+// go as 8-bit text. Enough to give MAIL FROM and RCPT TO for a message
+// before it is composed.
+struct Envelope {
+  String from;
+  Vector<String> recipients;
+  int encoding = 0;  // MimeMessage::k7Bit or k8Bit
+};
+
+// The envelope recipients a message to `recipient` with the CC list `cc`
+// has, in the order MimeMessage::add_recipient() then set_cc() give them.
+Vector<String> envelope_recipients(const String& recipient, const String& cc);
+
 class MimeMessage {
  public:
   // Transfer encodings of the text body.
@@ -89,6 +103,11 @@ class MimeMessage {
   // Called right before the end-of-data marker goes out: from then on the
   // server may accept the message whatever happens to this program.
   std::function<void()> before_end_of_data;
+  // Asked right before the end-of-data marker goes out, on a connection
+  // that is kept: true with the envelope of the message that will be sent
+  // next on it, whose commands may then go out with the marker
+  // (PIPELINING). Unset, or false: no message is known to follow.
+  std::function<bool(Envelope* next)> next_envelope;
   String cc;
   bool direct_delivery = false;
   int encoding = k7Bit;

@@ -273,8 +273,15 @@ bool connect_to(const Target& target, String* error) {
 //                                                    (else 4590)
 //   RecipientsGiven --DATA 354--> InData             (else 4610)
 //   InData --compose, text, "." sent, 250--> Sent    (else 4615..4640)
+//   InData --the next message's envelope known: text, "." and the next
+//       MAIL FROM, RCPT TO and DATA in one write, 250--> Sent, with the
+//       next message's commands sent ahead
+//   Opened (commands sent ahead) --LoggedIn, the same commands: only their
+//       replies read--> InData; different commands, or "421" or a closed
+//       connection for the first reply--> Closed
 //   Failed, by a refusal the server answered between transactions
-//       --RSET 250--> kept for the next message       (else closed)
+//       --replies to commands sent ahead read, RSET 250--> kept for the
+//       next message                                  (else closed)
 //
 // The greeting is EHLO, once per connection (and again over TLS after
 // STARTTLS); HELO only when EHLO is refused, which offers nothing, so that
@@ -298,6 +305,17 @@ bool connect_to(const Target& target, String* error) {
 // would reach the recipients the server took, and only closing the
 // connection ends such a data section without delivering it. The next
 // message then starts at Closed.
+//
+// On a kept connection the next message's envelope goes out with the end
+// marker of the one before (the send operation says, through
+// next_envelope, what will follow), so a message costs one round trip.
+// The next transaction reads those replies as its own if it would have
+// sent the same commands; a message that is not the one announced, or a
+// server that ends the connection in answer to the commands sent ahead,
+// starts on a new connection. Nothing of a message's text goes out before
+// its own DATA is answered, so commands sent ahead for a message that
+// never follows (a stop, an abort, the end of the send) deliver nothing:
+// the connection ends with them.
 enum class State {
   Closed, Opened, Ready, Greeted, Secured, LoggedIn, SenderGiven, RecipientsGiven, InData, Sent,
   Failed
@@ -311,7 +329,8 @@ class Transaction {
   bool run() {
     State state = State::Closed;
     if (connection_.is_open()) {
-      if (connection_.greeted && connection_.peer_hung_up()) {
+      // Replies to commands sent ahead may have arrived already.
+      if (connection_.replies_ahead == 0 && connection_.greeted && connection_.peer_hung_up()) {
         trace("The server has closed the kept connection: connecting again");
         connection_.close();
       } else {
@@ -323,6 +342,13 @@ class Transaction {
     // A server that stopped taking data would not take QUIT either, and a
     // broken TLS session can carry nothing, nor can a data section that
     // must not end.
+    if (state == State::Failed && connection_.replies_ahead > 0 && between_transactions_) {
+      drain(connection_.replies_ahead);
+    }
+    if (state == State::Failed) {
+      connection_.sent_ahead.clear();
+      connection_.replies_ahead = 0;
+    }
     if (state == State::Failed && (send_timed_out_ || broken_ || in_unwanted_data_)) {
       connection_.close();
     }
@@ -361,7 +387,9 @@ class Transaction {
 
   // The first fraction, on a new and on a kept connection alike.
   State opened() {
-    if (stopped(0.04)) return fail(4552, "Interrupted by user");
+    // Once per message, also when a kept connection had to be opened again.
+    if (!opened_ && stopped(0.04)) return fail(4552, "Interrupted by user");
+    opened_ = true;
     return connection_.greeted ? State::LoggedIn : State::Ready;
   }
 
@@ -482,6 +510,36 @@ class Transaction {
     return smtp_command("RCPT TO:", smtp_path(message_.recipients[i].view()).view());
   }
 
+  // An envelope's pipelined group: MAIL FROM (when it has a sender), every
+  // RCPT TO and DATA, as the one-at-a-time dialogue gives them.
+  String envelope_group(const Envelope& envelope, int* replies) const {
+    String group;
+    *replies = 1;  // DATA
+    if (!envelope.from.empty()) {
+      const bool eight_bit = envelope.encoding == MimeMessage::k8Bit &&
+                             connection_.extensions.offers("8BITMIME");
+      const char* body = eight_bit ? " BODY=8BITMIME" : "";
+      group += smtp_command("MAIL FROM:", (smtp_path(envelope.from.view()) + body).view());
+      ++*replies;
+    }
+    for (const String& recipient : envelope.recipients) {
+      group += smtp_command("RCPT TO:", smtp_path(recipient.view()).view());
+      ++*replies;
+    }
+    group += "DATA\r\n";
+    return group;
+  }
+
+  void trace_group(const String& group) {
+    if (!current_trace) return;
+    std::string_view rest = group.view();
+    while (!rest.empty()) {
+      size_t end = rest.find("\r\n");
+      trace("-> " + String(rest.substr(0, end)));
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 2);
+    }
+  }
+
   State give_sender() {
     if (connection_.extensions.offers("PIPELINING")) return give_envelope_pipelined();
     if (message_.from.empty()) return State::SenderGiven;
@@ -510,22 +568,40 @@ class Transaction {
   State give_envelope_pipelined() {
     const int count = message_.recipients.count();
     const bool has_sender = !message_.from.empty();
-    String group;
-    if (has_sender) group += mail_command();
-    for (int i = 0; i < count; ++i) group += rcpt_command(i);
-    group += "DATA\r\n";
-    if (current_trace) {
-      std::string_view rest = group.view();
-      while (!rest.empty()) {
-        size_t end = rest.find("\r\n");
-        trace("-> " + String(rest.substr(0, end)));
-        rest.remove_prefix(end + 2);
+    int due = 0;  // replies not read yet
+    String group = envelope_group(Envelope{message_.from, message_.recipients, message_.encoding},
+                                  &due);
+    const bool ahead = connection_.replies_ahead > 0;
+    if (ahead) {
+      bool same = connection_.sent_ahead == group;
+      connection_.sent_ahead.clear();
+      connection_.replies_ahead = 0;
+      if (!same) {
+        trace("The commands sent ahead were for another message: connecting again");
+        connection_.close();
+        return State::Closed;
+      }
+    } else {
+      trace_group(group);
+      if (!connection_.send_text(group.view())) {
+        return send_failed(has_sender ? 4560 : 4580, has_sender ? "MAIL FROM" : "RCPT TO");
       }
     }
-    if (!connection_.send_text(group.view())) {
-      return send_failed(has_sender ? 4560 : 4580, has_sender ? "MAIL FROM" : "RCPT TO");
+    int first = reply();
+    // A server that ends the connection rather than take another message
+    // has taken nothing of this one.
+    if (ahead && (first == 421 || (first == 0 && !connection_.timed_out &&
+                                   !connection_.reply_too_long))) {
+      trace("The server has closed the kept connection: connecting again");
+      connection_.close();
+      return State::Closed;
     }
-    int due = count + (has_sender ? 1 : 0) + 1;  // replies not read yet
+    bool first_read = false;
+    auto next_reply = [&] {
+      if (first_read) return reply();
+      first_read = true;
+      return first;
+    };
     // After a refusal the replies still due are read so that RSET can
     // keep the connection; after a stop or no usable reply they do not
     // matter, as the connection ends.
@@ -535,16 +611,16 @@ class Transaction {
     };
     if (has_sender) {
       --due;
-      State next = judge_sender(reply());
+      State next = judge_sender(next_reply());
       if (next != State::SenderGiven) return refused(next);
     }
     for (int i = 0; i < count; ++i) {
       --due;
-      State next = judge_recipient(reply(), i);
+      State next = judge_recipient(next_reply(), i);
       if (next != State::RecipientsGiven) return refused(next);
     }
     --due;
-    return judge_data(reply());
+    return judge_data(next_reply());
   }
 
   // Reads the `due` replies of a pipelined group after a refusal. A DATA
@@ -654,8 +730,21 @@ class Transaction {
     if (!send_due(length)) return send_failed(4625, "the message text");
     trace(String::formatted("-> (the message text, %d bytes)", length));
     if (message_.before_end_of_data) message_.before_end_of_data();
+    // The next message's commands travel with the end marker.
+    String end_marker = "\r\n.\r\n";
+    Envelope next;
+    int replies_ahead = 0;
+    String ahead;
+    if (connection_.extensions.offers("PIPELINING") && message_.next_envelope &&
+        message_.next_envelope(&next) && !next.recipients.empty()) {
+      ahead = envelope_group(next, &replies_ahead);
+      end_marker += ahead;
+    }
     trace("-> .");
-    if (!send_raw("\r\n.\r\n")) return send_failed(4630, "the end of the message");
+    trace_group(ahead);
+    if (!send_raw(end_marker.view())) return send_failed(4630, "the end of the message");
+    connection_.sent_ahead = ahead;
+    connection_.replies_ahead = ahead.empty() ? 0 : replies_ahead;
     if (stopped(0.99)) return fail(4632, "Interrupted by user");
     int code = reply();
     if (code != 250) {
@@ -760,6 +849,7 @@ class Transaction {
   bool between_transactions_ = false;
   // A pipelined DATA was accepted after a refusal: only closing ends it.
   bool in_unwanted_data_ = false;
+  bool opened_ = false;  // the fraction 0.04 has been reported
 };
 
 bool deliver_directly(MimeMessage& message) {

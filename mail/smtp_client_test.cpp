@@ -385,6 +385,156 @@ TEST_F(SmtpDialogue, APipelinedKeptConnectionCarriesMessageAfterMessage) {
   EXPECT_THAT(server.finish(), IsEmpty());
 }
 
+// With the next message announced, its envelope goes out in the same
+// write as the end marker: the script reads the marker and the next
+// commands before it answers either, so a message costs one round trip.
+class SmtpSentAhead : public SmtpDialogue {
+ protected:
+  static Script greeting() {
+    return {S::accept(), S::send("220 hi\r\n"), S::expect("EHLO smtp.test\r\n"),
+            S::send("250-smtp.test\r\n250 PIPELINING\r\n")};
+  }
+  static Script envelope(const char* to = "ann@example.test") {
+    return {S::expect("MAIL FROM:<john@example.test>\r\n"),
+            S::expect(std::string("RCPT TO:<") + to + ">\r\n"), S::expect("DATA\r\n")};
+  }
+  // A message whose next one is announced as going to `next_to` (null:
+  // none follows).
+  void fill(MimeMessage& message, const char* next_to) {
+    fill_plain(message);
+    if (!next_to) return;
+    message.next_envelope = [next_to](Envelope* next) {
+      next->from = "John Smith <john@example.test>";
+      next->recipients = envelope_recipients(next_to, String());
+      return true;
+    };
+  }
+};
+
+TEST_F(SmtpSentAhead, EachFurtherMessageIsOneWriteOfTextMarkerAndNextEnvelope) {
+  Script script = then(greeting(), envelope());
+  script.push_back(S::send("250 ok\r\n250 ok\r\n354 go\r\n"));
+  for (int i = 0; i < 2; ++i) {
+    script.push_back(S::expect_data(kPlainData));
+    script = then(script, envelope());
+    script.push_back(S::send("250 queued\r\n250 ok\r\n250 ok\r\n354 go\r\n"));
+  }
+  script = then(script, {S::expect_data(kPlainData), S::send("250 queued\r\n"),
+                         S::expect("QUIT\r\n")});
+  FakeSmtpServer server(script);
+  use(server);
+  std::vector<double> fractions;
+  for (int i = 0; i < 3; ++i) {
+    MimeMessage message;
+    fill(message, i < 2 ? "Ann <ann@example.test>" : nullptr);
+    message.progress = [&](double f) {
+      fractions.push_back(f);
+      return false;
+    };
+    ASSERT_TRUE(send_message(message)) << i << ": " << message.error.c_str();
+  }
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+  // Every message reports its fractions as without sending ahead: 0.04,
+  // the recipient, 0.11, the lines, 0.99 and 1.0.
+  ASSERT_EQ(fractions.size() % 3, 0u);
+  const size_t each = fractions.size() / 3;
+  for (size_t i = 0; i < each; ++i) {
+    EXPECT_DOUBLE_EQ(fractions[each + i], fractions[i]);
+    EXPECT_DOUBLE_EQ(fractions[2 * each + i], fractions[i]);
+  }
+  EXPECT_DOUBLE_EQ(fractions[0], 0.04);
+  EXPECT_DOUBLE_EQ(fractions[each - 1], 1.0);
+}
+
+// The message that follows is not the one announced: the commands sent
+// ahead are never answered for it; it goes over a new connection.
+TEST_F(SmtpSentAhead, AnotherMessageThanTheOneAnnouncedStartsOnANewConnection) {
+  Script script = then(greeting(), envelope());
+  script = then(script, {S::send("250 ok\r\n250 ok\r\n354 go\r\n"), S::expect_data(kPlainData)});
+  script = then(script, envelope("bob@example.test"));
+  script.push_back(S::send("250 queued\r\n"));
+  script = then(script, then(greeting(), envelope()));
+  script = then(script, {S::send("250 ok\r\n250 ok\r\n354 go\r\n"), S::expect_data(kPlainData),
+                         S::send("250 queued\r\n"), S::expect("QUIT\r\n")});
+  FakeSmtpServer server(script);
+  use(server);
+  MimeMessage first;
+  fill(first, "bob@example.test");
+  ASSERT_TRUE(send_message(first)) << first.error.c_str();
+  MimeMessage second;
+  fill(second, nullptr);
+  ASSERT_TRUE(send_message(second)) << second.error.c_str();
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+// A server that takes one message per connection answers the commands
+// sent ahead with "421" and closes: the next message goes over a new
+// connection and is reported once from 0.04.
+TEST_F(SmtpSentAhead, AServerThatEndsTheConnectionInsteadGetsTheNextMessageOnANewOne) {
+  Script script = then(greeting(), envelope());
+  script = then(script, {S::send("250 ok\r\n250 ok\r\n354 go\r\n"), S::expect_data(kPlainData)});
+  script = then(script, envelope());
+  script = then(script, {S::send("250 queued\r\n421 one message per connection\r\n"), S::close()});
+  script = then(script, then(greeting(), envelope()));
+  script = then(script, {S::send("250 ok\r\n250 ok\r\n354 go\r\n"), S::expect_data(kPlainData),
+                         S::send("250 queued\r\n"), S::expect("QUIT\r\n")});
+  FakeSmtpServer server(script);
+  use(server);
+  MimeMessage first;
+  fill(first, "ann@example.test");
+  ASSERT_TRUE(send_message(first)) << first.error.c_str();
+  MimeMessage second;
+  fill(second, nullptr);
+  int opened = 0;
+  second.progress = [&](double f) {
+    if (f == 0.04) ++opened;
+    return false;
+  };
+  ASSERT_TRUE(send_message(second)) << second.error.c_str();
+  EXPECT_EQ(opened, 1);
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+// The text is refused, but the server took the DATA sent ahead for the
+// next message: only closing ends that data section without delivering
+// anything, and nothing more is sent on the connection.
+TEST_F(SmtpSentAhead, ARefusedTextWithDataSentAheadEndsTheConnection) {
+  Script script = then(greeting(), envelope());
+  script = then(script, {S::send("250 ok\r\n250 ok\r\n354 go\r\n"), S::expect_data(kPlainData)});
+  script = then(script, envelope());
+  script.push_back(S::send("552 too big\r\n250 ok\r\n250 ok\r\n354 go\r\n"));
+  FakeSmtpServer server(script);
+  use(server);
+  MimeMessage message;
+  fill(message, "ann@example.test");
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(message.error, "SMTP Error 4640\nInvalid response to end of body:\r\n552 too big");
+  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
+// The text is refused and so is the sender sent ahead: the replies are
+// read and RSET keeps the connection.
+TEST_F(SmtpSentAhead, ARefusedTextWithTheCommandsAheadRefusedIsReset) {
+  Script script = then(greeting(), envelope());
+  script = then(script, {S::send("250 ok\r\n250 ok\r\n354 go\r\n"), S::expect_data(kPlainData)});
+  script = then(script, envelope());
+  script = then(script, {S::send("552 too big\r\n452 busy\r\n503 no sender\r\n503 no recipients\r\n"),
+                         S::expect("RSET\r\n"), S::send("250 reset\r\n"), S::expect("QUIT\r\n")});
+  FakeSmtpServer server(script);
+  use(server);
+  MimeMessage message;
+  fill(message, "ann@example.test");
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(message.error_code, 4640);
+  EXPECT_TRUE(smtp_connection().is_open());
+  quit();
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
 // Names with addresses, comments and bare addresses all go as bare
 // addresses in angle brackets, from the first command on: strict servers
 // refuse anything else.

@@ -995,7 +995,24 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
                                     "answer was never recorded.\r\n");
     }
     if (!log_.write("Sending " + shown + " :")) return;
-    if (deliver(record, identical)) {
+    // On a kept connection the next message's envelope can go out with
+    // this one's end marker; it goes to the next record, as deliver() will
+    // address it.
+    builder_.next_envelope = nullptr;
+    if (recycling_ && !identical && at + 1 < batch.count()) {
+      const Message& next = batch[at + 1];
+      builder_.next_envelope = [this, &next](Envelope* envelope) {
+        envelope->from = builder_.from;
+        envelope->encoding = builder_.encoding;
+        envelope->recipients = options_.test_address.empty()
+                                   ? envelope_recipients(next.recipient, next.cc)
+                                   : envelope_recipients(options_.test_address, String());
+        return true;
+      };
+    }
+    bool delivered = deliver(record, identical);
+    builder_.next_envelope = nullptr;
+    if (delivered) {
       batch.remove(at);
     } else {
       ++at;

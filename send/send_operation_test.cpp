@@ -48,6 +48,7 @@ using testing::TestEnvironment;
 using Kind = RecordingUi::EventKind;
 
 SmtpTestServer* g_server = nullptr;
+SmtpTestServer* g_pipelining_server = nullptr;  // offers PIPELINING
 testing::TestDataSources* g_sources = nullptr;
 std::vector<std::string> g_resolved;
 
@@ -92,6 +93,8 @@ class ServerEnvironment : public ::testing::Environment {
     g_server = new SmtpTestServer();
     std::string error;
     ASSERT_TRUE(g_server->start(&error)) << error;
+    g_pipelining_server = new SmtpTestServer();
+    ASSERT_TRUE(g_pipelining_server->start(&error, /*pipelining=*/true)) << error;
     g_sources = new testing::TestDataSources();
     ASSERT_TRUE(g_sources->start(/*with_postgres=*/false)) << g_sources->error().c_str();
     ASSERT_TRUE(iniz_gdb()) << "unixODBC (libodbc.so.2) could not be loaded";
@@ -102,6 +105,8 @@ class ServerEnvironment : public ::testing::Environment {
     g_sources = nullptr;
     delete g_server;
     g_server = nullptr;
+    delete g_pipelining_server;
+    g_pipelining_server = nullptr;
     set_clock(nullptr);
     set_mx_lookup(nullptr);
     set_resolver(nullptr);
@@ -334,6 +339,66 @@ TEST_F(SendTest, WithoutRecyclingEachMessageHasItsOwnConnection) {
   std::set<int> ports;
   for (const auto& m : messages) ports.insert(m.peer_port);
   EXPECT_EQ(ports.size(), 3u);
+}
+
+// A server that offers pipelining gets each envelope in one write, sent
+// with the end of the message before. Every recipient still gets exactly
+// one message, the log reads as it does without pipelining, and a refused
+// recipient costs no new connection (RSET ends its transaction).
+TEST_F(SendTest, APipeliningServerGetsEveryMessageOnceOverOneConnection) {
+  g_pipelining_server->clear();
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().check(kFieldRecycle).set(kFieldSmtpPort,
+                                     String::formatted("%d", g_pipelining_server->port()));
+  recipients("ann@example.com\nrefused@example.com\nbob@example.com\ncy@example.com");
+  EXPECT_FALSE(send_.send());
+  auto messages = g_pipelining_server->received();
+  ASSERT_EQ(messages.size(), 3u);
+  const char* to[] = {"ann@example.com", "bob@example.com", "cy@example.com"};
+  const char* bodies[] = {"Dear  #1\r\n", "Dear  #3\r\n", "Dear  #4\r\n"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(messages[i].rcpt_to, std::vector<std::string>{to[i]});
+    EXPECT_EQ(body_of(messages[i].data), std::string(bodies[i]) + "\r\n");
+    EXPECT_EQ(messages[i].peer_port, messages[0].peer_port);
+  }
+  EXPECT_EQ(env_.log(),
+            heading() +
+                "ann@example.com: accepted\r\n"
+                "Sending ann@example.com : success\r\n"
+                "refused@example.com: accepted\r\n"
+                "Sending refused@example.com :\r\nSMTP Error 4590\nInvalid response to recipient "
+                "refused@example.com\r\n550 5.1.1 <refused@example.com>: mailbox unavailable"
+                "\r\n\r\n"
+                "bob@example.com: accepted\r\n"
+                "Sending bob@example.com : success\r\n"
+                "cy@example.com: accepted\r\n"
+                "Sending cy@example.com : success\r\n"
+                "4 recipients, 0 rejected\r\n" +
+                totals(3, 1, messages));
+}
+
+// With a CC list the server takes the pipelined DATA of a message whose
+// recipient it refused (the CC addresses were taken): that message must
+// reach nobody, so its connection ends there and the next message goes
+// over a new one.
+TEST_F(SendTest, AMessageWhoseRecipientAPipeliningServerRefusedReachesNoCcAddress) {
+  g_pipelining_server->clear();
+  env_.command_line = true;
+  mode(SendOperation::kNoPreview);
+  project().check(kFieldRecycle).set(kFieldSmtpPort,
+                                     String::formatted("%d", g_pipelining_server->port()));
+  project().set(kFieldCc, "cc@example.com");
+  recipients("ann@example.com\nrefused@example.com\nbob@example.com");
+  EXPECT_FALSE(send_.send());
+  auto messages = g_pipelining_server->received();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].rcpt_to, (std::vector<std::string>{"ann@example.com", "cc@example.com"}));
+  EXPECT_EQ(messages[1].rcpt_to, (std::vector<std::string>{"bob@example.com", "cc@example.com"}));
+  EXPECT_EQ(body_of(messages[1].data), "Dear  #3\r\n\r\n");
+  EXPECT_NE(messages[1].peer_port, messages[0].peer_port);
+  EXPECT_NE(env_.log().find("Sending refused@example.com :\r\nSMTP Error 4590\n"),
+            std::string::npos);
 }
 
 TEST_F(SendTest, NoPreviewAnsweredNoSendsNothing) {

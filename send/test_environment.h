@@ -45,13 +45,15 @@ class SmtpTestServer {
 
   ~SmtpTestServer() { stop(); }
 
-  bool start(std::string* error) {
+  // `pipelining`: the server offers PIPELINING.
+  bool start(std::string* error, bool pipelining = false) {
     if (!folder_.ok()) return fail(error, "no temporary folder");
     std::string script = std::string(TESSALINE_SOURCE_DIR) + "/send/testdata/smtp_server.py";
     std::string folder = folder_.path().std_string();
     pid_ = fork();
     if (pid_ == 0) {
-      execl("/usr/bin/python3", "python3", script.c_str(), folder.c_str(), nullptr);
+      execl("/usr/bin/python3", "python3", script.c_str(), folder.c_str(),
+            pipelining ? "--pipelining" : nullptr, nullptr);
       _exit(127);
     }
     if (pid_ < 0) return fail(error, "fork failed");

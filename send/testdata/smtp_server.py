@@ -1,6 +1,6 @@
 """A real SMTP server for the send tests: aiosmtpd on 127.0.0.1.
 
-Usage: smtp_server.py FOLDER
+Usage: smtp_server.py FOLDER [--pipelining]
 
 Listens on a free port of 127.0.0.1 and writes that port to FOLDER/port
 once it accepts connections. Each message it accepts becomes two files:
@@ -9,7 +9,9 @@ TO address per line) and FOLDER/NNNN.eml (the message bytes as received).
 Recipients whose address holds "refused" are refused with 550; those whose
 address holds "verbose" with a 550 reply of about 40 KB, those whose
 address holds "endless" with one of about 100 KB (beyond any reply a client
-needs to read). Runs until it is terminated.
+needs to read). With --pipelining it offers PIPELINING in its answer to
+EHLO (aiosmtpd reads commands in turn, so it takes them pipelined). Runs
+until it is terminated.
 """
 
 import asyncio
@@ -21,9 +23,16 @@ from aiosmtpd.smtp import SMTP
 
 
 class Handler:
-    def __init__(self, folder):
+    def __init__(self, folder, pipelining):
         self.folder = folder
         self.count = 0
+        self.pipelining = pipelining
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(-1, "250-PIPELINING")
+        return responses
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if "refused" in address:
@@ -49,8 +58,8 @@ class Handler:
         return "250 Message accepted for delivery"
 
 
-async def main(folder):
-    handler = Handler(folder)
+async def main(folder, pipelining):
+    handler = Handler(folder, pipelining)
     loop = asyncio.get_running_loop()
     server = await loop.create_server(lambda: SMTP(handler, hostname="tessaline.test"),
                                       "127.0.0.1", 0)
@@ -65,4 +74,4 @@ async def main(folder):
 
 
 if __name__ == "__main__":
-    asyncio.run(main(sys.argv[1]))
+    asyncio.run(main(sys.argv[1], "--pipelining" in sys.argv[2:]))
