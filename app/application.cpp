@@ -479,7 +479,15 @@ int64_t Application::milliseconds() {
 }
 
 bool Application::review(SendOperation& operation, bool has_text_body, bool has_html_body) {
-  return window_ != nullptr && window_->review(operation, has_text_body, has_html_body);
+  SendPreview preview(operation, ui_, project(), has_text_body, has_html_body);
+  if (window_ != nullptr) {
+    window_->review(preview);
+  } else {
+    preview.abort();
+  }
+  // Only Send Messages releases the queue; a window closed otherwise is an
+  // abort, which the operation logs.
+  return preview.closed() && preview.result_send();
 }
 
 bool Application::open_document(const String& path) { return tessaline::open_document(path); }

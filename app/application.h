@@ -38,6 +38,7 @@
 #include "core/ui.h"
 #include "recipients/project_values.h"
 #include "send/send_environment.h"
+#include "send/preview.h"
 #include "send/send_options.h"
 #include "app/command_line.h"
 #include "app/project_fields.h"
@@ -81,13 +82,12 @@ class ProjectWindow {
     (void)cell;
     return false;
   }
-  // The preview of the Normal and Last Recipient Only modes.
-  virtual bool review(SendOperation& operation, bool has_text_body, bool has_html_body) {
-    (void)operation;
-    (void)has_text_body;
-    (void)has_html_body;
-    return false;
-  }
+  // The review step of the Normal and Last Recipient Only modes: shows the
+  // preview's queue and runs its commands until preview.closed() (the
+  // window closed any other way counts as Abort). Whether the queue is sent
+  // is preview.result_send(). Without a window nothing can be reviewed, so
+  // nothing is released.
+  virtual void review(SendPreview& preview) { preview.abort(); }
 };
 
 class Application : public SendEnvironment {

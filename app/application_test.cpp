@@ -12,6 +12,7 @@
 #include "storage/test_directory.h"
 #include "mail/smtp_server.h"
 #include "web/test_support.h"
+#include "send/test_environment.h"
 #include "app/project_file.h"
 
 namespace tessaline {
@@ -583,6 +584,142 @@ TEST_F(ApplicationTest, AProjectOpenedByARelativeNameHasAnAbsoluteFolder) {
   String placed = app_.project().text("html_file");
   ASSERT_EQ(chdir(here.c_str()), 0);
   EXPECT_EQ(placed, folder_.path() + "/body.html");
+}
+
+// --- the review step ---------------------------------------------------------------
+
+// A window whose preview runs a script instead of taking input, and notes
+// what each preview showed.
+class PreviewingWindow : public ProjectWindow {
+ public:
+  void review(SendPreview& preview) override {
+    std::vector<std::string> shown;
+    for (const Message& m : preview.queue()) shown.push_back(m.recipient.std_string());
+    seen.push_back(shown);
+    bodies.push_back({preview.has_text_body(), preview.has_html_body()});
+    if (script) script(preview);
+  }
+  std::function<void(SendPreview&)> script;
+  std::vector<std::vector<std::string>> seen;
+  std::vector<std::pair<bool, bool>> bodies;
+};
+
+class ApplicationReviewTest : public ApplicationTest {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new testing::SmtpTestServer();
+    std::string error;
+    ASSERT_TRUE(server_->start(&error)) << error;
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override {
+    ApplicationTest::SetUp();
+    server_->clear();
+    app_.set_window(&window_);
+    app_.set_smtp_server_field("127.0.0.1");
+    ASSERT_TRUE(app_.new_project());
+    Project& p = app_.fields();
+    p.set_text(kFieldFrom, "Sender <sender@example.com>");
+    p.set_text(kFieldSubject, "Hello");
+    p.set_number(kFieldSmtpPort, server_->port());
+    p.set_flag(kFieldUseBodyText, true);
+    p.set_text(kFieldBody, "Dear [[-Email-]]");
+    p.set_flag(kFieldUseRecipientText, true);
+    p.set_text(kFieldRecipientText, "ann@example.com\nbob@example.com\ncy@example.com");
+  }
+  void TearDown() override {
+    app_.set_window(nullptr);
+    ApplicationTest::TearDown();
+  }
+
+  std::vector<std::string> delivered_to() const {
+    std::vector<std::string> to;
+    for (const auto& m : server_->received()) {
+      for (const std::string& r : m.rcpt_to) to.push_back(r);
+    }
+    return to;
+  }
+  std::string log() { return testing::read_text(app_.send_log_path().std_string()); }
+
+  static testing::SmtpTestServer* server_;
+  PreviewingWindow window_;
+};
+
+testing::SmtpTestServer* ApplicationReviewTest::server_ = nullptr;
+
+TEST_F(ApplicationReviewTest, ANormalSendStopsInThePreviewAndSendsWhatItReleases) {
+  app_.fields().set_number(kFieldSendMode, kSendNormal);
+  window_.script = [](SendPreview& preview) {
+    preview.select(2);
+    preview.fields().text_body = "edited for Cy";
+    preview.select(1);
+    preview.discard_message();
+    preview.send_messages();
+  };
+  ui_.reply_yes_no(false);  // the completion prompt
+  ASSERT_TRUE(app_.send());
+  ASSERT_EQ(window_.seen.size(), 1u);
+  EXPECT_EQ(window_.seen[0],
+            (std::vector<std::string>{"ann@example.com", "bob@example.com", "cy@example.com"}));
+  EXPECT_EQ(window_.bodies[0], std::make_pair(true, false));
+  EXPECT_EQ(delivered_to(), (std::vector<std::string>{"ann@example.com", "cy@example.com"}));
+  auto received = server_->received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_NE(received[1].data.find("edited for Cy"), std::string::npos);
+  EXPECT_EQ(log().find("Aborted by user"), std::string::npos) << log();
+  EXPECT_EQ(ui_.unanswered, 0);
+}
+
+TEST_F(ApplicationReviewTest, AbortingOrClosingThePreviewSendsNothingAndLogsTheAbort) {
+  struct Case {
+    const char* name;
+    std::function<void(SendPreview&)> script;
+  } cases[] = {
+      {"Abort", [](SendPreview& preview) { preview.abort(); }},
+      // The window closed by its title bar: the preview never closed itself.
+      {"closed", [](SendPreview&) {}},
+      {"every message discarded",
+       [](SendPreview& preview) {
+         while (!preview.closed()) {
+           preview.select(0);
+           preview.discard_message();
+         }
+       }},
+  };
+  app_.fields().set_number(kFieldSendMode, kSendNormal);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    window_.script = c.script;
+    EXPECT_TRUE(app_.send());
+    EXPECT_TRUE(server_->received().empty());
+    EXPECT_TRUE(log().ends_with("3 recipients, 0 rejected\r\n\r\nAborted by user\r\n")) << log();
+  }
+  // Nothing went out, so no completion prompt was offered.
+  EXPECT_EQ(ui_.count(Kind::kYesNo), 0);
+}
+
+TEST_F(ApplicationReviewTest, LastRecipientOnlyPreviewsAndSendsOnlyTheLastMessage) {
+  app_.fields().set_number(kFieldSendMode, kSendLastRecipientOnly);
+  app_.fields().set_flag(kFieldUseHtmlText, true);
+  app_.fields().set_text(kFieldHtmlBody, "<p>Dear [[-Email-]]</p>");
+  window_.script = [](SendPreview& preview) { preview.send_messages(); };
+  ui_.reply_yes_no(false);
+  ASSERT_TRUE(app_.send());
+  ASSERT_EQ(window_.seen.size(), 1u);
+  EXPECT_EQ(window_.seen[0], std::vector<std::string>{"cy@example.com"});
+  EXPECT_EQ(window_.bodies[0], std::make_pair(true, true));
+  EXPECT_EQ(delivered_to(), std::vector<std::string>{"cy@example.com"});
+}
+
+TEST_F(ApplicationReviewTest, WithoutAWindowNothingIsReleased) {
+  app_.set_window(nullptr);
+  app_.fields().set_number(kFieldSendMode, kSendNormal);
+  EXPECT_TRUE(app_.send());
+  EXPECT_TRUE(server_->received().empty());
+  EXPECT_TRUE(log().ends_with("\r\nAborted by user\r\n")) << log();
 }
 
 }  // namespace

@@ -65,7 +65,9 @@ Ui::Reply RecordingUi::ask_yes_no_cancel(const String& question, const String& c
 
 bool RecordingUi::input_text(const String& prompt, const String& caption, String& text,
                              int max_length) {
-  record(EventKind::kInputText, prompt, caption).max_length = max_length;
+  Event& event = record(EventKind::kInputText, prompt, caption);
+  event.max_length = max_length;
+  event.proposed = text;
   if (next_text_ >= texts_.count()) {
     ++unanswered;
     return false;

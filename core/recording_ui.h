@@ -43,7 +43,8 @@ class RecordingUi : public Ui {
     Vector<String> choices;  // kChooseOne: the items; kButtons: the buttons' texts
     String field;    // kFocus: the field's key
     int caret = -1;  // kFocus: the caret offset, -1 when focus_field() was used
-  int max_length = 0;  // kInputText: the length limit asked for
+    int max_length = 0;  // kInputText: the length limit asked for
+    String proposed;     // kInputText: the text offered in the box
   };
 
   // --- the script ---

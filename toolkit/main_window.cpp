@@ -488,9 +488,12 @@ bool MainWindow::focus_clause_cell(int row, const char* cell) {
   return clause_table_->focus_cell(row, cell);
 }
 
-bool MainWindow::review(SendOperation& operation, bool has_text_body, bool has_html_body) {
-  if (review_) return review_(operation, has_text_body, has_html_body);
-  return ProjectWindow::review(operation, has_text_body, has_html_body);
+void MainWindow::review(SendPreview& preview) {
+  if (review_) {
+    review_(preview);
+  } else {
+    ProjectWindow::review(preview);
+  }
 }
 
 void MainWindow::focus_field(const String& key, int caret) {

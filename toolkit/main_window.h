@@ -68,7 +68,7 @@ class MainWindow : public QMainWindow, public ProjectWindow, public FieldFocus {
   // Plugs in a command of another window (Remove recipients): its menu
   // item runs `run` and is enabled by the rules (an open project).
   void set_command(const char* command, std::function<void()> run);
-  using Review = std::function<bool(SendOperation&, bool has_text_body, bool has_html_body)>;
+  using Review = std::function<void(SendPreview&)>;
   void set_review(Review review) { review_ = std::move(review); }
 
   // The action of a command (menu items, shortcuts; "recent_project_1" ...
@@ -85,7 +85,7 @@ class MainWindow : public QMainWindow, public ProjectWindow, public FieldFocus {
   bool choose_save_path(const String& start, String& path) override;
   void show_folder(const char* title) override;
   bool focus_clause_cell(int row, const char* cell) override;
-  bool review(SendOperation& operation, bool has_text_body, bool has_html_body) override;
+  void review(SendPreview& preview) override;
 
   // --- FieldFocus ---
   void focus_field(const String& key, int caret) override;
