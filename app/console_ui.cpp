@@ -1,9 +1,13 @@
 #include "app/console_ui.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
+
+#include "app/send_status_line.h"
 
 namespace tessaline {
 
@@ -20,13 +24,22 @@ bool interrupted_flag() { return g_interrupted != 0; }
 
 namespace {
 
-// The terminal line is cut to this many bytes so that it never wraps on an
-// ordinary terminal, however long a recipient's address is.
-constexpr int kLineWidth = 78;
+// The width of a terminal that does not say.
+constexpr int kDefaultColumns = 80;
+
+int64_t steady_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 }  // namespace
 
-ConsoleUi::ConsoleUi(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+ConsoleUi::ConsoleUi(std::FILE* out, bool terminal, int columns, Clock clock)
+    : out_(out),
+      terminal_(terminal),
+      columns_(columns),
+      clock_(clock ? std::move(clock) : Clock(steady_ms)) {}
 
 ConsoleUi::ConsoleUi() : ConsoleUi(stderr, isatty(fileno(stderr)) != 0) {}
 
@@ -102,6 +115,7 @@ void ConsoleUi::open_progress(const String& caption, const String& text, bool ca
   caption_ = caption;
   text_ = text;
   percent_ = -1;
+  start_send_clock();
   // After a Ctrl-C the handler is gone for good: a second one ends the
   // program the usual way.
   if (can_abort && g_interrupted == 0) {
@@ -120,16 +134,54 @@ void ConsoleUi::set_progress_text(const String& text) {
   draw_progress();
 }
 
+// The send's own line says more than the window's text ("#3 of 7: ..."),
+// so while a send runs the window's text and fraction only give it a
+// chance to be redrawn.
+
 void ConsoleUi::set_progress_fraction(double fraction) {
   if (!(fraction >= 0.0)) fraction = 0.0;
   if (fraction > 1.0) fraction = 1.0;
   int percent = static_cast<int>(fraction * 100.0);
-  if (percent == percent_) return;
+  if (percent == percent_) {
+    if (send_active_) draw_send_line_when_due();
+    return;
+  }
   percent_ = percent;
   draw_progress();
 }
 
-bool ConsoleUi::progress_aborted() { return progress_open_ && g_interrupted != 0; }
+bool ConsoleUi::progress_aborted() {
+  if (send_active_) draw_send_line_when_due();
+  return progress_open_ && g_interrupted != 0;
+}
+
+void ConsoleUi::send_progress(const SendProgress& progress) {
+  start_send_clock();
+  if (progress.finished) {
+    clear_progress_line();
+    String line = send_summary(progress, clock_() - send_clock_start_ms_);
+    line += '\n';
+    std::fwrite(line.c_str(), 1, line.length(), out_);
+    std::fflush(out_);
+    send_active_ = false;
+    send_changed_ = false;
+    send_clock_start_ms_ = -1;
+    first_message_ms_ = -1;
+    drawn_ms_ = -1;
+    return;
+  }
+  if (!send_active_) {
+    send_active_ = true;
+    first_message_ms_ = clock_();
+  }
+  send_ = progress;
+  send_changed_ = true;
+  draw_send_line_when_due();
+}
+
+void ConsoleUi::start_send_clock() {
+  if (send_clock_start_ms_ < 0) send_clock_start_ms_ = clock_();
+}
 
 bool ConsoleUi::interrupted() const { return tessaline::interrupted_flag(); }
 
@@ -149,19 +201,40 @@ void ConsoleUi::restore_interrupt() {
 
 void ConsoleUi::draw_progress() {
   if (!terminal_ || !progress_open_) return;
+  if (send_active_) {
+    draw_send_line_when_due();
+    return;
+  }
   String line;
   if (percent_ >= 0) line.format("%3d%% ", percent_);
   line += caption_;
   if (!caption_.empty() && !text_.empty()) line += ": ";
   line += text_;
-  line.replace_line_breaks(" ");
-  if (line.length() > kLineWidth) {
-    int cut = kLineWidth;
-    // Never inside a UTF-8 sequence: back up over continuation bytes.
-    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-    line.set_length(cut);
-  }
-  line.insert(0, '\r');
+  draw_line(line);
+}
+
+void ConsoleUi::draw_send_line_when_due() {
+  if (!terminal_ || !send_active_ || !send_changed_) return;
+  int64_t now = clock_();
+  if (!send_line_due(now, drawn_ms_)) return;
+  draw_line(send_line(send_, now - first_message_ms_));
+  drawn_ms_ = now;
+  send_changed_ = false;
+}
+
+int ConsoleUi::line_columns() const {
+  if (columns_ > 0) return columns_;
+  struct winsize size = {};
+  if (ioctl(fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return kDefaultColumns;
+}
+
+void ConsoleUi::draw_line(const String& text) {
+  // The last column stays free: a line that filled it would leave the
+  // cursor waiting to wrap, and some terminals then wrap on the next byte.
+  int columns = line_columns() - 1;
+  if (columns < 1) columns = 1;
+  String line = "\r" + terminal_text(text, columns);
   line += "\x1b[K";  // erase what an older, longer line left
   std::fwrite(line.c_str(), 1, line.length(), out_);
   std::fflush(out_);
@@ -173,6 +246,8 @@ void ConsoleUi::clear_progress_line() {
   std::fputs("\r\x1b[K", out_);
   std::fflush(out_);
   line_drawn_ = false;
+  // What was cleared comes back at the next chance.
+  if (send_active_) send_changed_ = true;
 }
 
 }  // namespace tessaline
