@@ -57,6 +57,8 @@ void ConsoleUi::box(const String& caption, const String& message, const char* an
     line += answer;
     line += ": nothing waits for an answer in a command-line run]";
   }
+  // Messages carry servers' replies and files' lines as they came.
+  line = terminal_lines(line);
   line += '\n';
   std::fwrite(line.c_str(), 1, line.length(), out_);
   std::fflush(out_);
@@ -159,7 +161,9 @@ void ConsoleUi::send_progress(const SendProgress& progress) {
   start_send_clock();
   if (progress.finished) {
     clear_progress_line();
-    String line = send_summary(progress, clock_() - send_clock_start_ms_);
+    SendProgress ended = progress;
+    if (g_interrupted != 0) ended.headline = interrupted_headline(progress.headline);
+    String line = send_summary(ended, clock_() - send_clock_start_ms_);
     line += '\n';
     std::fwrite(line.c_str(), 1, line.length(), out_);
     std::fflush(out_);

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace tessaline {
 
@@ -115,6 +116,21 @@ String terminal_text(const String& text, int columns) {
   return shown;
 }
 
+String terminal_lines(const String& text) {
+  String shown;
+  int start = 0;  // of the stretch without line breaks or tabs
+  for (int at = 0; at <= text.length(); ++at) {
+    char c = at < text.length() ? text[at] : '\0';
+    if (at < text.length() && c != '\r' && c != '\n' && c != '\t') continue;
+    shown += terminal_text(text.substr(start, at - start), INT_MAX);
+    if (at == text.length()) break;
+    shown += c == '\t' ? '\t' : '\n';
+    if (c == '\r' && at + 1 < text.length() && text[at + 1] == '\n') ++at;
+    start = at + 1;
+  }
+  return shown;
+}
+
 int terminal_columns(const String& text) {
   int used = 0;
   walk(text, [&](const char*, int, int width) {
@@ -183,6 +199,18 @@ String send_summary(const SendProgress& p, int64_t elapsed_ms) {
   line += " in " + duration_text(elapsed_ms);
   if (!p.log_path.empty()) line += "; log: " + p.log_path;
   return terminal_text(line, INT_MAX);
+}
+
+String interrupted_headline(const String& headline) {
+  String kind = headline;
+  for (const char* end : {" incomplete", " complete"}) {
+    if (kind.ends_with(end)) {
+      kind.set_length(kind.length() - static_cast<int>(std::strlen(end)));
+      break;
+    }
+  }
+  if (kind.empty()) kind = "Send";
+  return kind + " stopped by Ctrl-C";
 }
 
 }  // namespace tessaline

@@ -39,6 +39,12 @@ bool send_line_due(int64_t now_ms, int64_t last_drawn_ms);
 // combining marks none). Never cuts inside a character.
 String terminal_text(const String& text, int columns);
 
+// `text` as terminal_text() shows it, uncut, but with its lines kept: a
+// line feed and a tab stay, a carriage return (alone or before a line
+// feed) becomes one line feed. For messages that carry servers' replies
+// and files' contents to standard error.
+String terminal_lines(const String& text);
+
 // The columns `text` takes on a terminal, counted as terminal_text() does.
 int terminal_columns(const String& text);
 
@@ -71,5 +77,11 @@ String send_line(const SendProgress& progress, int64_t elapsed_ms);
 // are added when there are any. Control characters are replaced as by
 // terminal_text(); nothing is cut.
 String send_summary(const SendProgress& progress, int64_t elapsed_ms);
+
+// The headline of a send that a Ctrl-C stopped: what ran ("Send", "Dry
+// run", taken from the send's own headline, "Send complete") and
+// "stopped by Ctrl-C". The send itself counts a person's stop as a clean
+// end, but the summary must not say "complete" with recipients left.
+String interrupted_headline(const String& headline);
 
 }  // namespace tessaline

@@ -61,6 +61,32 @@ TEST(TerminalText, CutsByColumnsNeverInsideACharacter) {
   }
 }
 
+TEST(TerminalLines, KeepsLinesAndTabsAndBlanksOtherControls) {
+  struct Case {
+    const char* text;
+    const char* shown;
+  } cases[] = {
+      {"SMTP Error 4590\r\n550 5.1.1 <x@example.com>: rejected\r\n",
+       "SMTP Error 4590\n550 5.1.1 <x@example.com>: rejected\n"},
+      {"a\rb\n\nc\td", "a\nb\n\nc\td"},
+      {"\r\n\r", "\n\n"},
+      {"421 \x1b]0;owned\x07 bye", "421  ]0;owned  bye"},
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(terminal_lines(c.text), c.shown);
+  }
+}
+
+TEST(InterruptedHeadline, NamesWhatRanAndThatCtrlCStoppedIt) {
+  EXPECT_EQ(interrupted_headline("Send complete"), "Send stopped by Ctrl-C");
+  EXPECT_EQ(interrupted_headline("Send incomplete"), "Send stopped by Ctrl-C");
+  EXPECT_EQ(interrupted_headline("Dry run complete"), "Dry run stopped by Ctrl-C");
+  EXPECT_EQ(interrupted_headline("Test send incomplete"), "Test send stopped by Ctrl-C");
+  EXPECT_EQ(interrupted_headline(""), "Send stopped by Ctrl-C");
+}
+
 TEST(DurationText, ReadsAsPeopleSayIt) {
   struct Case {
     int64_t ms;

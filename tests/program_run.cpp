@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -52,7 +55,28 @@ ProgramResult run_program(const ProgramRun& run) {
   argv.push_back(nullptr);
 
   int out_pipe[2], err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return result;
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) return result;
+  if (run.terminal_columns > 0) {
+    // err_pipe[0] is the terminal's master side, err_pipe[1] its slave.
+    err_pipe[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (err_pipe[0] < 0 || grantpt(err_pipe[0]) != 0 || unlockpt(err_pipe[0]) != 0) {
+      return result;
+    }
+    err_pipe[1] = open(ptsname(err_pipe[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (err_pipe[1] < 0) return result;
+    termios raw;
+    if (tcgetattr(err_pipe[1], &raw) != 0) return result;
+    cfmakeraw(&raw);
+    winsize size = {};
+    size.ws_row = 24;
+    size.ws_col = static_cast<unsigned short>(run.terminal_columns);
+    if (tcsetattr(err_pipe[1], TCSANOW, &raw) != 0 ||
+        ioctl(err_pipe[1], TIOCSWINSZ, &size) != 0) {
+      return result;
+    }
+  } else if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+    return result;
+  }
   pid_t child = fork();
   if (child < 0) return result;
   if (child == 0) {
@@ -90,6 +114,8 @@ ProgramResult run_program(const ProgramRun& run) {
       if (n > 0) {
         sinks[i]->append(buffer, static_cast<int>(n));
       } else if (n == 0 || errno != EINTR) {
+        // A terminal's master side reads EIO once the program has closed
+        // its side: the end, like a pipe's 0.
         close(fds[i].fd);
         fds[i].fd = -1;
         --open_count;

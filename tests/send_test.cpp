@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
@@ -14,6 +15,7 @@
 #include "storage/paths.h"
 #include "storage/test_directory.h"
 #include "app/application.h"
+#include "app/send_status_line.h"
 #include "tests/program_run.h"
 #include "tests/smtp_recorder.h"
 
@@ -29,6 +31,18 @@ String normalized_log(const String& log) {
   s = std::regex_replace(s, std::regex("Total elapsed time: [^\r]+"), "Total elapsed time: T");
   s = std::regex_replace(s, std::regex("Total bytes sent: [^\r]+"), "Total bytes sent: B");
   return String(s);
+}
+
+// `text` matched as it is inside a regular expression.
+std::string literal(const String& text) {
+  return std::regex_replace(text.std_string(), std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)");
+}
+
+// True when `err` is nothing but the summary line of a send: the counts
+// and then the time it took and where the log is.
+bool only_summary(const String& err, const char* counts, const String& log) {
+  return std::regex_match(err.std_string(),
+                          std::regex(literal(counts) + " in [0-9.]+ s; log: " + literal(log) + "\n"));
 }
 
 class SendRun : public testing::Test {
@@ -137,7 +151,10 @@ TEST_F(SendRun, ListsFileExclusionsDuplicatesAndMarks) {
 
   ProgramResult r = run({"-s", "news"});
   EXPECT_EQ(r.status, 0) << r.err.c_str();
-  EXPECT_EQ(r.err, "");  // an unattended run without errors shows nothing
+  // An unattended run without errors shows nothing but its summary.
+  EXPECT_TRUE(only_summary(r.err, "Send complete: 2 sent, 0 refused, 0 failed, 4 rejected",
+                           home_ / "Trenk.LOG"))
+      << r.err.c_str();
 
   auto messages = server_.messages();
   ASSERT_EQ(messages.size(), 2u);
@@ -210,6 +227,92 @@ TEST_F(SendRun, ARefusedRecipientFailsTheRunButNotTheOthers) {
   EXPECT_GE(r.err.find(where), 0) << r.err.c_str();
 }
 
+// The lines a terminal was drawn: each text between a carriage return and
+// the "erase to the end of the line" after it.
+std::vector<String> drawn_lines(const String& err) {
+  std::vector<String> lines;
+  for (int at = err.find("\r"); at >= 0; at = err.find("\r", at + 1)) {
+    int end = err.find("\x1b[K", at);
+    if (end < 0) break;
+    lines.push_back(err.substr(at + 1, end - at - 1));
+  }
+  return lines;
+}
+
+TEST_F(SendRun, OnATerminalOneLineShowsTheWholeSendThenASummary) {
+  // Slow enough that each message's reports get their own drawing.
+  start_server({}, 0.3);
+  const String long_name =
+      "Dana With A Display Name Far Longer Than Any Terminal Line Would Hold";
+  make_project("news.zqj", [&](Project& p) {
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", "a@example.com\nb@example.com\nc@example.com\n" + long_name +
+                                     " <d@example.com>");
+  });
+  ProgramRun on_terminal = program({"-s", "news"});
+  on_terminal.terminal_columns = 60;
+  ProgramResult r = run_program(on_terminal);
+  ASSERT_EQ(r.status, 0) << r.err.c_str();
+  EXPECT_EQ(server_.messages().size(), 4u);
+
+  std::vector<String> lines = drawn_lines(r.err);
+  std::regex counted(R"(\[([0-4])/4\] \1 sent, 0 refused, 0 failed(; [0-9.]+/(s|min), [0-9. minhs]+ left)?; .*)");
+  int counted_lines = 0;
+  bool saw_rate = false;
+  String last_done;
+  for (const String& line : lines) {
+    SCOPED_TRACE(line.c_str());
+    // Never wider than the terminal, its last column left free.
+    EXPECT_LE(terminal_columns(line), 59);
+    std::cmatch m;
+    if (!std::regex_match(line.c_str(), m, counted)) continue;
+    ++counted_lines;
+    saw_rate = saw_rate || m[2].matched;
+    last_done = String(m[1].str());
+  }
+  EXPECT_TRUE(std::count(lines.begin(), lines.end(),
+                         String("[0/4] 0 sent, 0 refused, 0 failed; a@example.com")) == 1)
+      << r.err.c_str();
+  // Redrawn as the send went on, with its rate and time left once known.
+  EXPECT_GE(counted_lines, 3) << r.err.c_str();
+  EXPECT_TRUE(saw_rate) << r.err.c_str();
+  EXPECT_EQ(last_done, "3") << r.err.c_str();
+  // Lines longer than the terminal were cut to it, not wrapped.
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                          [](const String& line) { return terminal_columns(line) == 59; }))
+      << r.err.c_str();
+
+  // The line is cleared and the summary ends the run.
+  std::regex summary("\r\x1b\\[KSend complete: 4 sent, 0 refused, 0 failed, 0 rejected in "
+                     "[0-9.]+ s; log: " +
+                     literal(home_ / "Trenk.LOG") + "\n");
+  std::string err = r.err.std_string();
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(err, m, summary)) << r.err.c_str();
+  EXPECT_EQ(m.suffix().length(), 0u) << r.err.c_str();
+}
+
+TEST_F(SendRun, APipeGetsOnlyTheSummaryLine) {
+  start_server({"refused@example.com"});
+  make_project("news.zqj", [&](Project& p) {
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", "a@example.com\nrefused@example.com\nnot an address\nc@example.com");
+  });
+  ProgramResult r = run({"-s", "news"});
+  EXPECT_EQ(r.status, 3) << r.err.c_str();
+  EXPECT_EQ(r.err.find("\r"), -1) << r.err.c_str();
+  EXPECT_EQ(r.err.find("\x1b"), -1) << r.err.c_str();
+  // One summary line, and no progress line before it.
+  std::regex summary("(^|\n)Send incomplete: 2 sent, 1 refused, 0 failed, 1 rejected in [0-9.]+ s; "
+                     "log: " + literal(home_ / "Trenk.LOG") + "\n");
+  std::string err = r.err.std_string();
+  EXPECT_EQ(std::distance(std::sregex_iterator(err.begin(), err.end(), summary),
+                          std::sregex_iterator()),
+            1)
+      << r.err.c_str();
+  EXPECT_FALSE(r.err.contains("] 0 sent")) << r.err.c_str();
+}
+
 TEST_F(SendRun, CtrlCStopsTheSendAndLogsWhatWasNotSent) {
   start_server({}, 2.0);
   make_project("news.zqj", [&](Project& p) {
@@ -224,6 +327,10 @@ TEST_F(SendRun, CtrlCStopsTheSendAndLogsWhatWasNotSent) {
       << text.c_str();
   EXPECT_TRUE(text.contains("c@example.com\r\nUser aborted: message not sent\r\n\r\n"));
   EXPECT_LE(server_.messages().size(), 1u);
+  // A stopped send has its summary too, with what it did not reach.
+  std::regex summary("Send stopped by Ctrl-C: [01] sent, 0 refused, [01] failed, 0 rejected, "
+                     "[23] not sent in [0-9.]+ s; log: ");
+  EXPECT_TRUE(std::regex_search(result.err.std_string(), summary)) << result.err.c_str();
 }
 
 // A send stopped by Ctrl-C after its first message, on a slow server; the
@@ -314,6 +421,8 @@ TEST_F(SendRun, ChecksStopTheSendBeforeAnythingIsSent) {
     EXPECT_EQ(r.status, 3);
     EXPECT_TRUE(r.err.starts_with(c.expected.view())) << r.err.c_str();
     EXPECT_TRUE(r.err.contains("The mailing did not complete."));
+    EXPECT_TRUE(r.err.contains("Send incomplete: 0 sent, 0 refused, 0 failed, 0 rejected in "))
+        << r.err.c_str();
   }
   EXPECT_EQ(server_.messages().size(), 0u);
 }
@@ -443,7 +552,9 @@ TEST_F(SendRun, ASpreadsheetExportSendsAPersonalisedMailing) {
   });
   ProgramResult r = run({"-s", "news"});
   EXPECT_EQ(r.status, 0) << r.err.c_str();
-  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(only_summary(r.err, "Send complete: 3 sent, 0 refused, 0 failed, 2 rejected",
+                           home_ / "Trenk.LOG"))
+      << r.err.c_str();
 
   auto messages = server_.messages();
   EXPECT_EQ(recipients_of(messages),
