@@ -6,7 +6,10 @@
 // and one 4 KB attachment), each to its own recipient; anchor and program
 // take turns, and the figures are the medians of the rounds. Everything
 // runs pinned to CPU 0, the sink and smtp-source included, because client
-// and server ping-pong. Neither tool pipelines.
+// and server ping-pong. smtp-sink offers PIPELINING, so the program sends
+// each envelope in one write; smtp-source does not pipeline. The program
+// is driven through send_message() alone, so the next message's envelope
+// is not sent ahead with the end of the text here.
 //
 //   build/bench/smtp_bench            (TESSALINE_SMTP_BENCH_ROUNDS=5 by default)
 //
