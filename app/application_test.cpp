@@ -604,17 +604,8 @@ class PreviewingWindow : public ProjectWindow {
   std::vector<std::pair<bool, bool>> bodies;
 };
 
-class ApplicationReviewTest : public ApplicationTest {
+class ApplicationReviewTest : public testing::WithSuiteSmtpServer<ApplicationTest> {
  protected:
-  static void SetUpTestSuite() {
-    server_ = new testing::SmtpTestServer();
-    std::string error;
-    ASSERT_TRUE(server_->start(&error)) << error;
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
   void SetUp() override {
     ApplicationTest::SetUp();
     server_->clear();
@@ -644,11 +635,9 @@ class ApplicationReviewTest : public ApplicationTest {
   }
   std::string log() { return testing::read_text(app_.send_log_path().std_string()); }
 
-  static testing::SmtpTestServer* server_;
   PreviewingWindow window_;
 };
 
-testing::SmtpTestServer* ApplicationReviewTest::server_ = nullptr;
 
 TEST_F(ApplicationReviewTest, ANormalSendStopsInThePreviewAndSendsWhatItReleases) {
   app_.fields().set_number(kFieldSendMode, kSendNormal);

@@ -223,17 +223,8 @@ TEST_F(PreviewTest, TheTestAddressOffersReplyThenFromThenNothing) {
 
 // --- sending, inside the review step of a real send ----------------------------
 
-class PreviewSendTest : public ::testing::Test {
+class PreviewSendTest : public testing::WithSuiteSmtpServer<> {
  protected:
-  static void SetUpTestSuite() {
-    server_ = new SmtpTestServer();
-    std::string error;
-    ASSERT_TRUE(server_->start(&error)) << error;
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
 
   void SetUp() override {
     server_->clear();
@@ -266,13 +257,11 @@ class PreviewSendTest : public ::testing::Test {
     return to;
   }
 
-  static SmtpTestServer* server_;
   TestEnvironment env_;
   SendOperation send_{env_};
   std::vector<std::string> queued_after_;
 };
 
-SmtpTestServer* PreviewSendTest::server_ = nullptr;
 
 TEST_F(PreviewSendTest, SendingToOneRecipientSendsACopyAndKeepsTheQueue) {
   review_with([](SendPreview& preview) {

@@ -22,17 +22,8 @@ using testing::SmtpTestServer;
 using testing::TestEnvironment;
 using Kind = RecordingUi::EventKind;
 
-class ResumeTest : public ::testing::Test {
+class ResumeTest : public testing::WithSuiteSmtpServer<> {
  protected:
-  static void SetUpTestSuite() {
-    server_ = new SmtpTestServer();
-    std::string error;
-    ASSERT_TRUE(server_->start(&error)) << error;
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
 
   void SetUp() override {
     server_->clear();
@@ -103,12 +94,10 @@ class ResumeTest : public ::testing::Test {
     return names;
   }
 
-  static SmtpTestServer* server_;
   TestEnvironment env_;
   SendOperation send_{env_};
 };
 
-SmtpTestServer* ResumeTest::server_ = nullptr;
 
 TEST_F(ResumeTest, ASendJournalsEveryOutcomeAndKeepsACopyOfItsLog) {
   recipients("ann@example.com\nrefused@example.com\nbob@example.com");

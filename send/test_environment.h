@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "core/recording_ui.h"
 #include "storage/test_directory.h"
 #include "recipients/test_project.h"
@@ -206,6 +208,25 @@ class TestEnvironment : public SendEnvironment {
   std::string log() const { return read_text((folder / "Trenk.LOG").std_string()); }
   // The folder of kept sends: journals and kept logs.
   String history() const { return folder / "sends"; }
+};
+
+// A fixture whose tests share one aiosmtpd, started once for the suite
+// (starting a server per test would cost more than the tests): derive
+// from it with the test base the suite needs and use server_.
+template <typename Base = ::testing::Test>
+class WithSuiteSmtpServer : public Base {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new SmtpTestServer();
+    std::string error;
+    ASSERT_TRUE(server_->start(&error)) << error;
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
+  static inline SmtpTestServer* server_ = nullptr;
 };
 
 }  // namespace tessaline::testing
