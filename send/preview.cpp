@@ -3,6 +3,7 @@
 #include "send/preview.h"
 
 #include "storage/file.h"
+#include "storage/paths.h"
 #include "recipients/candidate.h"
 #include "send/send_operation.h"
 
@@ -181,5 +182,16 @@ void SendPreview::test_send() {
 }
 
 void SendPreview::view_log() { operation_.view_log(false, false); }
+
+String SendPreview::embedded_file(const String& address) const {
+  constexpr char kScheme[] = "cid:";
+  if (!address.starts_with_ignore_case(kScheme)) return String();
+  String name = address.substr(static_cast<int>(sizeof kScheme) - 1);
+  if (name.empty()) return String();
+  for (const String& path : operation_.embedded_files()) {
+    if (file_part(path) == name) return path;
+  }
+  return String();
+}
 
 }  // namespace tessaline

@@ -80,6 +80,14 @@ class SendPreview {
   PreviewFields& fields() { return fields_; }
   const MarkedLine& marked_line() const { return marked_; }
 
+  // The file an address in the HTML body names when it is one of the
+  // message's embedded files: "cid:" (in any case) followed by the name of
+  // the file as the message's part carries it (without its folder, letter
+  // case counting); "" for any other address. What the rendered view of
+  // the HTML may load is exactly this, so it shows what the recipient's
+  // mail program can show and fetches nothing from elsewhere.
+  String embedded_file(const String& address) const;
+
   // --- the window's state ---
   bool closed() const { return closed_; }
   // True once the person released the queue for sending; false at first.

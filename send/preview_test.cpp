@@ -348,5 +348,39 @@ TEST_F(PreviewSendTest, ATestGoesToTheEnteredAddressAndSendsNothingElse) {
   EXPECT_EQ(env_.recorder.unanswered, 0);
 }
 
+TEST_F(PreviewSendTest, OnlyTheMessagesEmbeddedFilesAreNamedForTheRenderedHtml) {
+  ASSERT_TRUE(env_.folder.put("logo.gif", "GIF89a"));
+  ASSERT_TRUE(env_.folder.put("Photo Of Us.jpg", "jpeg"));
+  ASSERT_TRUE(env_.folder.put("notes.txt", "not embedded"));
+  env_.project_values.check(kFieldUseHtmlText)
+      .set(kFieldHtmlBody, "<p>Hi</p><img src=\"cid:logo.gif\">")
+      .set(kFieldHtmlAttach, env_.folder / "*.gif" + "\n" + env_.folder / "Photo Of Us.jpg");
+  String logo = env_.folder / "logo.gif";
+  String photo = env_.folder / "Photo Of Us.jpg";
+  struct Case {
+    const char* address;
+    String file;
+  };
+  std::vector<Case> cases = {
+      {"cid:logo.gif", logo},
+      {"CID:logo.gif", logo},
+      {"cid:Photo Of Us.jpg", photo},
+      {"cid:LOGO.GIF", ""},  // the part's name keeps its case
+      {"logo.gif", ""},      // a plain name is not the part
+      {"cid:", ""},
+      {"cid:notes.txt", ""},  // beside them, but not embedded
+      {"file:logo.gif", ""},
+      {"https://example.com/logo.gif", ""},
+  };
+  review_with([&](SendPreview& preview) {
+    for (const Case& c : cases) {
+      EXPECT_EQ(preview.embedded_file(c.address), c.file) << c.address;
+    }
+    preview.abort();
+  });
+  ASSERT_TRUE(send_.send());
+  EXPECT_EQ(env_.reviews.size(), 1u);
+}
+
 }  // namespace
 }  // namespace tessaline

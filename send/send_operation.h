@@ -124,6 +124,10 @@ class SendOperation {
   // a sending phase with its log heading, the send loop (delivered
   // messages leave `batch`), the totals and the completion prompt.
   void send_batch(MessageQueue& batch);
+  // The files the HTML body embeds (the project's html_attach, expanded at
+  // the checks; empty when the project has no HTML body), which the
+  // preview shows in the rendered message.
+  const Vector<String>& embedded_files() const { return embedded_files_; }
 
   const Counters& counters() const { return counters_; }
   MimeMessage& builder() { return builder_; }
