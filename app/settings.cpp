@@ -142,6 +142,15 @@ SendSettings read_send_settings(const RegistryReader& registry) {
   return settings;
 }
 
+const SettingInfo kRemoveRecipientsPositionSetting = {
+    "RemoveRecipientsDialog", "Remove Recipients Position",
+    "Where the Remove Recipients window was when it last closed"};
+const SettingInfo kPreviewPositionSetting = {
+    "PreviewPosition", "Preview Position", "Where the Preview window was when it last closed"};
+const SettingInfo kPreviewSplitterSetting = {
+    "PreviewSplitter", "Preview Splitter",
+    "The width of the Preview window's recipient list, in pixels, when it last closed"};
+
 String settings_file_path() {
   String path, error;
   if (!user_file_path(UserFolder::kConfiguration, "Mailer.DAT", path, error)) return String();

@@ -98,6 +98,21 @@ extern const SettingInfo kKeptSendsSetting;
 extern const SettingInfo kJournalSyncWindowSetting;
 SendSettings read_send_settings(const RegistryReader& registry);
 
+// Where the program's own windows keep their placement: values of the
+// registry file under "Software\" + kWindowsKey of the current user
+// (storage/registry.h save_window_placement()), each written when its
+// window closes and read when it opens:
+//   "RemoveRecipientsDialog"  the Remove Recipients window
+//   "PreviewPosition"         the send preview
+//   "PreviewSplitter"         the width of the preview's recipient list, in
+//                             pixels (a number; one that is not above 0 is
+//                             not used)
+// The main window keeps its own in the settings file (MainWindowPosition).
+inline constexpr char kWindowsKey[] = "Tessaline\\Tessaline Mailer";
+extern const SettingInfo kRemoveRecipientsPositionSetting;
+extern const SettingInfo kPreviewPositionSetting;
+extern const SettingInfo kPreviewSplitterSetting;
+
 // "Mailer.DAT" in the configuration folder; "" when the folder cannot be
 // made.
 String settings_file_path();

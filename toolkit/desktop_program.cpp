@@ -22,6 +22,7 @@
 #include "app/application.h"
 #include "toolkit/dialog_hooks.h"
 #include "toolkit/main_window.h"
+#include "toolkit/preview_window.h"
 #include "toolkit/qt_text.h"
 #include "toolkit/qt_ui.h"
 #include "toolkit/remove_recipients_dialog.h"
@@ -256,6 +257,7 @@ int DesktopProgram::run(const String& project, int status) {
 
   MainWindow main_window(app, ui);
   plug_remove_recipients(app, ui, main_window);
+  plug_preview_window(ui, main_window);
   window = &main_window;
   if (!project.empty()) {
     main_window.cancel_auto_open();

@@ -129,22 +129,6 @@ class ChoiceWidget : public FieldWidget {
 
 // --- multi-line boxes and file lists ----------------------------------------------
 
-class TextEditor : public QPlainTextEdit {
- public:
-  explicit TextEditor(QWidget* parent) : QPlainTextEdit(parent) {}
-  QList<QAction*> extra;
-
- protected:
-  void contextMenuEvent(QContextMenuEvent* event) override {
-    std::unique_ptr<QMenu> menu(createStandardContextMenu(event->pos()));
-    if (!extra.isEmpty()) {
-      menu->addSeparator();
-      menu->addActions(extra);
-    }
-    menu->exec(event->globalPos());
-  }
-};
-
 class TextWidget : public FieldWidget {
  public:
   TextWidget(const ProjectFieldInfo& field, QWidget* parent) : FieldWidget(field, parent) {
@@ -226,6 +210,21 @@ class TextWidget : public FieldWidget {
 };
 
 }  // namespace
+
+// --- TextEditor -------------------------------------------------------------
+
+std::unique_ptr<QMenu> TextEditor::context_menu(const QPoint& position) {
+  std::unique_ptr<QMenu> menu(createStandardContextMenu(position));
+  if (!extra.isEmpty()) {
+    menu->addSeparator();
+    menu->addActions(extra);
+  }
+  return menu;
+}
+
+void TextEditor::contextMenuEvent(QContextMenuEvent* event) {
+  context_menu(event->pos())->exec(event->globalPos());
+}
 
 // --- FieldWidget ------------------------------------------------------------
 

@@ -30,6 +30,7 @@
 
 #include <QComboBox>
 #include <QList>
+#include <QPlainTextEdit>
 #include <QString>
 
 #include "core/containers.h"
@@ -39,11 +40,25 @@
 class QAction;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTableWidget;
 class QWidget;
 
 namespace tessaline {
+
+// A multi-line box whose context menu is the standard one with `extra`
+// after a separator.
+class TextEditor : public QPlainTextEdit {
+ public:
+  explicit TextEditor(QWidget* parent) : QPlainTextEdit(parent) {}
+  QList<QAction*> extra;
+  // The menu a right-click at `position` opens.
+  std::unique_ptr<QMenu> context_menu(const QPoint& position);
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
+};
 
 class FieldWidget {
  public:

@@ -24,13 +24,13 @@
 #include <QUrl>
 
 #include "core/fatal_error.h"
-#include "storage/registry.h"
 #include "app/help.h"
 #include "app/main_window_rules.h"
 #include "app/window_commands.h"
 #include "toolkit/dialogs.h"
 #include "toolkit/field_widgets.h"
 #include "toolkit/qt_text.h"
+#include "toolkit/window_placement.h"
 
 namespace tessaline {
 
@@ -548,33 +548,10 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 void MainWindow::restore_placement() {
   resize(820, 620);
-  registry::Rect rect;
-  registry::WindowState state = registry::WindowState::kNormal;
-  if (!registry::parse_placement(app_.settings().main_window_position, rect, state)) return;
-  QRect where(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
-  if (where.width() <= 0 || where.height() <= 0) return;
-  // A place on a screen that is gone would hide the window.
-  bool visible = false;
-  for (QScreen* screen : QGuiApplication::screens()) {
-    visible = visible || screen->availableGeometry().intersects(where);
-  }
-  if (!visible) return;
-  setGeometry(where);
-  if (state == registry::WindowState::kMaximized) setWindowState(Qt::WindowMaximized);
-  if (state == registry::WindowState::kMinimized) setWindowState(Qt::WindowMinimized);
+  place(*this, app_.settings().main_window_position);
 }
 
-void MainWindow::store_placement() {
-  QRect normal = isMaximized() || isMinimized() ? normalGeometry() : geometry();
-  if (!normal.isValid()) normal = geometry();
-  registry::Rect rect{normal.left(), normal.top(), normal.left() + normal.width(),
-                      normal.top() + normal.height()};
-  using registry::WindowState;
-  WindowState state = isMaximized()   ? WindowState::kMaximized
-                      : isMinimized() ? WindowState::kMinimized
-                                      : WindowState::kNormal;
-  app_.settings().main_window_position = registry::placement_text(rect, state);
-}
+void MainWindow::store_placement() { app_.settings().main_window_position = placement_of(*this); }
 
 // --- commands ------------------------------------------------------------------
 

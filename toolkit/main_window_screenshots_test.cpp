@@ -1,7 +1,7 @@
 // Pictures of every folder of the main window, of the Remove Recipients
-// window and its report, and of the About box, taken on a virtual X display
-// (Xvfb) and written into the build folder (BUILD/screenshots) for people to
-// look at; they are not compared with stored pictures. Skipped where
+// window and its report, of the Preview window, and of the About box,
+// taken on a virtual X display (Xvfb) and written into the build folder
+// (BUILD/screenshots) for people to look at; they are not compared with stored pictures. Skipped where
 // xvfb-run or Xvfb is missing.
 #include <fcntl.h>
 #include <signal.h>
@@ -74,6 +74,7 @@ TEST(Screenshots, EveryFolderAndTheAboutBoxUnderXvfb) {
   }
   pictures.push_back(out + "/remove-recipients.png");
   pictures.push_back(out + "/remove-report.png");
+  pictures.push_back(out + "/preview.png");
   pictures.push_back(out + "/about.png");
   for (const std::string& picture : pictures) {
     struct stat info;

@@ -45,6 +45,10 @@ class QtUi : public Ui {
   // The window that boxes are shown over and that takes focus requests;
   // null for none.
   void set_main_window(QWidget* window, FieldFocus* focus);
+  // What set_main_window() set (a window in front of the main one, the
+  // send preview, puts them back when it closes).
+  QWidget* main_window() const { return main_window_; }
+  FieldFocus* field_focus() const { return focus_; }
   // The window in front: the progress window when open, else the main one.
   QWidget* front_window() const;
 

@@ -10,19 +10,19 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "storage/registry.h"
+#include "mail/smtp_server.h"
 #include "app/help.h"
 #include "app/main_window_rules.h"
+#include "app/settings.h"
 #include "toolkit/main_window.h"
 #include "toolkit/qt_text.h"
+#include "toolkit/window_placement.h"
 
 namespace tessaline {
 
 namespace {
 
 constexpr char kTitle[] = "Remove Recipients";
-constexpr char kProgramKey[] = "Tessaline\\Tessaline Mailer";
-constexpr char kPositionValue[] = "RemoveRecipientsDialog";
 
 struct ButtonInfo {
   const char* name;
@@ -86,22 +86,13 @@ RemoveRecipientsDialog::RemoveRecipientsDialog(Application& app, QtUi& ui, MainW
   }
   layout->addLayout(buttons);
   resize(520, 400);
-
-  registry::Rect rect;
-  registry::WindowState state = registry::WindowState::kNormal;
-  if (registry::load_window_placement(kProgramKey, kPositionValue, rect, state)) {
-    setGeometry(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
-  }
+  restore_placement(*this, kRemoveRecipientsPositionSetting.name);
 }
 
 RemoveRecipientsDialog::~RemoveRecipientsDialog() = default;
 
 void RemoveRecipientsDialog::done(int result) {
-  QRect frame = geometry();
-  registry::Rect rect{frame.left(), frame.top(), frame.left() + frame.width(),
-                      frame.top() + frame.height()};
-  registry::save_window_placement(kProgramKey, kPositionValue, rect,
-                                  registry::WindowState::kNormal);
+  save_placement(*this, kRemoveRecipientsPositionSetting.name);
   QDialog::done(result);
 }
 

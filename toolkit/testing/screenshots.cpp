@@ -10,7 +10,9 @@
 // they are without a database. Writes FOLDER/folder-N-NAME.png for each
 // folder, FOLDER/remove-recipients.png and FOLDER/remove-report.png (the
 // Remove Recipients window after a preview, and its report) and
-// FOLDER/about.png, and prints each path. Exit status 0 when all were
+// FOLDER/preview.png (the Preview window of a Normal send, with its text
+// body, HTML source and rendered HTML) and FOLDER/about.png, and prints
+// each path. Exit status 0 when all were
 // written.
 #include <stdlib.h>
 #include <unistd.h>
@@ -19,7 +21,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QImage>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTimer>
@@ -28,8 +32,12 @@
 #include "db/database.h"
 #include "db/odbc_library.h"
 #include "db/testing/test_data_sources.h"
+#include "send/send_operation.h"
 #include "app/application.h"
+#include "toolkit/field_widgets.h"
 #include "toolkit/main_window.h"
+#include "toolkit/preview_window.h"
+#include "toolkit/qt_text.h"
 #include "toolkit/qt_ui.h"
 #include "toolkit/remove_recipients_dialog.h"
 
@@ -55,8 +63,10 @@ void fill(Project& p, const String& folder) {
              "[[IF -Index- = 1]]You are our first reader today![[ENDIF]]\n\nAnn");
   p.set_flag("use_html_text", true);
   p.set_text("html_body",
-             "<html><body>\n<p>Dear [[-FirstName-]],</p>\n<p>Spring is here.</p>\n"
-             "<img src=\"logo.png\">\n</body></html>");
+             "<html><body>\n<img src=\"cid:logo.png\">\n<h2>Our spring newsletter</h2>\n"
+             "<p>Dear [[-FirstName-]],</p>\n<p>Spring is here, and with it our <b>new "
+             "catalogue</b>.</p>\n<ul><li>Seeds</li><li>Tools</li></ul>\n<p>Ann</p>\n"
+             "</body></html>");
   p.set_text("html_attach", folder + "/logo.png");
   p.set_text("attachments", folder + "/catalogue.pdf\n" + folder + "/prices-*.pdf");
   p.set_text("db_name", testing::TestDataSources::kSqliteName);
@@ -138,6 +148,38 @@ int main(int argc, char** argv) {
     if (dialog.report_window()) save(dialog.report_window(), out + "/remove-report.png");
   }
 
+  {
+    // A Normal send stops in the preview, which is pictured and aborted.
+    QImage logo(160, 48, QImage::Format_RGB32);
+    logo.fill(QColor(46, 110, 160));
+    {
+      QPainter painter(&logo);
+      painter.setPen(Qt::white);
+      painter.setFont(QFont(painter.font().family(), 16, QFont::Bold));
+      painter.drawText(logo.rect(), Qt::AlignCenter, "Spring");
+    }
+    logo.save(qt_text(home.path() + "/logo.png"));
+    home.put("catalogue.pdf", "%PDF-1.4\n");
+    home.put("prices-2026.pdf", "%PDF-1.4\n");
+    app.fields().set_flag("Recycle", false);
+    app.fields().set_flag("use_recipient_file", false);
+    app.fields().set_text("recipient_text",
+                          "Bob Brown <bob@example.com>\nCy Young <cy@example.org>\n"
+                          "Dee Dale <dee@example.net>\n");
+    app.fields().set_number("SendMode", SendOperation::kNormal);
+    window.refresh();
+    window.set_review([&](SendPreview& preview) {
+      PreviewWindow shown(preview, ui, &window);
+      shown.resize(1060, 760);
+      shown.show();
+      shown.attachments()->setPlainText(shown.attachments()->toPlainText() + "\n" +
+                                        qt_text(home.path() + "/price list.pdf"));
+      save(&shown, out + "/preview.png");
+      preview.abort();
+    });
+    app.send();
+  }
+
   // The About box is modal: it is pictured and closed from the event loop.
   QTimer::singleShot(300, [&] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -148,5 +190,5 @@ int main(int argc, char** argv) {
   window.action("about")->trigger();
 
   app.close_project(Application::CloseMode::kDiscard);
-  return written == folders->count() + 3 ? 0 : 1;
+  return written == folders->count() + 4 ? 0 : 1;
 }
