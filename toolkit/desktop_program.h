@@ -12,8 +12,9 @@
 //   2. loads the ODBC driver manager and sets the database-available flag,
 //      reads the SMTP server settings;
 //   3. builds the main window, which loads the settings file and queues the
-//      auto-open of the last project; a project named on the command line
-//      is opened instead;
+//      auto-open of the last project (a project named on the command line
+//      is opened instead), and plugs the Remove Recipients window and the
+//      send's Preview window into it;
 //   4. shows the window, starts the web layer, and runs the event loop until
 //      the window closes; closing it (also on SIGTERM or SIGINT, as at the
 //      end of a desktop session) closes the project, asking to save;

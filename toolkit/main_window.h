@@ -22,7 +22,8 @@
 //
 // Remove recipients, a window of its own, is plugged in with set_command();
 // until then its menu item is disabled. The review step of a send (the
-// preview) is plugged in with set_review().
+// preview) is plugged in with set_review() (toolkit/preview_window.h
+// plug_preview_window()); until then a send that reviews aborts there.
 //
 // Not for: the rules themselves (app/), the Qt side of the port
 // (toolkit/qt_ui.h), the start-up of the program (app/main.cpp).

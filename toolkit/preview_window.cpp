@@ -173,11 +173,7 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
   QLabel* text_label = label_for(text_body_, "Text body:", right);
   fields->addWidget(text_label);
   fields->addWidget(text_body_, 3);
-  connect(text_body_, &QPlainTextEdit::textChanged, this, [this] {
-    if (showing_) return;
-    shown_.text_body = program_text(text_body_->toPlainText());
-    preview_.fields().text_body = shown_.text_body;
-  });
+  write_edits(text_body_, &PreviewFields::text_body);
 
   html_body_ = new QPlainTextEdit(right);
   name(html_body_, "html_body", "This is the HTML body for the selected recipient.");
@@ -193,12 +189,9 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
   html_splitter->addWidget(html_view_);
   fields->addWidget(html_label);
   fields->addWidget(html_splitter, 3);
-  connect(html_body_, &QPlainTextEdit::textChanged, this, [this] {
-    html_view_->setHtml(html_body_->toPlainText());
-    if (showing_) return;
-    shown_.html_body = program_text(html_body_->toPlainText());
-    preview_.fields().html_body = shown_.html_body;
-  });
+  write_edits(html_body_, &PreviewFields::html_body);
+  connect(html_body_, &QPlainTextEdit::textChanged, this,
+          [this] { html_view_->setHtml(html_body_->toPlainText()); });
 
   cc_ = new QLineEdit(right);
   const ProjectFieldInfo* cc_field = find_project_field(kFieldCc);
@@ -235,11 +228,7 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
   chooser_column->addStretch(1);
   attachments_row->addLayout(chooser_column);
   fields->addLayout(attachments_row, 1);
-  connect(attachments_, &QPlainTextEdit::textChanged, this, [this] {
-    if (showing_) return;
-    shown_.attachments = program_text(attachments_->toPlainText());
-    preview_.fields().attachments = shown_.attachments;
-  });
+  write_edits(attachments_, &PreviewFields::attachments);
 
   // A box the project has no body for is not shown at all.
   text_label->setVisible(preview_.has_text_body());
@@ -292,6 +281,14 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
 }
 
 PreviewWindow::~PreviewWindow() { ui_.set_main_window(previous_window_, previous_focus_); }
+
+void PreviewWindow::write_edits(QPlainTextEdit* box, String PreviewFields::*field) {
+  connect(box, &QPlainTextEdit::textChanged, this, [this, box, field] {
+    if (showing_) return;
+    shown_.*field = program_text(box->toPlainText());
+    preview_.fields().*field = shown_.*field;
+  });
+}
 
 void PreviewWindow::run() {
   if (preview_.closed()) return;

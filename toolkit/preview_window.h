@@ -120,6 +120,8 @@ class PreviewWindow : public QDialog, public FieldFocus {
   // Runs a command of the preview, then shows it again, and closes the
   // window when the preview is closed.
   void command(const std::function<void()>& run);
+  // Every edit of the box goes into that field of the preview at once.
+  void write_edits(QPlainTextEdit* box, String PreviewFields::*field);
   // The queue, the selection and the boxes as the preview holds them.
   void show_preview();
   void help();

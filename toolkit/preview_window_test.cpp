@@ -388,49 +388,85 @@ TEST_F(PreviewWindowTest, ThePositionAndTheSplitterAreKeptBetweenOpenings) {
 
 // --- a whole send from the main window -----------------------------------------
 
-class PreviewWindowSend : public testing::WindowTest {};
+class PreviewWindowSend : public testing::WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    ASSERT_TRUE(server_.start(folder_ / "received")) << server_.error().c_str();
+  }
+
+  // A project of three recipients with a text and an HTML body that embeds
+  // an image, in the given send mode, sending to the test server.
+  void open_project(int send_mode) {
+    QImage logo(8, 8, QImage::Format_RGB32);
+    logo.fill(Qt::red);
+    ASSERT_TRUE(logo.save(qt_text(folder_ / "logo.png")));
+    open_window();
+    plug_preview_window(ui_, *window_);
+    trigger(kCommandNewProject);
+    Project& p = app_->fields();
+    p.set_text("from", "Ann Sender <ann@example.com>");
+    p.set_text("subject", "Spring news");
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", "bob@example.com\ncy@example.org\ndee@example.net");
+    p.set_flag("use_body_text", true);
+    p.set_text("body", "Hello [[-Email-]].");
+    p.set_flag("use_html_text", true);
+    p.set_text("html_body", "<p>Hello [[-Email-]]</p><img src=\"cid:logo.png\">");
+    p.set_text("html_attach", folder_ / "logo.png");
+    p.set_number("SendMode", send_mode);
+    p.set_number("SMTPport", server_.port());
+    window_->refresh();
+    widget<QLineEdit>("SMTP_Server")->setText("127.0.0.1");
+  }
+
+  // Runs `work` on the preview once it opens inside the send; the poll
+  // stops with the test.
+  void when_previewed(std::function<void(PreviewWindow&)> work) {
+    poll_.setInterval(10);
+    QObject::connect(&poll_, &QTimer::timeout, [this, work] {
+      auto* preview = dynamic_cast<PreviewWindow*>(QApplication::activeModalWidget());
+      if (preview == nullptr) return;
+      poll_.stop();
+      ++previews_;
+      work(*preview);
+    });
+    poll_.start();
+  }
+
+  // F5, saving the new project first.
+  void send() {
+    dialog_hooks::answer_file(qt_text(path("news.zqj")));
+    QApplication::setActiveWindow(window_.get());
+    QTest::keyClick(window_.get(), Qt::Key_F5);
+    poll_.stop();
+  }
+
+  static std::vector<std::string> listed(PreviewWindow& preview) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < preview.recipients()->count(); ++i) {
+      texts.push_back(preview.recipients()->item(i)->text().toStdString());
+    }
+    return texts;
+  }
+
+  SmtpRecorder server_;
+  QTimer poll_;
+  int previews_ = 0;
+};
 
 TEST_F(PreviewWindowSend, ANormalSendStopsInThePreviewAndGoesOutAsEdited) {
-  SmtpRecorder server;
-  ASSERT_TRUE(server.start(folder_ / "received")) << server.error().c_str();
-  QImage logo(8, 8, QImage::Format_RGB32);
-  logo.fill(Qt::red);
-  ASSERT_TRUE(logo.save(qt_text(folder_ / "logo.png")));
-
-  open_window();
-  plug_preview_window(ui_, *window_);
-  trigger(kCommandNewProject);
-  Project& p = app_->fields();
-  p.set_text("from", "Ann Sender <ann@example.com>");
-  p.set_text("subject", "Spring news");
-  p.set_flag("use_recipient_text", true);
-  p.set_text("recipient_text", "bob@example.com\ncy@example.org\ndee@example.net");
-  p.set_flag("use_body_text", true);
-  p.set_text("body", "Hello [[-Email-]].");
-  p.set_flag("use_html_text", true);
-  p.set_text("html_body", "<p>Hello [[-Email-]]</p><img src=\"cid:logo.png\">");
-  p.set_text("html_attach", folder_ / "logo.png");
-  p.set_number("SendMode", SendOperation::kNormal);
-  p.set_number("SMTPport", server.port());
-  window_->refresh();
-  widget<QLineEdit>("SMTP_Server")->setText("127.0.0.1");
+  open_project(SendOperation::kNormal);
   ASSERT_EQ(widget<QComboBox>("SendMode")->currentText(), "Normal");
 
   // The preview opens inside the send: it is worked from the event loop.
-  std::vector<std::string> listed;
+  std::vector<std::string> shown;
   bool image_served = false;
   bool others_refused = false;
-  QTimer poll;
-  poll.setInterval(10);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* preview = dynamic_cast<PreviewWindow*>(QApplication::activeModalWidget());
-    if (preview == nullptr) return;
-    poll.stop();
-    for (int i = 0; i < preview->recipients()->count(); ++i) {
-      listed.push_back(preview->recipients()->item(i)->text().toStdString());
-    }
+  when_previewed([&](PreviewWindow& preview) {
+    shown = listed(preview);
     // The rendered view has the embedded image, and nothing from elsewhere.
-    HtmlView* view = preview->html_view();
+    HtmlView* view = preview.html_view();
     image_served = view->loadResource(QTextDocument::ImageResource, QUrl("cid:logo.png"))
                        .toByteArray()
                        .startsWith("\x89PNG");
@@ -443,30 +479,25 @@ TEST_F(PreviewWindowSend, ANormalSendStopsInThePreviewAndGoesOutAsEdited) {
                        !view->loadResource(QTextDocument::ImageResource, QUrl(address)).isValid();
     }
     // Bob's text edited, Cy dropped, Dee's HTML edited; then released.
-    QPlainTextEdit* text = preview->text_body();
+    QPlainTextEdit* text = preview.text_body();
     text->setFocus();
     text->selectAll();
     QTest::keyClicks(text, "Dear Bob, this was edited.");
-    QTest::keyClick(preview->recipients(), Qt::Key_Down);
-    preview->findChild<QPushButton*>("discard_message")->click();
-    QTest::mouseClick(preview->recipients()->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      preview->recipients()->visualItemRect(preview->recipients()->item(1)).center());
-    preview->html_body()->setPlainText("<p>Dee, edited</p><img src=\"cid:logo.png\">");
-    preview->findChild<QPushButton*>("send_messages")->click();
+    QTest::keyClick(preview.recipients(), Qt::Key_Down);
+    preview.findChild<QPushButton*>("discard_message")->click();
+    QTest::mouseClick(preview.recipients()->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      preview.recipients()->visualItemRect(preview.recipients()->item(1)).center());
+    preview.html_body()->setPlainText("<p>Dee, edited</p><img src=\"cid:logo.png\">");
+    preview.findChild<QPushButton*>("send_messages")->click();
   });
-  poll.start();
+  dialog_hooks::answer(Answer::kNo);  // the log afterwards
+  send();
 
-  dialog_hooks::answer_file(qt_text(path("news.zqj")));  // saved before the send
-  dialog_hooks::answer(Answer::kNo);                     // the log afterwards
-  QApplication::setActiveWindow(window_.get());
-  QTest::keyClick(window_.get(), Qt::Key_F5);
-  poll.stop();
-
-  EXPECT_EQ(listed, (std::vector<std::string>{"bob@example.com", "cy@example.org",
-                                              "dee@example.net"}));
+  EXPECT_EQ(shown, (std::vector<std::string>{"bob@example.com", "cy@example.org",
+                                             "dee@example.net"}));
   EXPECT_TRUE(image_served);
   EXPECT_TRUE(others_refused);
-  std::vector<SmtpRecorder::Received> received = server.messages();
+  std::vector<SmtpRecorder::Received> received = server_.messages();
   ASSERT_EQ(received.size(), 2u);
   EXPECT_EQ(received[0].recipients, std::vector<String>{"bob@example.com"});
   EXPECT_EQ(received[1].recipients, std::vector<String>{"dee@example.net"});
@@ -480,8 +511,24 @@ TEST_F(PreviewWindowSend, ANormalSendStopsInThePreviewAndGoesOutAsEdited) {
   ASSERT_NE(dialog_hooks::last(Kind::kYesNo), nullptr);
   EXPECT_EQ(dialog_hooks::last(Kind::kYesNo)->caption, "Operation Complete");
   // Everything went, so the preview did not open again.
+  EXPECT_EQ(previews_, 1);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(app_->send_operation().queue().count(), 0);
+}
+
+TEST_F(PreviewWindowSend, LastRecipientOnlyPreviewsTheLastAndAbortSendsNothing) {
+  open_project(SendOperation::kLastRecipientOnly);
+  std::vector<std::string> shown;
+  when_previewed([&](PreviewWindow& preview) {
+    shown = listed(preview);
+    QTest::mouseClick(preview.findChild<QPushButton*>("abort"), Qt::LeftButton);
+  });
+  send();
+  EXPECT_EQ(previews_, 1);
+  EXPECT_EQ(shown, std::vector<std::string>{"dee@example.net"});
+  EXPECT_TRUE(server_.messages().empty());
+  EXPECT_TRUE(TestDirectory::read(app_->send_log_path()).ends_with("\r\nAborted by user\r\n"));
+  EXPECT_EQ(dialog_hooks::unanswered(), 0);  // nothing is offered after an abort
 }
 
 }  // namespace
