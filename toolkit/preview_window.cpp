@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -93,11 +94,22 @@ QVariant HtmlView::loadResource(int type, const QUrl& name) {
   String path =
       preview_.embedded_file(program_text(name.scheme() + ":" + name.path(QUrl::FullyDecoded)));
   if (path.empty()) return QVariant();
-  QFile file(qt_text(path));
-  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxResourceBytes) return QVariant();
-  QByteArray bytes = file.read(kMaxResourceBytes);
-  if (type == QTextDocument::StyleSheetResource) return QString::fromUtf8(bytes);
-  return bytes;
+  QString file_name = qt_text(path);
+  auto cached = loaded_.constFind(file_name);
+  if (cached == loaded_.constEnd()) {
+    // Read once: the view is drawn anew at every key typed into the source.
+    // Only a plain file: a pipe or a device could keep the window waiting.
+    QByteArray bytes;
+    QFile file(file_name);
+    if (QFileInfo(file_name).isFile() && file.size() <= kMaxResourceBytes &&
+        file.open(QIODevice::ReadOnly)) {
+      bytes = file.read(kMaxResourceBytes);
+    }
+    cached = loaded_.insert(file_name, bytes);
+  }
+  if (cached->isEmpty()) return QVariant();
+  if (type == QTextDocument::StyleSheetResource) return QString::fromUtf8(*cached);
+  return *cached;
 }
 
 // --- RecipientList ----------------------------------------------------------------

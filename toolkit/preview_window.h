@@ -46,7 +46,9 @@
 
 #include <functional>
 
+#include <QByteArray>
 #include <QDialog>
+#include <QHash>
 #include <QListWidget>
 #include <QTextBrowser>
 
@@ -70,7 +72,8 @@ class TextEditor;
 // disk at large: an address is served only when it names one of the
 // message's embedded files ("cid:NAME", SendPreview::embedded_file()), as
 // an image or a style sheet of at most kMaxResourceBytes; every other
-// address gives nothing. Links are not followed.
+// address gives nothing. Each file is read once, when first shown. Links
+// are not followed.
 class HtmlView : public QTextBrowser {
  public:
   static constexpr qint64 kMaxResourceBytes = 16 * 1024 * 1024;
@@ -79,6 +82,7 @@ class HtmlView : public QTextBrowser {
 
  private:
   const SendPreview& preview_;
+  QHash<QString, QByteArray> loaded_;  // by path; empty: not served
 };
 
 // The recipient list: Up and Down step through the queue with wrap-around.
