@@ -38,18 +38,20 @@ struct ButtonInfo {
   const char* text;  // "&" marks the accelerator
   const char* tooltip;
   const char* help;
-  void (SendPreview::*run)();  // null: Help
+  void (*run)(SendPreview& preview);  // null: Help
 };
 const ButtonInfo kButtons[] = {
     {"discard_message", "&Discard Message", "Discard this entire message.", kHelpDiscardMessage,
-     &SendPreview::discard_message},
+     [](SendPreview& preview) { preview.discard_message(); }},
     {"send_messages", "&Send Messages", "Send the messages.", kHelpPreviewSend,
-     &SendPreview::send_messages},
-    {"abort", "&Abort", "Cancel the entire operation.", kProgramHelp, &SendPreview::abort},
+     [](SendPreview& preview) { preview.send_messages(); }},
+    {"abort", "&Abort", "Cancel the entire operation.", kProgramHelp,
+     [](SendPreview& preview) { preview.abort(); }},
     {"test", "&Test", "Send the current message to yourself.", kHelpTestMessage,
-     &SendPreview::test_send},
+     [](SendPreview& preview) { preview.test_send(); }},
     {"help", "&Help", "Get help on this dialog.", kHelpSendPreview, nullptr},
-    {"view_log", "&View Log", "View the log.", kProgramHelp, &SendPreview::view_log},
+    {"view_log", "&View Log", "View the log.", kProgramHelp,
+     [](SendPreview& preview) { preview.view_log(); }},
 };
 
 // A control of the window: its name, tooltip and help topic.
@@ -267,7 +269,7 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
         help();
         return;
       }
-      command([this, run] { (preview_.*run)(); });
+      command([this, run] { run(preview_); });
     });
   }
   buttons->insertStretch(3, 1);  // the commands that end the review apart from the rest
