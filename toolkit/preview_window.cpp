@@ -150,6 +150,7 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
 
   // The list of recipients.
   auto* left = new QWidget(splitter_);
+  left->setObjectName("recipients_side");
   auto* left_layout = new QVBoxLayout(left);
   left_layout->setContentsMargins(0, 0, 0, 0);
   recipients_ = new RecipientList(left);
@@ -177,6 +178,7 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
 
   // The boxes of the selected message.
   auto* right = new QWidget(splitter_);
+  right->setObjectName("message_side");
   auto* fields = new QVBoxLayout(right);
   fields->setContentsMargins(0, 0, 0, 0);
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);

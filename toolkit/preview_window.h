@@ -32,10 +32,11 @@
 //
 // Every widget and action has an object name: "recipients", "text_body",
 // "html_body", "html_view", "cc", "attachments", "attachments.choose",
-// "splitter", the labels NAME ".label", the buttons "discard_message",
-// "send_messages", "abort", "test", "help", "view_log", the actions
-// "send_to_recipient_only", "test_send_to_yourself",
-// "verify_all_attachments".
+// "splitter" (between "recipients_side" and "message_side"),
+// "html_splitter", the labels NAME ".label", the buttons
+// "discard_message", "send_messages", "abort", "test", "help", "view_log",
+// the actions "send_to_recipient_only", "test_send_to_yourself",
+// "verify_all_attachments", and F1's "help_shortcut".
 //
 // Not for: the rules of the preview (send/preview.h), the send itself
 // (send/send_operation.h), when the preview opens (the send's review step
