@@ -348,7 +348,7 @@ void PreviewWindow::focus_field(const String& key, int caret) {
     return;
   }
   // The check that asks for the box has just selected the message that
-  // failed: it is shown first, then its line is marked.
+  // failed, and says why once the window shows it with its line marked.
   show_preview();
   attachments_->setFocus(Qt::OtherFocusReason);
   QTextBlock block = attachments_->document()->findBlockByNumber(preview_.marked_line().line);
