@@ -92,10 +92,22 @@ WebAddresses read_web_addresses(const RegistryReader& registry);
 //   "JournalSyncWindow"  how many outcomes of the send journal may be
 //                        written but not yet on the disk (0 to 1000,
 //                        default 0: each before the next message begins)
+//   "SendTries"          how many times in all a message refused for now is
+//                        tried (1 to 100, default 4)
+//   "RetryFirstWait"     seconds before its second try (0 to 86400, default
+//                        30); each later wait doubles, with jitter
+//   "RetryLongestWait"   the longest wait between tries (0 to 86400, default
+//                        600); a first wait beyond it is cut to it
+//   "RetryGiveUp"        seconds after a message's first failure when no new
+//                        try begins (0 to 604800, default 1800)
 // A value that is absent, not a number or out of its range keeps its
 // default.
 extern const SettingInfo kKeptSendsSetting;
 extern const SettingInfo kJournalSyncWindowSetting;
+extern const SettingInfo kSendTriesSetting;
+extern const SettingInfo kRetryFirstWaitSetting;
+extern const SettingInfo kRetryLongestWaitSetting;
+extern const SettingInfo kRetryGiveUpSetting;
 SendSettings read_send_settings(const RegistryReader& registry);
 
 // "Mailer.DAT" in the configuration folder; "" when the folder cannot be

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/recording_ui.h"
@@ -93,6 +94,9 @@ class BenchEnvironment : public SendEnvironment {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
+  // The benchmark's server never refuses for now: nothing waits.
+  void sleep_ms(int64_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  double unit_random() override { return 0.5; }
   bool review(SendOperation&, bool, bool) override { return false; }
   bool open_document(const String&) override { return true; }
 

@@ -1,5 +1,5 @@
 // send_settings.h - the program settings that shape how a send keeps
-// its records and delivers.
+// its records, delivers and tries again.
 //
 // The application reads them from the program's settings (app/settings.h,
 // where each has its name, its caption and its documented default) and
@@ -12,6 +12,8 @@
 // Failures: none; plain data.
 #pragma once
 
+#include "send/retry_policy.h"
+
 namespace tessaline {
 
 struct SendSettings {
@@ -23,6 +25,9 @@ struct SendSettings {
   int journal_sync_window = 0;
   // The journal itself; only a benchmark turns it off, to see its cost.
   bool journal = true;
+  // The tries of a message that failed for now, and the waits between
+  // them (send/retry_policy.h).
+  RetrySettings retry;
 };
 
 }  // namespace tessaline
