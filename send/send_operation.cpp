@@ -192,6 +192,8 @@ bool SendOperation::send(const SendOptions& options) {
   }
   options_ = options;
   settings_ = env_.send_settings();
+  rate_ = options.rate_given ? options.rate : settings_.rate;
+  gate_ = RateGate(rate_);
   status_ = SendProgress();
   resuming_ = false;
   resumed_ = JournalState();
@@ -224,6 +226,7 @@ bool SendOperation::send(const SendOptions& options) {
 
   open_log(folder, project);
   if (!log_.is_open()) return false;
+  if (resuming_) seed_rate_gate();
   journal_unavailable_ = false;
   resume_told_ = false;
   env_.set_operation_running(true);
@@ -419,6 +422,8 @@ bool SendOperation::operate() {
   exhausted_in_row_ = 0;
   retry_pauses_ = 0;
   pause_pending_ = false;
+  on_connection_ = 0;
+  messages_started_ = 0;
   stopped_ = false;
   if (!check_project()) return false;
 
@@ -1014,6 +1019,9 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
     if (recycling_ && !identical && at + 1 < batch.count()) {
       const Message& next = batch[at + 1];
       builder_.next_envelope = [this, &next](Envelope* envelope) {
+        // Commands sent ahead of a wait would hold the server in its data
+        // phase meanwhile.
+        if (!next_starts_at_once()) return false;
         envelope->from = builder_.from;
         envelope->encoding = builder_.encoding;
         envelope->recipients = options_.test_address.empty()
@@ -1040,6 +1048,7 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
                                                          : options_.test_address);
     ++counters_.attempted;
   }
+  ++messages_started_;
   // A test goes to its one address: the project's CC list is left out.
   builder_.set_cc(options_.test_address.empty() ? record.cc : String());
   builder_.subject = record.subject;
@@ -1095,7 +1104,9 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     // A new connection for the next try: the server may be one that ends
     // connections it refused on, and nothing is kept waiting meanwhile.
     quit();
-    if (!wait(wait_ms, String::formatted("retry %d of %d in ", tries + 1, most))) {
+    on_connection_ = 0;
+    if (!wait(wait_ms, String::formatted("retry %d of %d in ", tries + 1, most)) ||
+        !take_rate_token()) {
       log_.write("User aborted while waiting to try again: message not sent\r\n\r\n");
       break;
     }
@@ -1145,7 +1156,54 @@ bool SendOperation::try_once(String* written) {
     quit();
     sent = send_message(builder_);
   }
+  if (!builder_.direct_delivery) count_connection_use();
   return sent;
+}
+
+void SendOperation::count_connection_use() {
+  if (settings_.messages_per_connection <= 0) return;
+  if (!smtp_connection().is_open()) {
+    on_connection_ = 0;
+    return;
+  }
+  if (++on_connection_ >= settings_.messages_per_connection) {
+    quit();
+    on_connection_ = 0;
+  }
+}
+
+bool SendOperation::next_starts_at_once() {
+  if (settings_.message_pause_ms > 0) return false;
+  // This message counts once its try ends.
+  if (settings_.messages_per_connection > 0 &&
+      on_connection_ + 1 >= settings_.messages_per_connection) {
+    return false;
+  }
+  return !rate_.limited() || gate_.wait_ms(env_.milliseconds()) == 0;
+}
+
+bool SendOperation::take_rate_token() {
+  if (!rate_.limited()) return true;
+  int64_t wait_ms = gate_.wait_ms(env_.milliseconds());
+  if (wait_ms > 0 &&
+      !wait(wait_ms, "next message in ", " (at most " + send_rate_text(rate_) + ")")) {
+    return false;
+  }
+  gate_.take(env_.milliseconds());
+  return true;
+}
+
+void SendOperation::seed_rate_gate() {
+  if (!rate_.limited()) return;
+  int64_t last = 0;
+  for (const JournalEntry& entry : resumed_.entries) {
+    if (entry.outcome != JournalOutcome::kNone) last = std::max(last, entry.time_ms);
+  }
+  if (last <= 0) return;
+  // How long ago, on the wall clock; one that went back says nothing.
+  int64_t ago = env_.wall_clock_ms() - last;
+  if (ago < 0 || ago >= rate_.period_ms) return;
+  gate_.started_before(env_.milliseconds() - ago);
 }
 
 int64_t SendOperation::next_try_wait(int tries, int64_t* first_failure_ms, bool* exhausted) {
@@ -1241,11 +1299,20 @@ void SendOperation::judge_retries(bool sent, bool exhausted) {
 }
 
 void SendOperation::hold_back() {
-  if (!pause_pending_) return;
-  pause_pending_ = false;
+  if (pause_pending_) {
+    pause_pending_ = false;
+    rest_server();
+  } else if (settings_.message_pause_ms > 0 && messages_started_ > 0) {
+    if (!wait(settings_.message_pause_ms, "next message in ")) return;
+  }
+  take_rate_token();
+}
+
+void SendOperation::rest_server() {
   const int64_t pause_ms =
       static_cast<int64_t>(std::max(0, settings_.retry.longest_wait_seconds)) * 2000;
   quit();
+  on_connection_ = 0;
   log_.write(String::formatted("The SMTP server %s refused the last %d messages for now on every "
                                "try: the send pauses for ",
                                host_and_port(route_.host, route_.port).c_str(), kRetryPauseAfter) +

@@ -59,6 +59,15 @@
 // after kRetryPauseLimit such pauses with nothing delivered, the send
 // stops as it does for a server that cannot be reached.
 //
+// A send goes at the rate the command line (--rate) or the program
+// setting SendRate gives, held over the whole send by a token bucket
+// (send/send_rate.h): every try of a message takes a token, and a message
+// that took long does not let the next ones rush to catch up. A resumed
+// send keeps its distance from the last message its journal shows.
+// MessagePause waits between messages, and MessagesPerConnection ends a
+// kept connection after so many messages. A message's commands go out
+// ahead with the end of the one before only when it will start at once.
+//
 // Every wait goes through the environment's clock in slices of
 // kWaitSliceMs, asking the port between them whether the person stopped
 // the send.
@@ -191,8 +200,23 @@ class SendOperation {
   // for now on every try pauses the send, or after kRetryPauseLimit pauses
   // stops it.
   void judge_retries(bool sent, bool exhausted);
-  // Before the next message: the pause judge_retries() asked for.
+  // Before the next message: the pause judge_retries() asked for, the
+  // pause between messages and the wait for the rate.
   void hold_back();
+  // Waits for the rate's next token and takes it; false when the person
+  // stopped the send during the wait.
+  bool take_rate_token();
+  // The pause of a server that keeps refusing for now.
+  void rest_server();
+  // A resume: the first message keeps the rate's distance from the last
+  // outcome of the journal.
+  void seed_rate_gate();
+  // The next message may start the moment this one ends: no pause, no
+  // wait for the rate, no new connection due.
+  bool next_starts_at_once();
+  // After a try on a kept connection: one that has carried
+  // MessagesPerConnection messages is ended.
+  void count_connection_use();
   void write_totals(bool identical);
   bool progress(double fraction);
   void open_progress(const String& caption, const String& text, bool can_abort);
@@ -265,6 +289,10 @@ class SendOperation {
   int exhausted_in_row_ = 0;  // messages in a row that failed for now on every try
   int retry_pauses_ = 0;      // pauses since a message was last delivered
   bool pause_pending_ = false;  // the next message waits for the server first
+  SendRate rate_;              // of this send
+  RateGate gate_;
+  int on_connection_ = 0;      // messages tried on the kept connection
+  int messages_started_ = 0;   // in this operation
   bool stopped_ = false;     // the send stopped: the rest is not sent
 
   SendOptions options_;
