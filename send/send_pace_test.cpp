@@ -36,18 +36,10 @@ class PaceTest : public ::testing::Test {
 
   void SetUp() override {
     server_->clear();
-    env_.command_line = true;
-    env_.project_path = env_.folder / "news.zqj";
+    testing::set_up_unattended_send(env_);
     env_.clock_step_ms = 0;
     project()
-        .set(kFieldFrom, "Sender <sender@example.com>")
-        .set(kFieldSubject, "Hello")
         .set(kFieldSmtpPort, String::formatted("%d", server_->port()))
-        .set(kFieldSendMode, String::formatted("%d", SendOperation::kNoPreview))
-        .check(kFieldRecycle)
-        .check(kFieldUseBodyText)
-        .set(kFieldBody, "Dear [[-Email-]]")
-        .check(kFieldUseRecipientText)
         .set(kFieldRecipientText,
              "a@example.com\nb@example.com\nc@example.com\nd@example.com\ne@example.com");
     // A message starts when its MAIL FROM goes out; one sent ahead with
@@ -171,24 +163,8 @@ TEST_F(PaceTest, AConnectionCarriesAtMostMessagesPerConnection) {
 // at 30/min: the resume's first message waits out the rest of the 2 s.
 TEST_F(PaceTest, AResumeKeepsTheRateFromTheLastMessageOfTheSend) {
   const int64_t last_ms = 1700000000000;  // when a's answer came, on the wall clock
-  JournalIdentity id;
-  id.send_id = make_send_id();
-  id.start_ms = last_ms - 1000;
-  id.send_mode = SendOperation::kNoPreview;
-  id.project = project_identity(env_.project_path);
-  JournalRun run;
-  run.start_ms = id.start_ms;
-  run.log_name = "news-20231114-221320.LOG";
-  String bytes = String(std::string_view(kJournalMagic, kJournalMagicLength)) +
-                 journal_identity_record(id) + journal_run_record(run);
-  for (int i = 0; i < 5; ++i) bytes += journal_plan_record(i, everyone_[i]);
-  bytes += journal_plan_end_record(5);
-  bytes += journal_attempt_record(0);
-  bytes += journal_outcome_record(0, JournalOutcome::kDelivered, 1, 250, 0, last_ms);
-  String error;
-  ASSERT_TRUE(SendHistory(env_.history()).make(&error));
-  ASSERT_TRUE(write_whole_file(env_.history() + "/news-20231114-221320.journal", bytes.c_str(),
-                               bytes.length()));
+  const std::vector<JournalOutcome> a_delivered = {JournalOutcome::kDelivered};
+  testing::write_killed_journal(env_, everyone_, a_delivered, -1, last_ms);
   env_.set_wall_clock(last_ms + 500);
 
   SendOptions options = at("30/min");
@@ -201,8 +177,7 @@ TEST_F(PaceTest, AResumeKeepsTheRateFromTheLastMessageOfTheSend) {
   server_->clear();
   starts_.clear();
   env_.clock_ms = kStart;
-  ASSERT_TRUE(write_whole_file(env_.history() + "/news-20231114-221320.journal", bytes.c_str(),
-                               bytes.length()));
+  testing::write_killed_journal(env_, everyone_, a_delivered, -1, last_ms);
   env_.set_wall_clock(last_ms + 60000);
   ASSERT_TRUE(send_.send(options));
   EXPECT_EQ(starts_, (std::vector<int64_t>{0, 2000, 4000, 6000}));

@@ -49,18 +49,9 @@ std::map<int, int> outcome_records(const std::string& bytes) {
 class RetryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    env_.command_line = true;
-    env_.project_path = env_.folder / "news.zqj";
+    testing::set_up_unattended_send(env_);
     // Only the waits move the clock: they are the send's whole schedule.
     env_.clock_step_ms = 0;
-    project()
-        .set(kFieldFrom, "Sender <sender@example.com>")
-        .set(kFieldSubject, "Hello")
-        .set(kFieldSendMode, String::formatted("%d", SendOperation::kNoPreview))
-        .check(kFieldRecycle)
-        .check(kFieldUseBodyText)
-        .set(kFieldBody, "Dear [[-Email-]]")
-        .check(kFieldUseRecipientText);
   }
 
   void start(const std::vector<std::string>& replies, bool pipelining = false) {

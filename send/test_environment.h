@@ -22,7 +22,10 @@
 #include "core/recording_ui.h"
 #include "storage/test_directory.h"
 #include "recipients/test_project.h"
+#include "storage/paths.h"
 #include "send/send_environment.h"
+#include "send/send_history.h"
+#include "send/send_journal.h"
 #include "send/send_operation.h"
 
 namespace tessaline::testing {
@@ -261,6 +264,55 @@ class TestEnvironment : public SendEnvironment {
   // The folder of kept sends: journals and kept logs.
   String history() const { return folder / "sends"; }
 };
+
+// The project of an unattended No Preview send from the command line,
+// saved (so it keeps a journal) and keeping its connection: what the tests
+// of the journal, the resume, the retries and the pace of a send start
+// from. The port and the recipients are the test's.
+inline void set_up_unattended_send(TestEnvironment& env) {
+  env.command_line = true;
+  env.project_path = env.folder / "news.zqj";
+  env.project_values.set(kFieldFrom, "Sender <sender@example.com>")
+      .set(kFieldSubject, "Hello")
+      .set(kFieldSendMode, String::formatted("%d", SendOperation::kNoPreview))
+      .check(kFieldRecycle)
+      .check(kFieldUseBodyText)
+      .set(kFieldBody, "Dear [[-Email-]] #[[-Index-]]")
+      .check(kFieldUseRecipientText);
+}
+
+// The journal a killed send of the environment's project left, as the
+// only journal of its kept sends: `plan` in order, with the outcomes
+// given (kNone for none), each answered at `answered_ms` on the wall
+// clock; the message at `in_flight` went out without an answer.
+inline void write_killed_journal(TestEnvironment& env, const std::vector<std::string>& plan,
+                                 const std::vector<JournalOutcome>& outcomes, int in_flight = -1,
+                                 int64_t answered_ms = 1) {
+  JournalIdentity id;
+  id.send_id = make_send_id();
+  id.start_ms = 1700000000000;
+  id.send_mode = SendOperation::kNoPreview;
+  id.project = project_identity(env.project_path);
+  JournalRun run;
+  run.start_ms = id.start_ms;
+  run.log_name = "news-20231114-221320.LOG";
+  String bytes = String(std::string_view(kJournalMagic, kJournalMagicLength)) +
+                 journal_identity_record(id) + journal_run_record(run);
+  for (size_t i = 0; i < plan.size(); ++i) bytes += journal_plan_record(static_cast<int>(i), plan[i]);
+  bytes += journal_plan_end_record(static_cast<int>(plan.size()));
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    if (outcomes[i] == JournalOutcome::kNone) continue;
+    bytes += journal_attempt_record(static_cast<int>(i));
+    bytes += journal_outcome_record(static_cast<int>(i), outcomes[i], 1,
+                                    outcomes[i] == JournalOutcome::kRefused ? 550 : 250, 0,
+                                    answered_ms);
+  }
+  if (in_flight >= 0) bytes += journal_attempt_record(in_flight);
+  String error;
+  ASSERT_TRUE(SendHistory(env.history()).make(&error));
+  ASSERT_TRUE(write_whole_file(env.history() + "/news-20231114-221320.journal", bytes.c_str(),
+                               bytes.length()));
+}
 
 // A fixture whose tests share one aiosmtpd, started once for the suite
 // (starting a server per test would cost more than the tests): derive
