@@ -5,6 +5,7 @@
 // must hold exactly one outcome per recipient whatever the tries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -146,6 +147,7 @@ TEST_F(RetryTest, AMessageRefusedForNowIsTriedAgainUntilItIsTaken) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     env_.slept_ms.clear();
+    ui().send_reports.clear();
     server_.stop();
     server_.clear();
     start(c.replies, c.pipelining);
@@ -163,6 +165,21 @@ TEST_F(RetryTest, AMessageRefusedForNowIsTriedAgainUntilItIsTaken) {
     EXPECT_NE(log.find("1 sent successfully, 0 errors"), std::string::npos) << log;
     EXPECT_EQ(env_.total_slept(), 22500 + 45000);
     EXPECT_LE(longest_slice(), SendOperation::kWaitSliceMs);
+    // The send's line says what it waits for, counting down, and then
+    // no longer.
+    std::vector<std::string> waits;
+    for (const SendProgress& p : ui().send_reports) {
+      if (!p.waiting.empty() && (waits.empty() || waits.back() != p.waiting.std_string())) {
+        waits.push_back(p.waiting.std_string());
+      }
+    }
+    ASSERT_GE(waits.size(), 3u);
+    EXPECT_EQ(waits.front(), "retry 2 of 4 in 23 s");
+    EXPECT_EQ(waits[1], "retry 2 of 4 in 22 s");
+    EXPECT_EQ(waits.back(), "retry 3 of 4 in 1 s");
+    EXPECT_NE(std::find(waits.begin(), waits.end(), "retry 3 of 4 in 45 s"), waits.end());
+    ASSERT_FALSE(ui().send_reports.empty());
+    EXPECT_TRUE(ui().send_reports[ui().send_reports.count() - 1].waiting.empty());
     JournalState state = journal();
     ASSERT_EQ(state.entries.count(), 1);
     EXPECT_EQ(state.entries[0].outcome, JournalOutcome::kDelivered);
