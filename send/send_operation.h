@@ -79,7 +79,8 @@
 // login, or cannot be reached or used for kServerFailureLimit messages in a
 // row (refused or timed-out connections, TLS, a login refused for now),
 // the send stops there: the reason is shown and logged once, and every
-// message not attempted is logged as not sent. A line of the send log that cannot be
+// message not attempted is logged as not sent. So it does when the server
+// still refuses for now after the pauses described above. A line of the send log that cannot be
 // written (a full disk) stops the send before its next message; send()
 // then says so and returns false. A journal that cannot be written stops
 // the send the same way, since a resume could not account for what went
