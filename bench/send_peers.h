@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/string.h"
@@ -87,6 +88,9 @@ class BenchEnvironment : public SendEnvironment {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
+  // The benchmark's server never refuses for now: nothing waits.
+  void sleep_ms(int64_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  double unit_random() override { return 0.5; }
   bool review(SendOperation&, bool, bool) override { return false; }
   bool open_document(const String&) override { return true; }
 

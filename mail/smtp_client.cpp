@@ -819,6 +819,14 @@ class Transaction {
       return true;
     }
     if (connection_.reply_too_long) {
+      // The code the answer began with is still the server's word on the
+      // step, though the rest was not read: a refusal for good (5xx) is
+      // then not tried again.
+      const std::string_view text = reply_.view();
+      if (text.size() >= 3 && text[0] >= '2' && text[0] <= '5' && text[1] >= '0' &&
+          text[1] <= '9' && text[2] >= '0' && text[2] <= '9') {
+        message_.reply_code = (text[0] - '0') * 100 + (text[1] - '0') * 10 + (text[2] - '0');
+      }
       message_.fail(code, "The SMTP server's answer to %s was longer than %d bytes and was "
                           "given up on:\r\n%s", step, ReplyAssembler::kMaxReply,
                     excerpt().c_str());
