@@ -1047,7 +1047,10 @@ bool SendOperation::deliver(Message& record, bool identical) {
   builder_.before_end_of_data = nullptr;
   if (journaled) {
     builder_.before_end_of_data = [this, indices] {
-      for (int index : indices) journal_.attempt(index);
+      for (int index : indices) {
+        if (!journal_.attempt(index)) return false;
+      }
+      return true;
     };
   }
   status_.recipient = identical ? String("all recipients") : record.recipient;
