@@ -121,7 +121,7 @@ const SettingInfo kKeptSendsSetting = {
 const SettingInfo kJournalSyncWindowSetting = {
     "JournalSyncWindow", "Journal Sync Window",
     "How many recorded outcomes of a send may wait to be put on the disk; 0 puts each there "
-    "before the next message begins"};
+    "before the end of the next message goes out"};
 
 const SettingInfo kSendTriesSetting = {
     "SendTries", "Send Tries",

@@ -91,7 +91,8 @@ WebAddresses read_web_addresses(const RegistryReader& registry);
 //                        state folder's "sends" (1 to 100000, default 50)
 //   "JournalSyncWindow"  how many outcomes of the send journal may be
 //                        written but not yet on the disk (0 to 1000,
-//                        default 0: each before the next message begins)
+//                        default 0: each before the end of the next
+//                        message goes out)
 //   "SendTries"          how many times in all a message refused for now is
 //                        tried (1 to 100, default 4)
 //   "RetryFirstWait"     seconds before its second try (0 to 86400, default

@@ -729,7 +729,9 @@ class Transaction {
     }
     if (!send_due(length)) return send_failed(4625, "the message text");
     trace(String::formatted("-> (the message text, %d bytes)", length));
-    if (message_.before_end_of_data) message_.before_end_of_data();
+    if (message_.before_end_of_data && !message_.before_end_of_data()) {
+      return fail(4622, "Stopped before the end of the message: the send could not record it");
+    }
     // The next message's commands travel with the end marker.
     String end_marker = "\r\n.\r\n";
     Envelope next;

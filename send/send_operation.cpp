@@ -1068,7 +1068,10 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
   builder_.before_end_of_data = nullptr;
   if (journaled) {
     builder_.before_end_of_data = [this, indices] {
-      for (int index : indices) journal_.attempt(index);
+      for (int index : indices) {
+        if (!journal_.attempt(index)) return false;
+      }
+      return true;
     };
   }
   status_.recipient = identical ? String("all recipients") : record.recipient;

@@ -22,7 +22,7 @@ struct SendSettings {
   // (send/send_history.h); each project's last journal stays as well.
   int kept_sends = 50;
   // How many outcomes may be written but not yet on the disk
-  // (JournalWriter): 0 syncs each before the next message begins.
+  // (JournalWriter) when the end of the next message goes out: 0, none.
   int journal_sync_window = 0;
   // The journal itself; only a benchmark turns it off, to see its cost.
   bool journal = true;
