@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -37,18 +38,20 @@ struct ButtonInfo {
   const char* text;  // "&" marks the accelerator
   const char* tooltip;
   const char* help;
-  void (SendPreview::*run)();  // null: Help
+  void (*run)(SendPreview& preview);  // null: Help
 };
 const ButtonInfo kButtons[] = {
     {"discard_message", "&Discard Message", "Discard this entire message.", kHelpDiscardMessage,
-     &SendPreview::discard_message},
+     [](SendPreview& preview) { preview.discard_message(); }},
     {"send_messages", "&Send Messages", "Send the messages.", kHelpPreviewSend,
-     &SendPreview::send_messages},
-    {"abort", "&Abort", "Cancel the entire operation.", kProgramHelp, &SendPreview::abort},
+     [](SendPreview& preview) { preview.send_messages(); }},
+    {"abort", "&Abort", "Cancel the entire operation.", kProgramHelp,
+     [](SendPreview& preview) { preview.abort(); }},
     {"test", "&Test", "Send the current message to yourself.", kHelpTestMessage,
-     &SendPreview::test_send},
+     [](SendPreview& preview) { preview.test_send(); }},
     {"help", "&Help", "Get help on this dialog.", kHelpSendPreview, nullptr},
-    {"view_log", "&View Log", "View the log.", kProgramHelp, &SendPreview::view_log},
+    {"view_log", "&View Log", "View the log.", kProgramHelp,
+     [](SendPreview& preview) { preview.view_log(); }},
 };
 
 // A control of the window: its name, tooltip and help topic.
@@ -93,11 +96,22 @@ QVariant HtmlView::loadResource(int type, const QUrl& name) {
   String path =
       preview_.embedded_file(program_text(name.scheme() + ":" + name.path(QUrl::FullyDecoded)));
   if (path.empty()) return QVariant();
-  QFile file(qt_text(path));
-  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxResourceBytes) return QVariant();
-  QByteArray bytes = file.read(kMaxResourceBytes);
-  if (type == QTextDocument::StyleSheetResource) return QString::fromUtf8(bytes);
-  return bytes;
+  QString file_name = qt_text(path);
+  auto cached = loaded_.constFind(file_name);
+  if (cached == loaded_.constEnd()) {
+    // Read once: the view is drawn anew at every key typed into the source.
+    // Only a plain file: a pipe or a device could keep the window waiting.
+    QByteArray bytes;
+    QFile file(file_name);
+    if (QFileInfo(file_name).isFile() && file.size() <= kMaxResourceBytes &&
+        file.open(QIODevice::ReadOnly)) {
+      bytes = file.read(kMaxResourceBytes);
+    }
+    cached = loaded_.insert(file_name, bytes);
+  }
+  if (cached->isEmpty()) return QVariant();
+  if (type == QTextDocument::StyleSheetResource) return QString::fromUtf8(*cached);
+  return *cached;
 }
 
 // --- RecipientList ----------------------------------------------------------------
@@ -136,6 +150,7 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
 
   // The list of recipients.
   auto* left = new QWidget(splitter_);
+  left->setObjectName("recipients_side");
   auto* left_layout = new QVBoxLayout(left);
   left_layout->setContentsMargins(0, 0, 0, 0);
   recipients_ = new RecipientList(left);
@@ -163,6 +178,7 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
 
   // The boxes of the selected message.
   auto* right = new QWidget(splitter_);
+  right->setObjectName("message_side");
   auto* fields = new QVBoxLayout(right);
   fields->setContentsMargins(0, 0, 0, 0);
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -255,7 +271,7 @@ PreviewWindow::PreviewWindow(SendPreview& preview, QtUi& ui, QWidget* owner,
         help();
         return;
       }
-      command([this, run] { (preview_.*run)(); });
+      command([this, run] { run(preview_); });
     });
   }
   buttons->insertStretch(3, 1);  // the commands that end the review apart from the rest

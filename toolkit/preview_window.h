@@ -32,10 +32,11 @@
 //
 // Every widget and action has an object name: "recipients", "text_body",
 // "html_body", "html_view", "cc", "attachments", "attachments.choose",
-// "splitter", the labels NAME ".label", the buttons "discard_message",
-// "send_messages", "abort", "test", "help", "view_log", the actions
-// "send_to_recipient_only", "test_send_to_yourself",
-// "verify_all_attachments".
+// "splitter" (between "recipients_side" and "message_side"),
+// "html_splitter", the labels NAME ".label", the buttons
+// "discard_message", "send_messages", "abort", "test", "help", "view_log",
+// the actions "send_to_recipient_only", "test_send_to_yourself",
+// "verify_all_attachments", and F1's "help_shortcut".
 //
 // Not for: the rules of the preview (send/preview.h), the send itself
 // (send/send_operation.h), when the preview opens (the send's review step
@@ -46,7 +47,9 @@
 
 #include <functional>
 
+#include <QByteArray>
 #include <QDialog>
+#include <QHash>
 #include <QListWidget>
 #include <QTextBrowser>
 
@@ -70,7 +73,8 @@ class TextEditor;
 // disk at large: an address is served only when it names one of the
 // message's embedded files ("cid:NAME", SendPreview::embedded_file()), as
 // an image or a style sheet of at most kMaxResourceBytes; every other
-// address gives nothing. Links are not followed.
+// address gives nothing. Each file is read once, when first shown. Links
+// are not followed.
 class HtmlView : public QTextBrowser {
  public:
   static constexpr qint64 kMaxResourceBytes = 16 * 1024 * 1024;
@@ -79,6 +83,7 @@ class HtmlView : public QTextBrowser {
 
  private:
   const SendPreview& preview_;
+  QHash<QString, QByteArray> loaded_;  // by path; empty: not served
 };
 
 // The recipient list: Up and Down step through the queue with wrap-around.
