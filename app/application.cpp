@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <random>
+
 #include "platform/atomic_write.h"
 #include "platform/open_document.h"
 #include "platform/user_folders.h"
@@ -339,6 +341,8 @@ int Application::run_command_line(const CommandLine& line, std::FILE* out) {
       options.dry_run_folder = line.dry_run;
       options.limit = line.limit_count;
       options.test_address = line.test_address;
+      options.rate_given = !line.rate.empty();
+      options.rate = line.rate_value;
       // -o's one address is not the project's mailing.
       options.journal = line.mode != CommandMode::kSendOnly;
       if (line.mode == CommandMode::kSend) warn_when_send_unfinished(line, path);
@@ -476,6 +480,20 @@ int64_t Application::milliseconds() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+void Application::sleep_ms(int64_t ms) {
+  if (ms <= 0) return;
+  timespec t;
+  t.tv_sec = static_cast<time_t>(ms / 1000);
+  t.tv_nsec = static_cast<long>(ms % 1000) * 1000000;
+  // A signal (Ctrl-C) ends the wait early; the send then asks the port.
+  nanosleep(&t, nullptr);
+}
+
+double Application::unit_random() {
+  static std::mt19937_64 generator{std::random_device{}()};
+  return std::uniform_real_distribution<double>(0.0, 1.0)(generator);
 }
 
 bool Application::review(SendOperation& operation, bool has_text_body, bool has_html_body) {

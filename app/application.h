@@ -209,6 +209,8 @@ class Application : public SendEnvironment {
   bool operation_running() override { return operation_running_; }
   void set_operation_running(bool running) override { operation_running_ = running; }
   int64_t milliseconds() override;
+  void sleep_ms(int64_t ms) override;
+  double unit_random() override;
   bool review(SendOperation& operation, bool has_text_body, bool has_html_body) override;
   bool open_document(const String& path) override;
 

@@ -38,6 +38,7 @@ struct ValueOption {
 const ValueOption kValueOptions[] = {
     {"--server", &CommandLine::server, false},
     {"--account", &CommandLine::account, false},
+    {"--rate", &CommandLine::rate, false},
     {"--dry-run", &CommandLine::dry_run, true},
     {"--limit", &CommandLine::limit, true},
     {"--test", &CommandLine::test_address, true},
@@ -314,6 +315,11 @@ void complete_command_line(CommandLine& line, ClipboardReader clipboard) {
     }
     if (!digits || n <= 0) FatalError("The --limit option needs a whole number above 0.");
     line.limit_count = n;
+  }
+  if (!line.rate.empty() && !parse_send_rate(line.rate.view(), &line.rate_value)) {
+    FatalError("The --rate option needs a number of messages per unit of time, such as 30/min "
+               "or 500/hour:\n%s",
+               line.rate.c_str());
   }
   if (!line.test_address.empty()) {
     if (line.mode == CommandMode::kSendOnly) {

@@ -21,6 +21,8 @@
 //   --server HOST[:PORT]   the SMTP server of this run
 //   --account NAME         the msmtp account of this run
 //   --verbose              the SMTP dialogue on standard error
+//   --rate N/UNIT          at most N messages per second, minute, hour or
+//                          day (send/send_rate.h), instead of SendRate
 //
 // and, beside -s or -o only, those that change what the send does:
 //
@@ -63,10 +65,13 @@
 //   "The %s option cannot be used with --resume: a resumed send goes on as
 //    it began."
 //   "The --test option cannot be used with -o, which sends to its own address."
+//   "The --rate option needs a number of messages per unit of time, such as
+//    30/min or 500/hour:\n%s"
 #pragma once
 
 #include "core/containers.h"
 #include "core/string.h"
+#include "send/send_rate.h"
 
 namespace tessaline {
 
@@ -93,6 +98,8 @@ struct CommandLine {
   String limit;          // --limit N, as given (checked by complete_command_line)
   int limit_count = 0;   // ... read
   String test_address;   // --test ADDRESS (cleaned by complete_command_line)
+  String rate;           // --rate N/UNIT, as given (checked by complete_command_line)
+  SendRate rate_value;   // ... read
 };
 
 // -s, -o and --resume: the modes that send, and take the options of a send.

@@ -179,6 +179,23 @@ TEST(CommandLine, TheOptionsOfASend) {
   }
 }
 
+TEST(CommandLine, TheRateOfASendAlsoGoesWithAResume) {
+  for (std::vector<const char*> args : {std::vector<const char*>{"-s", "--rate", "30/min", "news"},
+                                        std::vector<const char*>{"--resume", "news", "--rate=30/min"},
+                                        std::vector<const char*>{"-o", "a@example.com", "--rate",
+                                                                 " 30 / minute ", "news"}}) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    CommandLine line = parse(args);
+    complete_command_line(line, nullptr);
+    EXPECT_EQ(line.rate_value.messages, 30);
+    EXPECT_EQ(line.rate_value.period_ms, 60000);
+  }
+  CommandLine none = parse({"-s", "news"});
+  complete_command_line(none, nullptr);
+  EXPECT_TRUE(none.rate.empty());
+  EXPECT_FALSE(none.rate_value.limited());
+}
+
 TEST(CommandLineDeathTest, TheOptionsOfASendAreChecked) {
   struct Case {
     std::vector<const char*> args;
@@ -205,6 +222,13 @@ TEST(CommandLineDeathTest, TheOptionsOfASendAreChecked) {
        "This email address is not valid:\nme.example.com"},
       {{"--resume=x@y.z", "news"}, "The --resume switch cannot be followed by an email address\\."},
       {{"--resume"}, "No project file was specified\\."},
+      {{"-s", "--rate", "fast", "news"},
+       "The --rate option needs a number of messages per unit of time, such as 30/min or "
+       "500/hour:\nfast"},
+      {{"-s", "--rate", "30/week", "news"}, "such as 30/min or 500/hour:\n30/week"},
+      {{"-s", "--rate", "2/s", "--rate", "1/s", "news"}, "The --rate option was given twice\\."},
+      {{"-ajoe@example.com", "--rate", "30/min", "news"},
+       "The --rate option works only with a send \\(-s, -o or --resume\\)\\."},
   };
   for (const Case& c : cases) {
     EXPECT_EXIT(

@@ -121,7 +121,33 @@ const SettingInfo kKeptSendsSetting = {
 const SettingInfo kJournalSyncWindowSetting = {
     "JournalSyncWindow", "Journal Sync Window",
     "How many recorded outcomes of a send may wait to be put on the disk; 0 puts each there "
-    "before the next message begins"};
+    "before the end of the next message goes out"};
+
+const SettingInfo kSendTriesSetting = {
+    "SendTries", "Send Tries",
+    "How many times in all a message that the server refused for now is tried; 1 tries nothing "
+    "again"};
+const SettingInfo kRetryFirstWaitSetting = {
+    "RetryFirstWait", "Retry First Wait",
+    "Seconds before the second try of a message refused for now; each later wait doubles"};
+const SettingInfo kRetryLongestWaitSetting = {
+    "RetryLongestWait", "Retry Longest Wait",
+    "The longest wait in seconds between two tries of a message; a server that refuses message "
+    "after message gives the send a pause of twice this"};
+const SettingInfo kRetryGiveUpSetting = {
+    "RetryGiveUp", "Retry Give Up",
+    "Seconds after a message's first failure when no new try of it begins"};
+const SettingInfo kSendRateSetting = {
+    "SendRate", "Send Rate",
+    "At most this many messages per second, minute, hour or day over a whole send (\"30/min\", "
+    "\"500/hour\"); empty or 0 for no limit"};
+const SettingInfo kMessagesPerConnectionSetting = {
+    "MessagesPerConnection", "Messages Per Connection",
+    "After this many messages a kept connection to the server is ended and a new one opened; 0 "
+    "for no limit"};
+const SettingInfo kMessagePauseSetting = {
+    "MessagePause", "Message Pause",
+    "Milliseconds to wait between one message and the next"};
 
 SendSettings read_send_settings(const RegistryReader& registry) {
   SendSettings settings;
@@ -131,13 +157,31 @@ SendSettings read_send_settings(const RegistryReader& registry) {
     int low;
     int high;
   };
-  for (Row row : {Row{kKeptSendsSetting, settings.kept_sends, 1, 100000},
-                  Row{kJournalSyncWindowSetting, settings.journal_sync_window, 0, 1000}}) {
+  for (Row row :
+       {Row{kKeptSendsSetting, settings.kept_sends, 1, 100000},
+        Row{kJournalSyncWindowSetting, settings.journal_sync_window, 0, 1000},
+        Row{kSendTriesSetting, settings.retry.tries, 1, 100},
+        Row{kRetryFirstWaitSetting, settings.retry.first_wait_seconds, 0, 86400},
+        Row{kRetryLongestWaitSetting, settings.retry.longest_wait_seconds, 0, 86400},
+        Row{kRetryGiveUpSetting, settings.retry.give_up_seconds, 0, 7 * 86400},
+        Row{kMessagesPerConnectionSetting, settings.messages_per_connection, 0, 1000000},
+        Row{kMessagePauseSetting, settings.message_pause_ms, 0, 3600000}}) {
     int number = 0;
     if (registry.read_number(kToolkitKey, row.setting.name, &number) && number >= row.low &&
         number <= row.high) {
       row.value = number;
     }
+  }
+  // The doubling of the waits starts from the first and stops at the
+  // longest: a first wait beyond the longest is cut to it.
+  if (settings.retry.first_wait_seconds > settings.retry.longest_wait_seconds) {
+    settings.retry.first_wait_seconds = settings.retry.longest_wait_seconds;
+  }
+  String rate;
+  SendRate parsed;
+  if (registry.read_text(kToolkitKey, kSendRateSetting.name, &rate) &&
+      parse_send_rate(rate.view(), &parsed)) {
+    settings.rate = parsed;
   }
   return settings;
 }

@@ -91,11 +91,33 @@ WebAddresses read_web_addresses(const RegistryReader& registry);
 //                        state folder's "sends" (1 to 100000, default 50)
 //   "JournalSyncWindow"  how many outcomes of the send journal may be
 //                        written but not yet on the disk (0 to 1000,
-//                        default 0: each before the next message begins)
-// A value that is absent, not a number or out of its range keeps its
-// default.
+//                        default 0: each before the end of the next
+//                        message goes out)
+//   "SendTries"          how many times in all a message refused for now is
+//                        tried (1 to 100, default 4)
+//   "RetryFirstWait"     seconds before its second try (0 to 86400, default
+//                        30); each later wait doubles, with jitter
+//   "RetryLongestWait"   the longest wait between tries (0 to 86400, default
+//                        600); a first wait beyond it is cut to it
+//   "RetryGiveUp"        seconds after a message's first failure when no new
+//                        try begins (0 to 604800, default 1800)
+//   "SendRate"           a text: at most so many messages per period over the
+//                        send ("30/min"; send/send_rate.h), default none
+//   "MessagesPerConnection"  messages on one kept connection before a new
+//                        one is opened (0 to 1000000, default 0: no limit)
+//   "MessagePause"       milliseconds between one message and the next (0 to
+//                        3600000, default 0)
+// A value that is absent, not a number (a rate that cannot be read) or out
+// of its range keeps its default.
 extern const SettingInfo kKeptSendsSetting;
 extern const SettingInfo kJournalSyncWindowSetting;
+extern const SettingInfo kSendTriesSetting;
+extern const SettingInfo kRetryFirstWaitSetting;
+extern const SettingInfo kRetryLongestWaitSetting;
+extern const SettingInfo kRetryGiveUpSetting;
+extern const SettingInfo kSendRateSetting;
+extern const SettingInfo kMessagesPerConnectionSetting;
+extern const SettingInfo kMessagePauseSetting;
 SendSettings read_send_settings(const RegistryReader& registry);
 
 // Where the program's own windows keep their placement: values of the

@@ -58,6 +58,8 @@ const char* usage_text() {
          "                 (~/.msmtprc): its server, port, TLS and login\n"
          "  --verbose      show the SMTP dialogue on standard error (login data\n"
          "                 masked)\n"
+         "  --rate N/UNIT  send at most N messages per second, minute, hour or day\n"
+         "                 (30/min, 500/hour), spaced evenly over the whole send\n"
          "\n"
          "Options that change what a send does (with -s or -o):\n"
          "  --dry-run DIR  send nothing: write each message, composed as it would\n"

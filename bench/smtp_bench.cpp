@@ -1,21 +1,29 @@
-// Delivery rate of the SMTP client over one kept connection, against
-// Postfix's smtp-source delivering the same number of messages of the same
-// size to the same smtp-sink on 127.0.0.1 (the anchor).
+// Delivery rate of the SMTP client over one kept connection, driven as the
+// send operation drives it, against two anchors sending the same number of
+// messages of the same size to the same smtp-sink on 127.0.0.1 in the same
+// run: Postfix's smtp-source, and a minimal pipelining client of this file.
 //
 // Each round sends 2,000 messages of about 12 KB (a text body, an HTML body
-// and one 4 KB attachment), each to its own recipient; anchor and program
-// take turns, and the figures are the medians of the rounds. Everything
-// runs pinned to CPU 0, the sink and smtp-source included, because client
-// and server ping-pong. smtp-sink offers PIPELINING, so the program sends
-// each envelope in one write; smtp-source does not pipeline. The program
-// is driven through send_message() alone, so the next message's envelope
-// is not sent ahead with the end of the text here.
+// and one 4 KB attachment), each to its own recipient; the three take
+// turns, and the figures are the medians of the rounds. Everything runs
+// pinned to CPU 0, the sink and the anchors included, because client and
+// server ping-pong. smtp-sink offers PIPELINING:
+//   - the program sends each envelope in one write and, as a send does
+//     (MimeMessage::next_envelope), the next message's envelope with the
+//     end of this one's text, so a message costs one round trip;
+//   - the raw client does the same with nothing else around it: one
+//     composed text sent again and again, MAIL, RCPT and DATA of the next
+//     message after each end marker, replies counted and checked;
+//   - smtp-source -d -s 1 does not pipeline: four round trips a message.
+// Printed: messages per second, the program's rate over each anchor's, and
+// CPU seconds per 1,000 messages of each client (the sink not counted).
 //
 //   build/bench/smtp_bench            (TESSALINE_SMTP_BENCH_ROUNDS=5 by default)
 //
 // Needs the postfix package for /usr/sbin/smtp-sink and smtp-source; the
 // Postfix daemon is never started.
 #include <benchmark/benchmark.h>
+#include <netinet/tcp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,21 +52,146 @@ struct Round {
   double cpu = 0;
 };
 
+String recipient(int i) { return String::formatted("rcpt%d@example.test", i); }
+
+// As a send drives the client: on the kept connection each message names
+// the next one, whose envelope then goes out with its end marker.
 Round run_program(int port, MimeMessage& message) {
   set_smtp_server("127.0.0.1");
   set_smtp_port(port);
+  int i = 0;
+  message.next_envelope = [&](Envelope* next) {
+    if (i + 1 >= kMessages) return false;
+    next->from = message.from;
+    next->encoding = message.encoding;
+    next->recipients = envelope_recipients(recipient(i + 1), String());
+    return true;
+  };
   double cpu = cpu_of_self();
   double start = now();
-  for (int i = 0; i < kMessages; ++i) {
+  for (i = 0; i < kMessages; ++i) {
     message.recipients.clear();
-    message.add_recipient(String::formatted("rcpt%d@example.test", i));
+    message.add_recipient(recipient(i));
     if (!send_message(message)) {
       std::fprintf(stderr, "send %d failed: %s\n", i, message.error.c_str());
       std::exit(1);
     }
   }
   quit();
+  message.next_envelope = nullptr;
   return {now() - start, cpu_of_self() - cpu};
+}
+
+// The raw client's side of a connection: whole replies, counted.
+class ReplyReader {
+ public:
+  explicit ReplyReader(int fd) : fd_(fd) {}
+  // Reads `count` replies; false when one is not `expected[k]` or the
+  // connection ends.
+  bool expect(const std::vector<int>& expected) {
+    for (int code : expected) {
+      if (next() != code) return false;
+    }
+    return true;
+  }
+
+ private:
+  // The code of the next whole reply (its last line has a blank after the
+  // code), or -1.
+  int next() {
+    for (;;) {
+      size_t end;
+      while ((end = buffer_.find("\r\n", at_)) != std::string::npos) {
+        std::string line = buffer_.substr(at_, end - at_);
+        at_ = end + 2;
+        if (line.size() >= 4 && line[3] == ' ') {
+          if (at_ > 65536) {
+            buffer_.erase(0, at_);
+            at_ = 0;
+          }
+          return std::atoi(line.substr(0, 3).c_str());
+        }
+      }
+      char block[16384];
+      ssize_t n = ::read(fd_, block, sizeof block);
+      if (n <= 0) return -1;
+      buffer_.append(block, static_cast<size_t>(n));
+    }
+  }
+  int fd_;
+  std::string buffer_;
+  size_t at_ = 0;
+};
+
+bool send_all(int fd, const std::string& bytes) {
+  size_t at = 0;
+  while (at < bytes.size()) {
+    ssize_t n = ::send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    at += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string envelope_of(int i) {
+  return "MAIL FROM:<sender@example.test>\r\nRCPT TO:<" + recipient(i).std_string() +
+         ">\r\nDATA\r\n";
+}
+
+// The raw pipelining client, in a process of its own: EHLO, then for each
+// message its dot-stuffed text and end marker with the next envelope (or
+// QUIT), and the replies read back in one go. False when a reply is not
+// the one due.
+bool raw_client(int port, const std::string& text) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return false;
+  ReplyReader replies(fd);
+  if (!replies.expect({220}) || !send_all(fd, "EHLO bench.test\r\n") || !replies.expect({250}) ||
+      !send_all(fd, envelope_of(0)) || !replies.expect({250, 250, 354})) {
+    return false;
+  }
+  for (int i = 0; i < kMessages; ++i) {
+    bool last = i + 1 == kMessages;
+    if (!send_all(fd, text + "\r\n.\r\n" + (last ? std::string("QUIT\r\n") : envelope_of(i + 1))) ||
+        !replies.expect(last ? std::vector<int>{250, 221} : std::vector<int>{250, 250, 250, 354})) {
+      return false;
+    }
+  }
+  ::close(fd);
+  return true;
+}
+
+Round run_raw(int port, const std::string& text) {
+  double start = now();
+  pid_t pid = fork();
+  if (pid == 0) _exit(raw_client(port, text) ? 0 : 1);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  double wall = now() - start;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "the raw pipelining client failed\n");
+    std::exit(1);
+  }
+  return {wall, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
+}
+
+// Lines that begin with a dot get a second one, as on the wire.
+std::string dot_stuffed(std::string_view text) {
+  std::string out;
+  bool line_start = true;
+  for (char c : text) {
+    if (line_start && c == '.') out += '.';
+    out += c;
+    line_start = c == '\n';
+  }
+  return out;
 }
 
 Round run_anchor(int port, const std::string& file) {
@@ -131,32 +264,45 @@ void BM_SmtpKeptConnection(benchmark::State& state) {
     return;
   }
 
-  std::vector<double> rate, cpu, anchor_rate, anchor_cpu;
+  const std::string raw_text = dot_stuffed(composed.view());
+  // Per client: messages per second and CPU seconds per 1,000 messages.
+  struct Figures {
+    const char* name;
+    std::vector<double> rate, cpu;
+    void add(const Round& r) {
+      rate.push_back(kMessages / r.wall);
+      cpu.push_back(r.cpu * 1000 / kMessages);
+    }
+  } program{"program", {}, {}}, source{"smtp-source", {}, {}}, raw{"raw pipelining client", {}, {}};
   for (auto _ : state) {
     for (int r = 0; r < rounds; ++r) {
-      Round anchor = run_anchor(port, anchor_file);
-      Round program = run_program(port, message);
-      anchor_rate.push_back(kMessages / anchor.wall);
-      anchor_cpu.push_back(anchor.cpu);
-      rate.push_back(kMessages / program.wall);
-      cpu.push_back(program.cpu);
-      std::fprintf(stderr, "round %d: program %.0f msg/s (%.2f CPU s), anchor %.0f msg/s (%.2f CPU s)\n",
-                   r + 1, rate.back(), cpu.back(), anchor_rate.back(), anchor_cpu.back());
+      source.add(run_anchor(port, anchor_file));
+      raw.add(run_raw(port, raw_text));
+      program.add(run_program(port, message));
+      std::fprintf(stderr, "round %d:", r + 1);
+      for (const Figures* f : {&program, &source, &raw}) {
+        std::fprintf(stderr, "  %s %.0f msg/s (%.3f CPU s per 1,000)", f->name, f->rate.back(),
+                     f->cpu.back());
+      }
+      std::fprintf(stderr, "\n");
     }
   }
   clean_up();
 
-  state.counters["msg_per_s"] = median(rate);
-  state.counters["cpu_s"] = median(cpu);
-  state.counters["anchor_msg_per_s"] = median(anchor_rate);
-  state.counters["anchor_cpu_s"] = median(anchor_cpu);
-  state.counters["ratio"] = median(rate) / median(anchor_rate);
+  state.counters["msg_per_s"] = median(program.rate);
+  state.counters["cpu_s_per_1000"] = median(program.cpu);
+  state.counters["source_msg_per_s"] = median(source.rate);
+  state.counters["raw_msg_per_s"] = median(raw.rate);
   std::printf("messages of %d bytes; medians of %d rounds of %d messages\n", composed.length(),
               rounds, kMessages);
-  std::printf("program: %.0f messages/s, %.2f CPU s; smtp-source: %.0f messages/s, %.2f CPU s; "
-              "ratio %.2f\n",
-              median(rate), median(cpu), median(anchor_rate), median(anchor_cpu),
-              median(rate) / median(anchor_rate));
+  for (const Figures* f : {&program, &source, &raw}) {
+    std::printf("%-22s %6.0f messages/s  %.3f CPU s per 1,000 messages\n", f->name,
+                median(f->rate), median(f->cpu));
+  }
+  std::printf("RATIO program / smtp-source = %.2f (median rate)\n",
+              median(program.rate) / median(source.rate));
+  std::printf("RATIO program / raw pipelining client = %.2f (median rate)\n",
+              median(program.rate) / median(raw.rate));
 }
 
 BENCHMARK(BM_SmtpKeptConnection)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

@@ -295,19 +295,6 @@ TEST(DkimSigner, RefusesSettingsAndKeysThatCannotSign) {
   EXPECT_TRUE(DkimSigner::load(settings, &error)) << error.c_str();
 }
 
-class MapRegistry : public RegistryReader {
- public:
-  std::map<std::string, std::string> texts;
-  bool key_exists(std::string_view key) const override { return key == kToolkitKey; }
-  bool read_text(std::string_view key, std::string_view name, String* value) const override {
-    auto found = texts.find(std::string(name));
-    if (key != kToolkitKey || found == texts.end()) return false;
-    *value = String(found->second);
-    return true;
-  }
-  bool read_number(std::string_view, std::string_view, int*) const override { return false; }
-};
-
 TEST(DkimSettings, ReadFromTheProgramSettings) {
   MapRegistry registry;
   EXPECT_FALSE(read_dkim_settings(registry).wanted());

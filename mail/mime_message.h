@@ -101,8 +101,10 @@ class MimeMessage {
   Vector<String> attachments;
   ProgressCallback progress;
   // Called right before the end-of-data marker goes out: from then on the
-  // server may accept the message whatever happens to this program.
-  std::function<void()> before_end_of_data;
+  // server may accept the message whatever happens to this program. False
+  // keeps the marker back: the message fails (4622) and the connection
+  // ends, so the server drops the text.
+  std::function<bool()> before_end_of_data;
   // Asked right before the end-of-data marker goes out, on a connection
   // that is kept: true with the envelope of the message that will be sent
   // next on it, whose commands may then go out with the marker

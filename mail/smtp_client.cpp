@@ -729,7 +729,9 @@ class Transaction {
     }
     if (!send_due(length)) return send_failed(4625, "the message text");
     trace(String::formatted("-> (the message text, %d bytes)", length));
-    if (message_.before_end_of_data) message_.before_end_of_data();
+    if (message_.before_end_of_data && !message_.before_end_of_data()) {
+      return fail(4622, "Stopped before the end of the message: the send could not record it");
+    }
     // The next message's commands travel with the end marker.
     String end_marker = "\r\n.\r\n";
     Envelope next;
@@ -819,6 +821,14 @@ class Transaction {
       return true;
     }
     if (connection_.reply_too_long) {
+      // The code the answer began with is still the server's word on the
+      // step, though the rest was not read: a refusal for good (5xx) is
+      // then not tried again.
+      const std::string_view text = reply_.view();
+      if (text.size() >= 3 && text[0] >= '2' && text[0] <= '5' && text[1] >= '0' &&
+          text[1] <= '9' && text[2] >= '0' && text[2] <= '9') {
+        message_.reply_code = (text[0] - '0') * 100 + (text[1] - '0') * 10 + (text[2] - '0');
+      }
       message_.fail(code, "The SMTP server's answer to %s was longer than %d bytes and was "
                           "given up on:\r\n%s", step, ReplyAssembler::kMaxReply,
                     excerpt().c_str());

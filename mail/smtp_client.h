@@ -38,7 +38,8 @@
 // with quit(), so the next message starts on a fresh one. A server that does not answer or take
 // data within the time limit, or whose reply goes beyond the reply bound,
 // fails the message at once with a text that says so and names the step;
-// of a server's reply at most a few KB reach the error text.
+// of a server's reply at most a few KB reach the error text, and the code
+// an overlong reply began with is kept as the message's reply code.
 #pragma once
 
 #include <functional>

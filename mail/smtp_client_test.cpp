@@ -918,6 +918,33 @@ INSTANTIATE_TEST_SUITE_P(
              then(through_data(), {S::expect_data(kPlainData), S::expect("QUIT\r\n")}), 4632}),
     [](const auto& info) { return info.param.name; });
 
+// A send that cannot record the message keeps its end marker back: the
+// text is never ended, QUIT follows it, and the message fails.
+TEST_F(SmtpDialogue, AHookThatRefusesTheEndOfDataKeepsTheMarkerBack) {
+  Script script = through_data();
+  std::string sent = kPlainData.substr(0, kPlainData.size() - 5) + "QUIT\r\n";
+  for (size_t at = 0; at < sent.size();) {
+    size_t end = sent.find('\n', at) + 1;
+    script.push_back(S::expect(sent.substr(at, end - at)));
+    at = end;
+  }
+  FakeSmtpServer server(script);
+  use(server);
+  MimeMessage message;
+  fill_plain(message);
+  int calls = 0;
+  message.before_end_of_data = [&] {
+    ++calls;
+    return false;
+  };
+  EXPECT_FALSE(send_message(message));
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(message.error,
+            "SMTP Error 4622\nStopped before the end of the message: the send could not record it");
+  EXPECT_FALSE(smtp_connection().is_open());
+  EXPECT_THAT(server.finish(), IsEmpty());
+}
+
 TEST_F(SmtpDialogue, NoRecipientsFailsBeforeConnecting) {
   MimeMessage message;
   message.from = "john@example.test";

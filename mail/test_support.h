@@ -8,14 +8,37 @@
 
 #include <cctype>
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/string.h"
+#include "mail/smtp_server.h"
 
 namespace tessaline {
+
+// Program settings in memory, all under kToolkitKey: texts and numbers by
+// name.
+class MapRegistry : public RegistryReader {
+ public:
+  std::map<std::string, std::string> texts;
+  std::map<std::string, int> numbers;
+  bool key_exists(std::string_view key) const override { return key == kToolkitKey; }
+  bool read_text(std::string_view key, std::string_view name, String* value) const override {
+    auto found = texts.find(std::string(name));
+    if (key != kToolkitKey || found == texts.end()) return false;
+    *value = String(found->second);
+    return true;
+  }
+  bool read_number(std::string_view key, std::string_view name, int* value) const override {
+    auto found = numbers.find(std::string(name));
+    if (key != kToolkitKey || found == numbers.end()) return false;
+    *value = found->second;
+    return true;
+  }
+};
 
 // GoogleTest prints a String as the text it holds, bytes escaped.
 inline void PrintTo(const String& text, std::ostream* out) {

@@ -26,9 +26,9 @@ namespace tessaline {
 
 struct RetrySettings {
   int tries = 4;                 // tries of one message in all; 1 tries nothing again
-  int first_wait_seconds = 15;   // before the second try
-  int longest_wait_seconds = 300;
-  int give_up_seconds = 1200;    // no try begins this long after the first
+  int first_wait_seconds = 30;   // before the second try
+  int longest_wait_seconds = 600;
+  int give_up_seconds = 1800;    // no try begins this long after the first
 };
 
 // The wait in milliseconds before the next try of a message that has been

@@ -5,7 +5,8 @@
 // it may not see app/ or any window. The application gives it one
 // SendEnvironment: the open project, the user-interaction port, the program
 // settings it reads and writes, the database connection, the folder of the
-// send log, the command-line and running flags, a clock, and the review
+// send log, the command-line and running flags, a clock and a way to wait
+// by it, a source of jitter, and the review
 // step of the Normal and Last Recipient Only modes. The application owns
 // one SendOperation built on its environment (SendOperation(environment))
 // and calls its send(), which returns bool, from the "Send messages"
@@ -88,6 +89,20 @@ class SendEnvironment {
   // A monotonic clock in milliseconds, for the elapsed time of a sending
   // phase (tests pin it, so the totals in the log are exact).
   virtual int64_t milliseconds() = 0;
+  // Waits `ms` milliseconds: the waits between the tries of a message, the
+  // pauses of a send held back by its server, and the spacing of its rate
+  // (send/retry_policy.h, send/send_rate.h). The send waits in short slices
+  // and asks the port between them whether the person stopped it, so one
+  // call is never long. After it, milliseconds() has moved on by at least
+  // `ms` (tests move their clock instead of sleeping).
+  virtual void sleep_ms(int64_t ms) = 0;
+  // A number in [0, 1), drawn anew at each call: where a wait between tries
+  // falls within its jitter. Tests script it.
+  virtual double unit_random() = 0;
+  // The time of day in milliseconds since 1970 UTC, as the send journal
+  // records it: a resumed send keeps its rate's distance from the last
+  // message the journal shows.
+  virtual int64_t wall_clock_ms();
 
   // The review step of the Normal and Last Recipient Only modes: shows the
   // queue (operation.queue()) for reading and editing, captioned

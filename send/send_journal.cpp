@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <ctime>
 
@@ -457,9 +458,11 @@ bool JournalWriter::append(const String& record) {
   return true;
 }
 
+int JournalWriter::sync_file(int fd) { return sync_call_ ? sync_call_(fd) : fdatasync(fd); }
+
 bool JournalWriter::sync_now() {
   if (failed_) return false;
-  if (fdatasync(fd_) != 0) return fail("Unable to put the send journal on the disk", errno);
+  if (sync_file(fd_) != 0) return fail("Unable to put the send journal on the disk", errno);
   return true;
 }
 
@@ -467,7 +470,33 @@ bool JournalWriter::add_plan(int index, std::string_view recipient) {
   return append(journal_plan_record(index, recipient));
 }
 
-bool JournalWriter::attempt(int index) { return append(journal_attempt_record(index)); }
+// The end of a message's data goes out right after its attempt record: the
+// outcomes before it must be on the disk by then (all but `window_` of
+// them), so that no message the server may accept follows an outcome that
+// a crash of the machine could still lose.
+bool JournalWriter::attempt(int index) {
+  if (!wait_for_sync(window_)) return false;
+  return append(journal_attempt_record(index));
+}
+
+bool JournalWriter::wait_for_sync(int64_t unsynced) {
+  if (failed_) return false;
+  if (!thread_.joinable()) return true;
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (written_ - synced_ > unsynced && sync_error_ == 0) {
+    // A batch that is still gathering goes to the disk now.
+    ++waiting_;
+    wake_.notify_one();
+    synced_changed_.wait(lock, [&] { return written_ - synced_ <= unsynced || sync_error_ != 0; });
+    --waiting_;
+  }
+  if (sync_error_ != 0) {
+    int error = sync_error_;
+    lock.unlock();
+    return fail("Unable to put the send journal on the disk", error);
+  }
+  return true;
+}
 
 bool JournalWriter::outcome(int index, JournalOutcome outcome, int tries, int reply_code,
                             int error_code, int64_t time_ms) {
@@ -475,16 +504,15 @@ bool JournalWriter::outcome(int index, JournalOutcome outcome, int tries, int re
     return false;
   }
   if (!thread_.joinable()) return sync_now();
-  std::unique_lock<std::mutex> lock(mutex_);
-  ++written_;
-  wake_.notify_one();
-  synced_changed_.wait(lock, [&] { return written_ - synced_ <= window_ || sync_error_ != 0; });
-  if (sync_error_ != 0) {
-    int error = sync_error_;
-    lock.unlock();
-    return fail("Unable to put the send journal on the disk", error);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++written_;
   }
-  return true;
+  wake_.notify_one();
+  // The sync runs while the next message is made and its text goes out;
+  // attempt() waits for it before the end of that text. The wait here
+  // only bounds the outcomes of messages that have no attempt.
+  return wait_for_sync(window_ + 1);
 }
 
 bool JournalWriter::end_run(int64_t time_ms) { return append(journal_run_end_record(time_ms)); }
@@ -500,7 +528,7 @@ bool JournalWriter::close() {
 }
 
 void JournalWriter::start_sync_thread() {
-  if (window_ == 0 || thread_.joinable()) return;
+  if (thread_.joinable()) return;
   stopping_ = false;
   written_ = synced_ = 0;
   sync_error_ = 0;
@@ -518,16 +546,24 @@ void JournalWriter::stop_sync_thread() {
 }
 
 // Group commit: one fdatasync() covers every outcome written before it
-// began, so the disk's pace sets how many records share one.
+// began. With a window, a sync waits for half of it to gather (each sync
+// costs the processor as much as a small message does), but no longer
+// than kBatchWait and not while the send waits for it.
 void JournalWriter::sync_loop() {
+  constexpr auto kBatchWait = std::chrono::milliseconds(50);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [&] { return stopping_ || written_ > synced_; });
+    if (window_ > 1) {
+      wake_.wait_for(lock, kBatchWait, [&] {
+        return stopping_ || waiting_ > 0 || written_ - synced_ >= (window_ + 1) / 2;
+      });
+    }
     if (written_ == synced_ && stopping_) return;
     int64_t target = written_;
     int fd = fd_;
     lock.unlock();
-    int error = fdatasync(fd) == 0 ? 0 : errno;
+    int error = sync_file(fd) == 0 ? 0 : errno;
     lock.lock();
     if (error != 0) {
       sync_error_ = error;

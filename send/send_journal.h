@@ -13,8 +13,9 @@
 // it). Each outcome record goes to the file with one write() right after
 // the server's reply to the end of the data and before the next message
 // begins, so a program that is killed leaves a journal holding every
-// outcome it knew. fdatasync() then puts the records on the disk: at once
-// for each record, or batched within a bound (JournalWriter says how).
+// outcome it knew. fdatasync() then puts the records on the disk in the
+// background, before the next message's end of data goes out
+// (JournalWriter says how, and how a sync window loosens that).
 //
 // Just before a message's end-of-data marker goes out, an attempt record
 // notes the message in flight. The one window in which a resumed send can
@@ -70,6 +71,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -164,13 +166,15 @@ String journal_run_end_record(int64_t time_ms);
 
 // Appends records to one journal file. Every record goes out with one
 // write() (so a killed program keeps it); outcome records are then put on
-// the disk with fdatasync(). With a sync window of 0 each outcome is
-// synced before outcome() returns, so before the next message begins. With
-// a window of N > 0 a helper thread syncs in the background, as often as
-// the disk allows, and outcome() waits only when more than N outcomes are
-// written but not yet on the disk: a crash of the whole system (not of the
-// program) can then lose at most the last N outcomes, whose messages a
-// resume would send again.
+// the disk with fdatasync() by a helper thread, in the background, while
+// the next message is made and its text goes out. attempt(), which comes
+// right before a message's end of data, waits until every outcome written
+// before it but the last `window` is on the disk (0: every one). So no
+// message that the server may accept leaves behind it more than `window`
+// outcomes that a crash of the whole system (not of the program) could
+// lose; a resume would send their messages again. One fdatasync() covers
+// every outcome written before it began; with a window above 1 it waits
+// for half the window to gather (at most 50 ms), unless the send waits.
 class JournalWriter {
  public:
   JournalWriter() = default;
@@ -179,6 +183,10 @@ class JournalWriter {
   JournalWriter& operator=(const JournalWriter&) = delete;
 
   void set_sync_window(int outcomes) { window_ = outcomes < 0 ? 0 : outcomes; }
+  // What puts the file on the disk: fdatasync() unless a test puts a slow
+  // or failing disk in its place, before create() or reopen(). Returns 0,
+  // or -1 with errno set.
+  void set_sync_call(std::function<int(int fd)> sync) { sync_call_ = std::move(sync); }
 
   // A new journal at `path`, which must be absent or empty: the magic, the
   // identity, the first run, the plan and its end, in one write, synced
@@ -205,6 +213,10 @@ class JournalWriter {
  private:
   bool append(const String& record);
   bool sync_now();
+  int sync_file(int fd);
+  // Waits until at most `unsynced` outcomes are written but not on the
+  // disk; false when a sync failed.
+  bool wait_for_sync(int64_t unsynced);
   bool fail(const char* what, int error);
   void start_sync_thread();
   void stop_sync_thread();
@@ -213,10 +225,11 @@ class JournalWriter {
   int fd_ = -1;
   String path_;
   int window_ = 0;
+  std::function<int(int fd)> sync_call_;
   bool failed_ = false;
   String error_;
 
-  // The background sync (window > 0).
+  // The background sync.
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -224,6 +237,7 @@ class JournalWriter {
   int64_t written_ = 0;  // outcome records written
   int64_t synced_ = 0;   // of them, known to be on the disk
   bool stopping_ = false;
+  int waiting_ = 0;  // threads in wait_for_sync()
   int sync_error_ = 0;
 };
 

@@ -1,11 +1,17 @@
 #include "send/send_journal.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "storage/file.h"
 #include "storage/paths.h"
 #include "storage/test_directory.h"
 
@@ -241,6 +247,63 @@ TEST(SendJournal, TheWriterWritesWhatTheReaderReads) {
     EXPECT_TRUE(state.runs[0].ended);
     EXPECT_EQ(state.runs[0].end_ms, 12);
   }
+}
+
+// A slow disk: each sync takes a while, and whatever the writer appends
+// while an outcome's sync is still running is caught. The end of the next
+// message goes out right after its attempt record, so an attempt written
+// then would be a message out before the outcome ahead of it is on the
+// disk.
+TEST(SendJournal, AnAttemptWaitsUntilTheOutcomesBeforeItAreOnTheDisk) {
+  TestDirectory dir;
+  JournalWriter writer;
+  std::atomic<int> syncs{0}, grew{0};
+  writer.set_sync_call([&](int fd) {
+    struct stat before, after;
+    fstat(fd, &before);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    int result = fdatasync(fd);
+    fstat(fd, &after);
+    ++syncs;
+    grew += after.st_size != before.st_size;
+    return result;
+  });
+  Vector<String> recipients;
+  for (int i = 0; i < 12; ++i) recipients.append(String::formatted("r%d@example.com", i));
+  ASSERT_TRUE(writer.create(dir / "news.journal", identity(), run(false, "a.LOG"), recipients));
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_TRUE(writer.attempt(i));
+    ASSERT_TRUE(writer.outcome(i, JournalOutcome::kDelivered, 1, 250, 0, i));
+  }
+  ASSERT_TRUE(writer.close());
+  // Nothing was appended while a sync ran: each attempt waited for it.
+  EXPECT_EQ(grew.load(), 0);
+  EXPECT_GE(syncs.load(), 12);
+  JournalState state = read_journal(TestDirectory::read(dir / "news.journal").view());
+  EXPECT_EQ(state.count(JournalOutcome::kDelivered), 12);
+}
+
+TEST(SendJournal, AFailedSyncStopsTheNextAttemptAndSaysWhy) {
+  TestDirectory dir;
+  JournalWriter writer;
+  std::atomic<int> calls{0};
+  // The sync of the new journal works; the disk fails after it.
+  writer.set_sync_call([&](int fd) {
+    if (++calls == 1) return fdatasync(fd);
+    errno = EIO;
+    return -1;
+  });
+  ASSERT_TRUE(writer.create(dir / "news.journal", identity(), run(false, "a.LOG"),
+                            plan({"bob@example.com", "carol@example.com"})));
+  ASSERT_TRUE(writer.attempt(0));
+  writer.outcome(0, JournalOutcome::kDelivered, 1, 250, 0, 10);
+  EXPECT_FALSE(writer.attempt(1));
+  EXPECT_TRUE(writer.failed());
+  EXPECT_EQ(writer.error(), "Unable to put the send journal on the disk: " + system_message(EIO));
+  EXPECT_FALSE(writer.close());
+  // No attempt of the second recipient: its message did not go out.
+  JournalState state = read_journal(TestDirectory::read(dir / "news.journal").view());
+  EXPECT_FALSE(state.entries[1].in_flight);
 }
 
 TEST(SendJournal, AResumeCutsOffATornRecordAndAppendsItsRun) {

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <algorithm>
+
 #include "core/date.h"
 #include "core/fatal_error.h"
 #include "core/text_format.h"
@@ -72,12 +74,6 @@ Vector<String> unsubscribe_pieces(const String& text) {
   return pieces;
 }
 
-int64_t wall_clock_ms() {
-  timespec t;
-  clock_gettime(CLOCK_REALTIME, &t);
-  return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
 DateTime local_date_time(int64_t ms) {
   time_t t = static_cast<time_t>(ms / 1000);
   struct tm local {};
@@ -88,6 +84,17 @@ DateTime local_date_time(int64_t ms) {
   when.minute = local.tm_min;
   when.second = local.tm_sec > 59 ? 59 : local.tm_sec;
   return when;
+}
+
+// A wait as the log and the progress window tell it: "23 s", "2 min 5 s",
+// "20 min"; rounded up to the second.
+String wait_text(int64_t ms) {
+  int64_t seconds = (ms + 999) / 1000;
+  if (seconds < 60) return String::formatted("%d s", static_cast<int>(seconds));
+  int minutes = static_cast<int>(seconds / 60);
+  int rest = static_cast<int>(seconds % 60);
+  return rest == 0 ? String::formatted("%d min", minutes)
+                   : String::formatted("%d min %d s", minutes, rest);
 }
 
 // A message this large shows its own progress within the send's.
@@ -185,6 +192,8 @@ bool SendOperation::send(const SendOptions& options) {
   }
   options_ = options;
   settings_ = env_.send_settings();
+  rate_ = options.rate_given ? options.rate : settings_.rate;
+  gate_ = RateGate(rate_);
   status_ = SendProgress();
   resuming_ = false;
   resumed_ = JournalState();
@@ -217,6 +226,7 @@ bool SendOperation::send(const SendOptions& options) {
 
   open_log(folder, project);
   if (!log_.is_open()) return false;
+  if (resuming_) seed_rate_gate();
   journal_unavailable_ = false;
   resume_told_ = false;
   env_.set_operation_running(true);
@@ -264,7 +274,7 @@ void SendOperation::open_log(const String& folder, const String& project) {
     show_error(ui_, "Unable to create the send log:\n" + path + "\n" + error);
     return;
   }
-  run_start_ms_ = wall_clock_ms();
+  run_start_ms_ = env_.wall_clock_ms();
   run_stem_ = SendHistory::stem(project.empty() ? String("project") : project, local_now());
   run_log_name_.clear();
   String copy;
@@ -409,6 +419,11 @@ bool SendOperation::operate() {
   // not on the failures of an earlier send of this program run.
   counters_ = Counters();
   server_failures_ = 0;
+  exhausted_in_row_ = 0;
+  retry_pauses_ = 0;
+  pause_pending_ = false;
+  on_connection_ = 0;
+  messages_started_ = 0;
   stopped_ = false;
   if (!check_project()) return false;
 
@@ -600,7 +615,7 @@ void SendOperation::tell_plan_changes(const PlanMatcher& matcher) {
   ui_.information_box(changes, "Resume last send");
 }
 
-void SendOperation::journal_outcome(const Vector<int>& indices, bool sent) {
+void SendOperation::journal_outcome(const Vector<int>& indices, bool sent, int tries) {
   JournalOutcome outcome = JournalOutcome::kDelivered;
   if (!sent) {
     DeliveryFailure failure = classify_delivery_failure(builder_.error_code, builder_.reply_code);
@@ -609,10 +624,10 @@ void SendOperation::journal_outcome(const Vector<int>& indices, bool sent) {
     if (failure.may_be_delivered) return;
     outcome = failure.refused_message ? JournalOutcome::kRefused : JournalOutcome::kFailed;
   }
-  int64_t now = wall_clock_ms();
+  int64_t now = env_.wall_clock_ms();
   for (int index : indices) {
     if (index < outcomes_.count()) outcomes_[index] = outcome;
-    if (!journal_.outcome(index, outcome, 1, builder_.reply_code, sent ? 0 : builder_.error_code,
+    if (!journal_.outcome(index, outcome, tries, builder_.reply_code, sent ? 0 : builder_.error_code,
                           now)) {
       return;
     }
@@ -632,11 +647,11 @@ void SendOperation::finish_journal() {
     }
     for (int index : queued_in_run_) {
       if (!waiting[index] && !is_final(outcomes_[index])) {
-        journal_.outcome(index, JournalOutcome::kDropped, 0, 0, 0, wall_clock_ms());
+        journal_.outcome(index, JournalOutcome::kDropped, 0, 0, 0, env_.wall_clock_ms());
       }
     }
   }
-  journal_.end_run(wall_clock_ms());
+  journal_.end_run(env_.wall_clock_ms());
   journal_.close();
 }
 
@@ -895,7 +910,8 @@ void SendOperation::begin_sending_phase() {
   builder_.clear_embedded_files();
   for (const String& path : embedded_files_) builder_.add_embedded_file(path);
   builder_.extra_headers.clear();
-  open_progress(application_name, "Sending...", true);
+  progress_text_ = "Sending...";
+  open_progress(application_name, progress_text_, true);
   log_.write(log_heading(now_text()));
   if (dry_run_active_) {
     log_.write("Dry run: nothing is sent; each message is written to " +
@@ -968,11 +984,12 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
     Message& record = batch[at];
     base_ = static_cast<double>(n - 1) / total;
     if (!identical) {
-      ui_.set_progress_text(
-          String::formatted("#%d of %d: %s", n, total, record.recipient.c_str()));
+      progress_text_ = String::formatted("#%d of %d: %s", n, total, record.recipient.c_str());
+      ui_.set_progress_text(progress_text_);
     }
     ui_.set_progress_fraction(base_);
     if (log_stopped()) return;
+    if (!stopped_) hold_back();
     if (ui_.progress_aborted()) {
       for (int k = at; k < batch.count(); ++k) {
         log_.write(batch[k].recipient + "\r\nUser aborted: message not sent\r\n\r\n");
@@ -1002,6 +1019,9 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
     if (recycling_ && !identical && at + 1 < batch.count()) {
       const Message& next = batch[at + 1];
       builder_.next_envelope = [this, &next](Envelope* envelope) {
+        // Commands sent ahead of a wait would hold the server in its data
+        // phase meanwhile.
+        if (!next_starts_at_once()) return false;
         envelope->from = builder_.from;
         envelope->encoding = builder_.encoding;
         envelope->recipients = options_.test_address.empty()
@@ -1010,7 +1030,7 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
         return true;
       };
     }
-    bool delivered = deliver(record, identical);
+    bool delivered = deliver(record, identical, shown);
     builder_.next_envelope = nullptr;
     if (delivered) {
       batch.remove(at);
@@ -1021,13 +1041,14 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
   }
 }
 
-bool SendOperation::deliver(Message& record, bool identical) {
+bool SendOperation::deliver(Message& record, bool identical, const String& shown) {
   if (!identical) {
     builder_.recipients.clear();
     builder_.add_recipient(options_.test_address.empty() ? record.recipient
                                                          : options_.test_address);
     ++counters_.attempted;
   }
+  ++messages_started_;
   // A test goes to its one address: the project's CC list is left out.
   builder_.set_cc(options_.test_address.empty() ? record.cc : String());
   builder_.subject = record.subject;
@@ -1035,7 +1056,7 @@ bool SendOperation::deliver(Message& record, bool identical) {
   builder_.text_body = record.text_body;
   builder_.html_body = record.html_body;
   add_attachments(record.attachments);
-  builder_.direct_delivery = project_.flag(kFieldDirectDelivery) && !identical;
+  const bool direct = project_.flag(kFieldDirectDelivery) && !identical;
 
   Vector<int> indices;
   if (identical) {
@@ -1047,7 +1068,10 @@ bool SendOperation::deliver(Message& record, bool identical) {
   builder_.before_end_of_data = nullptr;
   if (journaled) {
     builder_.before_end_of_data = [this, indices] {
-      for (int index : indices) journal_.attempt(index);
+      for (int index : indices) {
+        if (!journal_.attempt(index)) return false;
+      }
+      return true;
     };
   }
   status_.recipient = identical ? String("all recipients") : record.recipient;
@@ -1059,22 +1083,40 @@ bool SendOperation::deliver(Message& record, bool identical) {
   large_message_ = size >= kLargeMessageBytes;
   report_progress();
 
-  bool sent;
+  bool sent = false;
+  bool exhausted = false;  // failed for now on every try it was given
   String written;
-  if (dry_run_active_) {
-    sent = dry_run_.write(builder_, &written);
-  } else {
-    sent = send_message(builder_);
-    if (!sent && builder_.direct_delivery && !route_.host.empty()) {
-      // Through the project's own server; a connection the failed attempt
-      // may have left to the recipient's server is not reused for it.
-      builder_.direct_delivery = false;
-      quit();
-      sent = send_message(builder_);
+  int tries = 0;
+  int64_t first_failure_ms = -1;
+  const int most = std::max(1, settings_.retry.tries);
+  for (;;) {
+    ++tries;
+    builder_.direct_delivery = direct;
+    if (tries > 1 &&
+        !log_.write("Sending " + shown + String::formatted(" (try %d of %d) :", tries, most))) {
+      break;
     }
+    sent = try_once(&written);
+    if (sent) break;
+    if (dry_run_active_) {
+      log_.write("\r\n" + builder_.error + "\r\n\r\n");
+      break;
+    }
+    int64_t wait_ms = next_try_wait(tries, &first_failure_ms, &exhausted);
+    if (wait_ms < 0) break;
+    // A new connection for the next try: the server may be one that ends
+    // connections it refused on, and nothing is kept waiting meanwhile.
+    quit();
+    on_connection_ = 0;
+    if (!wait(wait_ms, String::formatted("retry %d of %d in ", tries + 1, most)) ||
+        !take_rate_token()) {
+      log_.write("User aborted while waiting to try again: message not sent\r\n\r\n");
+      break;
+    }
+    if (log_stopped()) break;
   }
   builder_.before_end_of_data = nullptr;
-  if (journaled) journal_outcome(indices, sent);
+  if (journaled) journal_outcome(indices, sent, tries);
 
   int recipients = indices.empty() ? 1 : indices.count();
   status_.done += recipients;
@@ -1091,7 +1133,6 @@ bool SendOperation::deliver(Message& record, bool identical) {
       status_.failed += recipients;
     }
     ++counters_.errors;
-    log_.write("\r\n" + builder_.error + "\r\n\r\n");
     // An unattended run has no log window: the person reads why here.
     if (env_.command_line_run()) {
       ui_.information_box(builder_.error,
@@ -1101,8 +1142,186 @@ bool SendOperation::deliver(Message& record, bool identical) {
   report_progress();
   // Only the configured server's failures say that the next message will
   // fail too; a recipient's own mail host says nothing about the others.
-  if (!builder_.direct_delivery && !dry_run_active_) judge_server();
+  if (!builder_.direct_delivery && !dry_run_active_) {
+    judge_server();
+    judge_retries(sent, exhausted);
+  }
   return sent;
+}
+
+bool SendOperation::try_once(String* written) {
+  if (dry_run_active_) return dry_run_.write(builder_, written);
+  bool sent = send_message(builder_);
+  if (!sent && builder_.direct_delivery && !route_.host.empty()) {
+    // Through the project's own server; a connection the failed attempt
+    // may have left to the recipient's server is not reused for it.
+    builder_.direct_delivery = false;
+    quit();
+    sent = send_message(builder_);
+  }
+  if (!builder_.direct_delivery) count_connection_use();
+  return sent;
+}
+
+void SendOperation::count_connection_use() {
+  if (settings_.messages_per_connection <= 0) return;
+  if (!smtp_connection().is_open()) {
+    on_connection_ = 0;
+    return;
+  }
+  if (++on_connection_ >= settings_.messages_per_connection) {
+    quit();
+    on_connection_ = 0;
+  }
+}
+
+bool SendOperation::next_starts_at_once() {
+  if (settings_.message_pause_ms > 0) return false;
+  // This message counts once its try ends.
+  if (settings_.messages_per_connection > 0 &&
+      on_connection_ + 1 >= settings_.messages_per_connection) {
+    return false;
+  }
+  return !rate_.limited() || gate_.wait_ms(env_.milliseconds()) == 0;
+}
+
+bool SendOperation::take_rate_token() {
+  if (!rate_.limited()) return true;
+  int64_t wait_ms = gate_.wait_ms(env_.milliseconds());
+  if (wait_ms > 0 &&
+      !wait(wait_ms, "next message in ", " (at most " + send_rate_text(rate_) + ")")) {
+    return false;
+  }
+  gate_.take(env_.milliseconds());
+  return true;
+}
+
+void SendOperation::seed_rate_gate() {
+  if (!rate_.limited()) return;
+  int64_t last = 0;
+  for (const JournalEntry& entry : resumed_.entries) {
+    if (entry.outcome != JournalOutcome::kNone) last = std::max(last, entry.time_ms);
+  }
+  if (last <= 0) return;
+  // How long ago, on the wall clock; one that went back says nothing.
+  int64_t ago = env_.wall_clock_ms() - last;
+  if (ago < 0 || ago >= rate_.period_ms) return;
+  gate_.started_before(env_.milliseconds() - ago);
+}
+
+int64_t SendOperation::next_try_wait(int tries, int64_t* first_failure_ms, bool* exhausted) {
+  log_.write("\r\n" + builder_.error + "\r\n");
+  const DeliveryFailure failure = classify_delivery_failure(builder_.error_code, builder_.reply_code);
+  const RetrySettings& retry = settings_.retry;
+  const bool retrying = retry.tries > 1;
+  // The end of the data went out and no answer came: the server may hold
+  // the message, and another try could deliver it twice.
+  if (failure.may_be_delivered) {
+    if (retrying && failure.temporary) {
+      log_.write("The end of the message went out but no answer came: the server may have taken "
+                 "it, so it is not tried again.\r\n");
+    }
+    log_.write("\r\n");
+    return -1;
+  }
+  // A refusal for good, a TLS failure or a login that cannot succeed is
+  // the same on the next try.
+  if (!failure.temporary || builder_.error_code == 4558 ||
+      last_smtp_failure() == SmtpFailure::kLogin) {
+    log_.write("\r\n");
+    return -1;
+  }
+  // The clock is read only once a try failed, so that a send that never
+  // waits reads it no more than before.
+  if (*first_failure_ms < 0) *first_failure_ms = env_.milliseconds();
+  int64_t wait_ms = retry_wait_ms(retry, tries, env_.milliseconds() - *first_failure_ms,
+                                  env_.unit_random());
+  if (wait_ms < 0) {
+    *exhausted = true;
+    if (retrying) {
+      log_.write(tries == 1 ? String("Failed for now, and no time is left to try again: message not "
+                                     "sent\r\n")
+                            : String::formatted("Failed for now on each of its %d tries: message "
+                                                "not sent\r\n",
+                                                tries));
+    }
+    log_.write("\r\n");
+    return -1;
+  }
+  log_.write(String::formatted("Failed for now (try %d of %d): trying again in ", tries,
+                               retry.tries) +
+             wait_text(wait_ms) + "\r\n\r\n");
+  return wait_ms;
+}
+
+bool SendOperation::wait(int64_t ms, const String& before, const String& after) {
+  ui_.set_progress_text(before + wait_text(ms) + after);
+  const int64_t until = env_.milliseconds() + ms;
+  bool stopped = false;
+  for (;;) {
+    if (ui_.progress_aborted()) {
+      stopped = true;
+      break;
+    }
+    int64_t left = until - env_.milliseconds();
+    if (left <= 0) break;
+    // The send's line counts down.
+    String waiting = before + wait_text(left) + after;
+    if (waiting != status_.waiting) {
+      status_.waiting = waiting;
+      report_progress();
+    }
+    env_.sleep_ms(std::min(left, kWaitSliceMs));
+  }
+  status_.waiting.clear();
+  report_progress();
+  ui_.set_progress_text(progress_text_);
+  return !stopped;
+}
+
+void SendOperation::judge_retries(bool sent, bool exhausted) {
+  if (!exhausted) {
+    exhausted_in_row_ = 0;
+    if (sent) retry_pauses_ = 0;
+    return;
+  }
+  if (stopped_ || ++exhausted_in_row_ < kRetryPauseAfter) return;
+  exhausted_in_row_ = 0;
+  if (retry_pauses_ < kRetryPauseLimit) {
+    ++retry_pauses_;
+    pause_pending_ = true;
+    return;
+  }
+  String reason = String::formatted(
+      "The SMTP server %s refused %d messages in a row for now on every try, also after %d "
+      "pauses, so the send stops here: the messages after this one are not sent.",
+      host_and_port(route_.host, route_.port).c_str(), kRetryPauseAfter, kRetryPauseLimit);
+  stopped_ = true;
+  log_.write(reason + "\r\n\r\n");
+  show_error(ui_, reason);
+}
+
+void SendOperation::hold_back() {
+  if (pause_pending_) {
+    pause_pending_ = false;
+    rest_server();
+  } else if (settings_.message_pause_ms > 0 && messages_started_ > 0) {
+    if (!wait(settings_.message_pause_ms, "next message in ")) return;
+  }
+  take_rate_token();
+}
+
+void SendOperation::rest_server() {
+  const int64_t pause_ms =
+      static_cast<int64_t>(std::max(0, settings_.retry.longest_wait_seconds)) * 2000;
+  quit();
+  on_connection_ = 0;
+  log_.write(String::formatted("The SMTP server %s refused the last %d messages for now on every "
+                               "try: the send pauses for ",
+                               host_and_port(route_.host, route_.port).c_str(), kRetryPauseAfter) +
+             wait_text(pause_ms) + " before the next one.\r\n\r\n");
+  // A stop during the pause is the send loop's to log.
+  wait(pause_ms, "paused: the server refuses for now; next message in ");
 }
 
 void SendOperation::log_not_sent(const String& recipient) {

@@ -44,6 +44,34 @@
 // messages" command does that), or the command line's changes to the
 // project (app/).
 //
+// A message that fails for now (send/delivery_failure.h: a 4xx reply at
+// any step, a connection that could not be made or broke, a server that
+// did not answer in time) is tried again on a new connection after the
+// waits of send/retry_policy.h, as the settings' tries and times allow;
+// every try is logged, and only the message's last outcome is journaled.
+// It is never tried again once its end-of-data marker went out without an
+// answer (the server may have taken it: another try could deliver it
+// twice), nor after a refusal for good (5xx), a TLS failure or a login
+// that cannot succeed. The send waits with the message: nothing else goes
+// out meanwhile. When kRetryPauseAfter messages in a row have failed for
+// now on every try, the server is given a long rest (twice the longest
+// wait between tries) before the next message; when it still refuses
+// after kRetryPauseLimit such pauses with nothing delivered, the send
+// stops as it does for a server that cannot be reached.
+//
+// A send goes at the rate the command line (--rate) or the program
+// setting SendRate gives, held over the whole send by a token bucket
+// (send/send_rate.h): every try of a message takes a token, and a message
+// that took long does not let the next ones rush to catch up. A resumed
+// send keeps its distance from the last message its journal shows.
+// MessagePause waits between messages, and MessagesPerConnection ends a
+// kept connection after so many messages. A message's commands go out
+// ahead with the end of the one before only when it will start at once.
+//
+// Every wait goes through the environment's clock in slices of
+// kWaitSliceMs, asking the port between them whether the person stopped
+// the send.
+//
 // Failures: a check that fails shows its message, focuses its field and
 // makes send() return false before anything is sent; a message that fails
 // is counted, logged with the SMTP error and kept in the queue, and makes
@@ -51,7 +79,8 @@
 // login, or cannot be reached or used for kServerFailureLimit messages in a
 // row (refused or timed-out connections, TLS, a login refused for now),
 // the send stops there: the reason is shown and logged once, and every
-// message not attempted is logged as not sent. A line of the send log that cannot be
+// message not attempted is logged as not sent. So it does when the server
+// still refuses for now after the pauses described above. A line of the send log that cannot be
 // written (a full disk) stops the send before its next message; send()
 // then says so and returns false. A journal that cannot be written stops
 // the send the same way, since a resume could not account for what went
@@ -86,6 +115,11 @@ class SendOperation {
   static constexpr int kIdentical = 102;
   static constexpr int kLastRecipientOnly = 103;
   static constexpr int kServerFailureLimit = 3;
+  // Messages in a row that failed for now on every try before the send
+  // pauses; pauses with nothing delivered before it stops.
+  static constexpr int kRetryPauseAfter = 3;
+  static constexpr int kRetryPauseLimit = 2;
+  static constexpr int64_t kWaitSliceMs = 200;
 
   struct Counters {
     int candidates = 0;
@@ -154,7 +188,40 @@ class SendOperation {
 
   void begin_sending_phase();
   void send_loop(MessageQueue& batch, bool identical);
-  bool deliver(Message& record, bool identical);
+  bool deliver(Message& record, bool identical, const String& shown);
+  // One try of the message as deliver() set it up: written into the dry
+  // run's folder, or sent (through the project's server when direct
+  // delivery failed).
+  bool try_once(String* written);
+  // After a try that failed: the wait before the next one, or -1 when the
+  // message is not tried again; logs the failure of the try and why.
+  // `first_failure_ms` is set at the first failure.
+  int64_t next_try_wait(int tries, int64_t* first_failure_ms, bool* exhausted);
+  // Waits `ms` through the environment; the progress window and the send's
+  // line say `before` + the time left + `after` meanwhile. False when the
+  // person stopped the send during the wait.
+  bool wait(int64_t ms, const String& before, const String& after = String());
+  // After a message's last try: the third message in a row that failed
+  // for now on every try pauses the send, or after kRetryPauseLimit pauses
+  // stops it.
+  void judge_retries(bool sent, bool exhausted);
+  // Before the next message: the pause judge_retries() asked for, the
+  // pause between messages and the wait for the rate.
+  void hold_back();
+  // Waits for the rate's next token and takes it; false when the person
+  // stopped the send during the wait.
+  bool take_rate_token();
+  // The pause of a server that keeps refusing for now.
+  void rest_server();
+  // A resume: the first message keeps the rate's distance from the last
+  // outcome of the journal.
+  void seed_rate_gate();
+  // The next message may start the moment this one ends: no pause, no
+  // wait for the rate, no new connection due.
+  bool next_starts_at_once();
+  // After a try on a kept connection: one that has carried
+  // MessagesPerConnection messages is ended.
+  void count_connection_use();
   void write_totals(bool identical);
   bool progress(double fraction);
   void open_progress(const String& caption, const String& text, bool can_abort);
@@ -188,7 +255,7 @@ class SendOperation {
   // which has then been logged.
   bool take_plan_entry(const String& recipient, int* plan_index);
   void tell_plan_changes(const PlanMatcher& matcher);
-  void journal_outcome(const Vector<int>& indices, bool sent);
+  void journal_outcome(const Vector<int>& indices, bool sent, int tries);
   void finish_journal();
   bool journaling() const { return journal_.is_open(); }
   void report_progress(bool finished = false);
@@ -224,6 +291,13 @@ class SendOperation {
   bool route_chosen_ = false;
   String route_error_;
   int server_failures_ = 0;  // messages in a row the configured server failed
+  int exhausted_in_row_ = 0;  // messages in a row that failed for now on every try
+  int retry_pauses_ = 0;      // pauses since a message was last delivered
+  bool pause_pending_ = false;  // the next message waits for the server first
+  SendRate rate_;              // of this send
+  RateGate gate_;
+  int on_connection_ = 0;      // messages tried on the kept connection
+  int messages_started_ = 0;   // in this operation
   bool stopped_ = false;     // the send stopped: the rest is not sent
 
   SendOptions options_;
@@ -248,6 +322,7 @@ class SendOperation {
   bool dry_run_active_ = false;
   SendProgress status_;
   int message_percent_ = -1;
+  String progress_text_;  // of the progress window, for the message on its way
   bool large_message_ = false;
 };
 

@@ -1,6 +1,6 @@
 // send_options.h - what one send operation is asked to do beyond the
 // project's own send: continue the last send, compose into a folder, send
-// to a test address, stop after some recipients. The command line fills
+// to a test address, stop after some recipients, go at a rate. The command line fills
 // them in (app/command_line.h); the window's "Resume last send" sets
 // `resume`.
 //
@@ -11,6 +11,7 @@
 #pragma once
 
 #include "core/string.h"
+#include "send/send_rate.h"
 
 namespace tessaline {
 
@@ -28,6 +29,10 @@ struct SendOptions {
   // Keep a journal (off for a send to one address given on the command
   // line, which is not the project's mailing).
   bool journal = true;
+  // At most this many messages per period (--rate), instead of the
+  // program setting SendRate; a resume may be given one too.
+  bool rate_given = false;
+  SendRate rate;
 };
 
 }  // namespace tessaline

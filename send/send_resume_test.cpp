@@ -27,17 +27,8 @@ class ResumeTest : public testing::WithSuiteSmtpServer<> {
 
   void SetUp() override {
     server_->clear();
-    env_.command_line = true;
-    env_.project_path = env_.folder / "news.zqj";
-    project()
-        .set(kFieldFrom, "Sender <sender@example.com>")
-        .set(kFieldSubject, "Hello")
-        .set(kFieldSmtpPort, String::formatted("%d", server_->port()))
-        .set(kFieldSendMode, String::formatted("%d", SendOperation::kNoPreview))
-        .check(kFieldRecycle)
-        .check(kFieldUseBodyText)
-        .set(kFieldBody, "Dear [[-Email-]] #[[-Index-]]")
-        .check(kFieldUseRecipientText);
+    testing::set_up_unattended_send(env_);
+    project().set(kFieldSmtpPort, String::formatted("%d", server_->port()));
   }
 
   testing::MemoryProject& project() { return env_.project_values; }
@@ -63,29 +54,8 @@ class ResumeTest : public testing::WithSuiteSmtpServer<> {
   // with the outcomes given (kNone for none; in flight where `in_flight`).
   void killed_send(const std::vector<const char*>& plan,
                    const std::vector<JournalOutcome>& outcomes, int in_flight = -1) {
-    JournalIdentity id;
-    id.send_id = make_send_id();
-    id.start_ms = 1700000000000;
-    id.send_mode = SendOperation::kNoPreview;
-    id.project = project_identity(env_.project_path);
-    JournalRun run;
-    run.start_ms = id.start_ms;
-    run.log_name = "news-20231114-221320.LOG";
-    String bytes = String(std::string_view(kJournalMagic, kJournalMagicLength)) +
-                   journal_identity_record(id) + journal_run_record(run);
-    for (size_t i = 0; i < plan.size(); ++i) bytes += journal_plan_record(static_cast<int>(i), plan[i]);
-    bytes += journal_plan_end_record(static_cast<int>(plan.size()));
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-      if (outcomes[i] == JournalOutcome::kNone) continue;
-      bytes += journal_attempt_record(static_cast<int>(i));
-      bytes += journal_outcome_record(static_cast<int>(i), outcomes[i], 1,
-                                      outcomes[i] == JournalOutcome::kRefused ? 550 : 250, 0, 1);
-    }
-    if (in_flight >= 0) bytes += journal_attempt_record(in_flight);
-    String error;
-    ASSERT_TRUE(SendHistory(env_.history()).make(&error));
-    ASSERT_TRUE(write_whole_file(env_.history() + "/news-20231114-221320.journal", bytes.c_str(),
-                                 bytes.length()));
+    testing::write_killed_journal(env_, std::vector<std::string>(plan.begin(), plan.end()),
+                                  outcomes, in_flight);
   }
 
   Vector<String> kept(const char* pattern) {

@@ -22,7 +22,10 @@
 #include "core/recording_ui.h"
 #include "storage/test_directory.h"
 #include "recipients/test_project.h"
+#include "storage/paths.h"
 #include "send/send_environment.h"
+#include "send/send_history.h"
+#include "send/send_journal.h"
 #include "send/send_operation.h"
 
 namespace tessaline::testing {
@@ -47,15 +50,28 @@ class SmtpTestServer {
 
   ~SmtpTestServer() { stop(); }
 
-  // `pipelining`: the server offers PIPELINING.
-  bool start(std::string* error, bool pipelining = false) {
+  // `pipelining`: the server offers PIPELINING. `replies`: its scripted
+  // answers, each "STEP=REPLY,REPLY,..." (see smtp_server.py's --reply).
+  bool start(std::string* error, bool pipelining = false,
+             const std::vector<std::string>& replies = {}) {
     if (!folder_.ok()) return fail(error, "no temporary folder");
-    std::string script = std::string(TESSALINE_SOURCE_DIR) + "/send/testdata/smtp_server.py";
+    std::vector<std::string> words = {
+        "python3", std::string(TESSALINE_SOURCE_DIR) + "/send/testdata/smtp_server.py",
+        folder_.path().std_string()};
+    if (pipelining) words.push_back("--pipelining");
+    for (const std::string& reply : replies) {
+      words.push_back("--reply");
+      words.push_back(reply);
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
     std::string folder = folder_.path().std_string();
+    // The port of a server this object ran before is not this one's.
+    unlink((folder + "/port").c_str());
     pid_ = fork();
     if (pid_ == 0) {
-      execl("/usr/bin/python3", "python3", script.c_str(), folder.c_str(),
-            pipelining ? "--pipelining" : nullptr, nullptr);
+      execv("/usr/bin/python3", argv.data());
       _exit(127);
     }
     if (pid_ < 0) return fail(error, "fork failed");
@@ -84,6 +100,16 @@ class SmtpTestServer {
   }
 
   int port() const { return port_; }
+
+  // What the server answered, one line per greeting ("PORT ehlo") and per
+  // answer to MAIL FROM, RCPT TO and the end of the data ("PORT rcpt
+  // 451", "PORT eod drop"), in order, since the last clear().
+  std::vector<std::string> steps() const {
+    std::istringstream text(read_text(folder_.path().std_string() + "/steps"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    return lines;
+  }
 
   // Every message received since the last clear(), in order.
   std::vector<Received> received() const {
@@ -119,7 +145,7 @@ class SmtpTestServer {
       std::vector<std::string> names;
       while (dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
-        if (name.find(".e") != std::string::npos) names.push_back(name);
+        if (name.find(".e") != std::string::npos || name == "steps") names.push_back(name);
       }
       closedir(dir);
       for (const std::string& name : names) unlink((folder_.path().std_string() + "/" + name).c_str());
@@ -139,7 +165,8 @@ class SmtpTestServer {
 
 // The environment of a send: a project in memory, a recording port, a
 // folder of its own for the log, a clock that moves 1.5 seconds at each
-// reading, and a review step that answers from a script.
+// reading (clock_step_ms) and by each wait, waits that return at once, a
+// scripted jitter, and a review step that answers from a script.
 class TestEnvironment : public SendEnvironment {
  public:
   MemoryProject project_values;
@@ -152,6 +179,14 @@ class TestEnvironment : public SendEnvironment {
   bool command_line = false;
   bool running = false;
   int64_t clock_ms = 1000000;
+  // How far each reading of the clock moves it; 0 for a clock that only
+  // the waits and the test move.
+  int64_t clock_step_ms = 1500;
+  std::vector<int64_t> slept_ms;  // each wait of the send, in order
+  std::function<void(int64_t)> during_sleep;
+  double jitter = 0.5;  // what unit_random() answers
+  int64_t wall_ms = 0;  // 0: the real wall clock
+  int64_t wall_base_ms = 0;
 
   // What each review saw, and its scripted answers (none left: abort).
   struct Review {
@@ -189,7 +224,27 @@ class TestEnvironment : public SendEnvironment {
   bool command_line_run() override { return command_line; }
   bool operation_running() override { return running; }
   void set_operation_running(bool on) override { running = on; }
-  int64_t milliseconds() override { return clock_ms += 1500; }
+  int64_t milliseconds() override { return clock_ms += clock_step_ms; }
+  // Nothing waits for real: each wait moves the clock and is recorded.
+  void sleep_ms(int64_t ms) override {
+    slept_ms.push_back(ms);
+    clock_ms += ms;
+    if (during_sleep) during_sleep(ms);
+  }
+  double unit_random() override { return jitter; }
+  int64_t wall_clock_ms() override {
+    return wall_ms == 0 ? SendEnvironment::wall_clock_ms() : wall_ms + (clock_ms - wall_base_ms);
+  }
+  // The wall clock at `ms` now, moving with clock_ms from here on.
+  void set_wall_clock(int64_t ms) {
+    wall_ms = ms;
+    wall_base_ms = clock_ms;
+  }
+  int64_t total_slept() const {
+    int64_t total = 0;
+    for (int64_t ms : slept_ms) total += ms;
+    return total;
+  }
   bool review(SendOperation& operation, bool has_text_body, bool has_html_body) override {
     Review r;
     for (const Message& m : operation.queue()) r.recipients.push_back(m.recipient.std_string());
@@ -209,6 +264,55 @@ class TestEnvironment : public SendEnvironment {
   // The folder of kept sends: journals and kept logs.
   String history() const { return folder / "sends"; }
 };
+
+// The project of an unattended No Preview send from the command line,
+// saved (so it keeps a journal) and keeping its connection: what the tests
+// of the journal, the resume, the retries and the pace of a send start
+// from. The port and the recipients are the test's.
+inline void set_up_unattended_send(TestEnvironment& env) {
+  env.command_line = true;
+  env.project_path = env.folder / "news.zqj";
+  env.project_values.set(kFieldFrom, "Sender <sender@example.com>")
+      .set(kFieldSubject, "Hello")
+      .set(kFieldSendMode, String::formatted("%d", SendOperation::kNoPreview))
+      .check(kFieldRecycle)
+      .check(kFieldUseBodyText)
+      .set(kFieldBody, "Dear [[-Email-]] #[[-Index-]]")
+      .check(kFieldUseRecipientText);
+}
+
+// The journal a killed send of the environment's project left, as the
+// only journal of its kept sends: `plan` in order, with the outcomes
+// given (kNone for none), each answered at `answered_ms` on the wall
+// clock; the message at `in_flight` went out without an answer.
+inline void write_killed_journal(TestEnvironment& env, const std::vector<std::string>& plan,
+                                 const std::vector<JournalOutcome>& outcomes, int in_flight = -1,
+                                 int64_t answered_ms = 1) {
+  JournalIdentity id;
+  id.send_id = make_send_id();
+  id.start_ms = 1700000000000;
+  id.send_mode = SendOperation::kNoPreview;
+  id.project = project_identity(env.project_path);
+  JournalRun run;
+  run.start_ms = id.start_ms;
+  run.log_name = "news-20231114-221320.LOG";
+  String bytes = String(std::string_view(kJournalMagic, kJournalMagicLength)) +
+                 journal_identity_record(id) + journal_run_record(run);
+  for (size_t i = 0; i < plan.size(); ++i) bytes += journal_plan_record(static_cast<int>(i), plan[i]);
+  bytes += journal_plan_end_record(static_cast<int>(plan.size()));
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    if (outcomes[i] == JournalOutcome::kNone) continue;
+    bytes += journal_attempt_record(static_cast<int>(i));
+    bytes += journal_outcome_record(static_cast<int>(i), outcomes[i], 1,
+                                    outcomes[i] == JournalOutcome::kRefused ? 550 : 250, 0,
+                                    answered_ms);
+  }
+  if (in_flight >= 0) bytes += journal_attempt_record(in_flight);
+  String error;
+  ASSERT_TRUE(SendHistory(env.history()).make(&error));
+  ASSERT_TRUE(write_whole_file(env.history() + "/news-20231114-221320.journal", bytes.c_str(),
+                               bytes.length()));
+}
 
 // A fixture whose tests share one aiosmtpd, started once for the suite
 // (starting a server per test would cost more than the tests): derive

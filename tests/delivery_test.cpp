@@ -186,9 +186,16 @@ TEST_F(ProviderRun, TheCommandLinesServerWinsAndAClosedPortStopsTheSend) {
   make_project("bob@example.test\ncarol@example.test\ndave@example.test\nerin@example.test", false);
   testing::HeldPort refusing(testing::HeldPort::kRefusing);
   int closed = refusing.port();
+  // Each message is tried as often as usual, without the waits between.
+  ASSERT_TRUE(home_.put("registry.reg",
+                        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tessaline\\Loomwork]\r\n"
+                        "\"RetryFirstWait\"=dword:00000000\r\n"));
   ProgramResult r = run({"-s", "news", String::formatted("--server=127.0.0.1:%d", closed)});
   EXPECT_EQ(r.status, 3);
   String log = home_.get("Trenk.LOG");
+  EXPECT_TRUE(log.contains("Sending carol@example.test (try 4 of 4) :")) << log.c_str();
+  EXPECT_TRUE(log.contains("Failed for now on each of its 4 tries: message not sent"))
+      << log.c_str();
   String refused = String::formatted("Unable to connect to server 127.0.0.1:%d: Connection refused",
                                      closed);
   EXPECT_TRUE(log.contains(refused.c_str())) << log.c_str();

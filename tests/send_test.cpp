@@ -333,6 +333,24 @@ TEST_F(SendRun, CtrlCStopsTheSendAndLogsWhatWasNotSent) {
   EXPECT_TRUE(std::regex_search(result.err.std_string(), summary)) << result.err.c_str();
 }
 
+// At one message a day the second waits; the first Ctrl-C ends the wait as
+// it ends a message on its way.
+TEST_F(SendRun, ARateHoldsTheNextMessageBackUntilCtrlC) {
+  start_server();
+  make_project("news.zqj", [&](Project& p) {
+    p.set_flag("use_recipient_text", true);
+    p.set_text("recipient_text", "a@example.com\nb@example.com\nc@example.com");
+  });
+  ProgramResult result =
+      run_with_ctrl_c({"-s", "news", "--rate", "1/day"}, "Sending a@example.com : success");
+  EXPECT_EQ(result.status, 130) << result.err.c_str();
+  EXPECT_EQ(recipients_of(server_.messages()), std::vector<String>{"a@example.com"});
+  String text = normalized_log(log());
+  EXPECT_TRUE(text.contains("b@example.com\r\nUser aborted: message not sent\r\n\r\n"))
+      << text.c_str();
+  EXPECT_TRUE(text.contains("c@example.com\r\nUser aborted: message not sent\r\n\r\n"));
+}
+
 // A send stopped by Ctrl-C after its first message, on a slow server; the
 // log and the journal then hold a@example.com as delivered.
 ProgramResult SendRun::interrupted_send(const char* recipients) {

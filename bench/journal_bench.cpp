@@ -1,0 +1,106 @@
+// What the send journal costs an unattended mailing.
+//
+// The mailing of send_bench (10,000 recipients from a list file, a 10 KB
+// body with ten data tags, No Preview mode, one kept connection to
+// Postfix's smtp-sink on 127.0.0.1) is sent with the journal off (the
+// anchor) and with it on at sync windows of 0 and 8, the variants taking
+// turns round by round; the figures are medians. Everything runs pinned to
+// CPU 0 (the sink too), as the other SMTP benchmarks do, since client and
+// server ping-pong. The journal lives in the folder of a temporary
+// directory, on the disk of /tmp.
+//
+//   build/bench/journal_bench [rounds]        (3 by default)
+//
+// Needs the postfix package for /usr/sbin/smtp-sink; the Postfix daemon is
+// never started.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench/send_peers.h"
+#include "bench/smtp_peers.h"
+
+namespace {
+
+using namespace tessaline;
+using namespace tessaline::bench;
+
+constexpr int kMessages = 10000;
+
+struct Variant {
+  const char* name;
+  bool journal;
+  int window;
+  const char* guarantee;
+  std::vector<double> rate, cpu_per_1000;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  if (access(kSinkProgram, X_OK) != 0) {
+    std::fprintf(stderr, "journal_bench: Postfix's smtp-sink is needed\n");
+    return 1;
+  }
+  pin_to_cpu(0);  // the sink and every send inherit it
+  int port = 0;
+  pid_t sink = start_send_sink(&port);
+  if (sink <= 0) {
+    std::fprintf(stderr, "journal_bench: smtp-sink could not be started on 127.0.0.1\n");
+    return 1;
+  }
+  std::vector<Variant> variants = {
+      {"no journal", false, 0, "nothing: a resume cannot know what was sent", {}, {}},
+      {"journal, window 0", true, 0,
+       "every outcome on the disk before the next message can be accepted", {}, {}},
+      {"journal, window 8", true, 8,
+       "at most 8 outcomes not yet on the disk when a message can be accepted", {}, {}},
+  };
+  std::printf("%d messages of a %d-byte body with 10 data tags, No Preview, kept connection,\n"
+              "to smtp-sink on 127.0.0.1:%d, all on CPU 0; %d rounds, variants alternated\n\n",
+              kMessages, kSendBodyBytes, port, rounds);
+  bool ok = true;
+  for (int round = 1; round <= rounds && ok; ++round) {
+    std::printf("round %d:", round);
+    for (Variant& v : variants) {
+      SendSettings settings;
+      settings.journal = v.journal;
+      settings.journal_sync_window = v.window;
+      SendResult r;
+      ok = run_send(port, kMessages, &r, true, settings) && r.attempted == kMessages &&
+           r.errors == 0;
+      if (!ok) {
+        std::fprintf(stderr, "\njournal_bench: the send with %s failed (sent %d, errors %d)\n",
+                     v.name, r.attempted - r.errors, r.errors);
+        break;
+      }
+      v.rate.push_back(kMessages / r.seconds);
+      v.cpu_per_1000.push_back(r.cpu_seconds * 1000 / kMessages);
+      std::printf("  %s %.0f msg/s", v.name, v.rate.back());
+      std::fflush(stdout);
+    }
+    std::printf("\n");
+  }
+  if (ok) {
+    double anchor = median_of(variants[0].rate);
+    std::printf("\n");
+    for (const Variant& v : variants) {
+      double rate = median_of(v.rate);
+      std::printf("%-18s %6.0f messages/s, %.3f CPU s per 1,000 messages, cost %5.1f %%\n"
+                  "                   (%s)\n",
+                  v.name, rate, median_of(v.cpu_per_1000), 100.0 * (1 - rate / anchor),
+                  v.guarantee);
+    }
+    for (size_t i = 1; i < variants.size(); ++i) {
+      std::printf("RATIO %s / no journal = %.2f (median rate)\n", variants[i].name,
+                  median_of(variants[i].rate) / anchor);
+    }
+  }
+  kill(sink, SIGTERM);
+  waitpid(sink, nullptr, 0);
+  return ok ? 0 : 1;
+}
