@@ -103,11 +103,8 @@ bool SendPreview::verify(bool say_valid) {
       select(i);
       marked_.line = n;
       marked_.text = line;
-      // The focus first: the window then shows this message with the line
-      // marked while the person reads why, and the box keeps the focus
-      // when the message is closed.
-      ui_.focus_field(kPreviewAttachmentsBox);
       show_error(ui_, "This attachment does not exist:\n" + line);
+      ui_.focus_field(kPreviewAttachmentsBox);
       return false;
     }
   }

@@ -142,11 +142,10 @@ TEST_F(PreviewTest, AnAttachmentThatCannotBeOpenedStopsTheCommandAtItsMessage) {
     const RecordingUi::Event* focus = ui().last(Kind::kFocus);
     ASSERT_NE(focus, nullptr);
     EXPECT_EQ(focus->field.std_string(), kPreviewAttachmentsBox);
-    // The box is focused (and so shows the message and its marked line)
-    // before the error is shown over it.
+    // The person reads why, then finds the focus on the box.
     ASSERT_GE(ui().events.count(), 2);
-    EXPECT_EQ(ui().events[ui().events.count() - 2].kind, Kind::kFocus);
-    EXPECT_EQ(ui().events[ui().events.count() - 1].kind, Kind::kError);
+    EXPECT_EQ(ui().events[ui().events.count() - 2].kind, Kind::kError);
+    EXPECT_EQ(ui().events[ui().events.count() - 1].kind, Kind::kFocus);
   }
 }
 

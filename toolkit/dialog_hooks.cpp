@@ -12,6 +12,7 @@ struct Hooks {
   QList<int> choices;
   QList<QStringList> files;
   QList<Shown> shown;
+  std::function<void(const Shown&)> look;
   int unanswered = 0;
 };
 
@@ -69,7 +70,12 @@ int unanswered() { return hooks().unanswered; }
 
 void clear_shown() { hooks().shown.clear(); }
 
-void record(const Shown& shown) { hooks().shown.append(shown); }
+void on_show(std::function<void(const Shown&)> look) { hooks().look = std::move(look); }
+
+void record(const Shown& shown) {
+  hooks().shown.append(shown);
+  if (hooks().look) hooks().look(shown);
+}
 
 bool take_answer(Answer& reply) { return take(hooks().answers, reply); }
 

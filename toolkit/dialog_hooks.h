@@ -16,6 +16,8 @@
 // Failures: none.
 #pragma once
 
+#include <functional>
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -73,6 +75,10 @@ int count(Kind kind);
 int unanswered();
 // Empties the record (the queues stay).
 void clear_shown();
+// Runs `look` as each dialog is recorded, while it would be on the screen,
+// so a test can see what the window behind it showed at that moment. Null
+// stops it; set_active() does too.
+void on_show(std::function<void(const Shown&)> look);
 
 // --- for the dialogs: record, then take the next answer ---
 // Each take_ returns false and counts the dialog as unanswered when nothing

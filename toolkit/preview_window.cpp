@@ -347,8 +347,8 @@ void PreviewWindow::focus_field(const String& key, int caret) {
     if (previous_focus_) previous_focus_->focus_field(key, caret);
     return;
   }
-  // The check that asks for the box has just selected the message that
-  // failed, and says why once the window shows it with its line marked.
+  // The check that asks for the box has selected the message that failed
+  // and said why: the box gets the focus with the line marked.
   show_preview();
   attachments_->setFocus(Qt::OtherFocusReason);
   QTextBlock block = attachments_->document()->findBlockByNumber(preview_.marked_line().line);
@@ -358,6 +358,10 @@ void PreviewWindow::focus_field(const String& key, int caret) {
   attachments_->setTextCursor(cursor);
   attachments_->ensureCursorVisible();
 }
+
+// A check may have selected another message before it says why: the box
+// comes over that message.
+void PreviewWindow::before_box() { show_preview(); }
 
 void PreviewWindow::done(int result) {
   // Closed by Escape or from the title bar: that is Abort.

@@ -117,6 +117,7 @@ class PreviewWindow : public QDialog, public FieldFocus {
 
   // --- FieldFocus ---
   void focus_field(const String& key, int caret) override;
+  void before_box() override;
 
  protected:
   void done(int result) override;

@@ -266,7 +266,17 @@ TEST_F(PreviewWindowTest, TheContextMenusOfferTheirCommandsAndRunThem) {
   String present = env_.folder / "present.txt";
   ASSERT_TRUE(env_.folder.put("present.txt", "x"));
   queue()[1].attachments = present + "\n  gone.pdf \n";
+  // The error comes over the message it speaks of.
+  int row_under_error = -1;
+  std::string text_under_error;
+  dialog_hooks::on_show([&](const dialog_hooks::Shown&) {
+    row_under_error = window.recipients()->currentRow();
+    text_under_error = shown_text();
+  });
   verify->trigger();
+  dialog_hooks::on_show(nullptr);
+  EXPECT_EQ(row_under_error, 1);
+  EXPECT_EQ(text_under_error, "to bob");
   const dialog_hooks::Shown* error = dialog_hooks::last(Kind::kError);
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->text, "This attachment does not exist:\ngone.pdf");

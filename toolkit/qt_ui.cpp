@@ -96,21 +96,26 @@ QWidget* QtUi::front_window() const {
 
 QWidget* QtUi::progress_window() const { return progress_.get(); }
 
+QWidget* QtUi::box_parent() {
+  if (focus_ != nullptr) focus_->before_box();
+  return front_window();
+}
+
 void QtUi::error_box(const String& message, const String& caption) {
-  dialogs::error_box(front_window(), qt_text(message), qt_text(caption));
+  dialogs::error_box(box_parent(), qt_text(message), qt_text(caption));
 }
 
 void QtUi::information_box(const String& message, const String& caption) {
-  dialogs::information_box(front_window(), qt_text(message), qt_text(caption));
+  dialogs::information_box(box_parent(), qt_text(message), qt_text(caption));
 }
 
 bool QtUi::ask_yes_no(const String& question, const String& caption) {
-  return dialogs::question(front_window(), qt_text(question), qt_text(caption), false) ==
+  return dialogs::question(box_parent(), qt_text(question), qt_text(caption), false) ==
          dialogs::Answer::kYes;
 }
 
 Ui::Reply QtUi::ask_yes_no_cancel(const String& question, const String& caption) {
-  switch (dialogs::question(front_window(), qt_text(question), qt_text(caption), true)) {
+  switch (dialogs::question(box_parent(), qt_text(question), qt_text(caption), true)) {
     case dialogs::Answer::kYes:
       return Reply::kYes;
     case dialogs::Answer::kNo:
@@ -123,14 +128,14 @@ Ui::Reply QtUi::ask_yes_no_cancel(const String& question, const String& caption)
 
 int QtUi::ask_buttons(const String& question, const String& caption,
                       const Vector<String>& buttons) {
-  return dialogs::ask_buttons(front_window(), qt_text(question), qt_text(caption),
+  return dialogs::ask_buttons(box_parent(), qt_text(question), qt_text(caption),
                               qt_list(buttons));
 }
 
 bool QtUi::input_text(const String& prompt, const String& caption, String& text,
                       int max_length) {
   QString answer = qt_text(text);
-  if (!dialogs::input_text(front_window(), qt_text(prompt), qt_text(caption), answer,
+  if (!dialogs::input_text(box_parent(), qt_text(prompt), qt_text(caption), answer,
                            max_length)) {
     return false;
   }
@@ -140,7 +145,7 @@ bool QtUi::input_text(const String& prompt, const String& caption, String& text,
 
 int QtUi::choose_one(const String& prompt, const String& caption, const Vector<String>& items,
                      int selected) {
-  return dialogs::choose_one(front_window(), qt_text(prompt), qt_text(caption), qt_list(items),
+  return dialogs::choose_one(box_parent(), qt_text(prompt), qt_text(caption), qt_list(items),
                              selected);
 }
 

@@ -33,6 +33,10 @@ class FieldFocus {
   // Brings the field's folder forward and focuses it; `caret` is a byte
   // offset into the field's text, or -1 to leave the caret where it is.
   virtual void focus_field(const String& key, int caret) = 0;
+  // A box is about to be shown over the window: it brings what it shows up
+  // to date first, so that the box speaks of what the person sees (a check
+  // may just have selected another entry).
+  virtual void before_box() {}
 };
 
 class QtUi : public Ui {
@@ -78,6 +82,9 @@ class QtUi : public Ui {
 
  private:
   class ProgressWindow;
+
+  // front_window(), once the window that takes focus requests is up to date.
+  QWidget* box_parent();
 
   QWidget* main_window_ = nullptr;
   FieldFocus* focus_ = nullptr;
