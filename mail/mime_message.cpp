@@ -24,8 +24,8 @@ const char kDelimiters[] = " \t\r\n<>()'\"";
 bool is_delimiter(char c) { return c != 0 && std::strchr(kDelimiters, c) != nullptr; }
 
 // ";charset=..." for a text part that is not pure ASCII.
-String charset_parameter(std::string_view text) {
-  if (is_ascii(text)) return String();
+String charset_parameter(std::string_view text, bool ascii) {
+  if (ascii) return String();
   return String(";charset=") + charset_name(text);
 }
 
@@ -38,7 +38,8 @@ void append_text_part(String* out, const char* type, const String& text, int enc
                       bool eight_bit_transport, bool always_labelled) {
   const std::string_view v = text.view();
   const bool short_lines = longest_line(v) <= kMaxLineLength;
-  const bool clean = short_lines && is_ascii(v);
+  const bool ascii = is_ascii(v);
+  const bool clean = short_lines && ascii;
   const char* label = nullptr;
   enum { kAsIs, kQuoted, kBase64Form } form = kAsIs;
   if (encoding == MimeMessage::kBase64) {
@@ -52,7 +53,7 @@ void append_text_part(String* out, const char* type, const String& text, int enc
     form = kQuoted;
     label = "quoted-printable";
   }
-  out->append_format("Content-Type: %s%s\r\n", type, charset_parameter(v).c_str());
+  out->append_format("Content-Type: %s%s\r\n", type, charset_parameter(v, ascii).c_str());
   if (label) out->append_format("Content-Transfer-Encoding: %s\r\n", label);
   out->append("\r\n");
   if (form == kAsIs) {
