@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
-
-
 #include <ctime>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "platform/random_bytes.h"
 #include "storage/paths.h"
 #include "mail/dkim.h"
+#include "mail/encoded_file_cache.h"
 #include "mail/mime_encoding.h"
 
 namespace tessaline {
@@ -186,20 +185,6 @@ const char* embedded_type(const String& name) {
   return "application/octet-stream";
 }
 
-// Reads the file and appends "\r\n", its base64 form and "\r\n"; false
-// when it cannot be read or would not fit in a String.
-bool append_file_base64(const String& path, String* out) {
-  String bytes;
-  if (path.empty() || !read_whole_file(path, bytes)) return false;
-  int64_t encoded = static_cast<int64_t>(bytes.length()) * 4 / 3 + bytes.length() / 18 * 2 + 16;
-  if (out->length() + encoded + 4 > String::kMaxLength) return false;
-  base64_encode(&bytes);
-  out->append("\r\n");
-  out->append(bytes);
-  out->append("\r\n");
-  return true;
-}
-
 }  // namespace
 
 // --- the message --------------------------------------------------------------
@@ -332,7 +317,7 @@ bool MimeMessage::compose(String* output, bool eight_bit_transport) {
                           related.c_str(), single_line(name.view()).c_str());
         out.append_format("Content-Type: %s%s\r\nContent-Transfer-Encoding: base64\r\n",
                           embedded_type(name), header_parameter("name", name.view()).c_str());
-        if (!append_file_base64(path, &out)) {
+        if (!EncodedFileCache::shared().append_file_base64(path, &out)) {
           fail(4617, "Failed to load attachment: %s", path.c_str());
           return false;
         }
@@ -349,7 +334,7 @@ bool MimeMessage::compose(String* output, bool eight_bit_transport) {
           "Content-Type: application/octet-stream%s\r\n"
           "Content-Transfer-Encoding: base64\r\n",
           mixed.c_str(), header_parameter("name", name.view()).c_str());
-      if (!append_file_base64(path, &out)) {
+      if (!EncodedFileCache::shared().append_file_base64(path, &out)) {
         fail(4620, "Failed to load attachment: %s", path.c_str());
         return false;
       }

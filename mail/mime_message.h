@@ -13,8 +13,10 @@
 // line is longer than 998 characters, and every message has a Message-ID
 // of its own and a Date with a four-digit year. Texts that need none of
 // this (ASCII, short lines) go out exactly as stored. Attachments and
-// embedded files are always base64. With a DKIM signer the composed text
-// is signed last, and its signature header comes first.
+// embedded files are always base64; their encoded forms are kept from one
+// message to the next while the files stay unchanged (see
+// mail/encoded_file_cache.h). With a DKIM signer the composed text is
+// signed last, and its signature header comes first.
 //
 // Not for: parsing mail, the encodings themselves (mail/mime_encoding.h),
 // signing (mail/dkim.h), or delivering (mail/smtp_client.h).

@@ -1,7 +1,9 @@
 #include "mail/mime_message.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 
 #include "core/date.h"
 #include "storage/test_directory.h"
+#include "mail/encoded_file_cache.h"
 #include "mail/test_support.h"
 
 namespace tessaline {
@@ -571,6 +574,64 @@ TEST(Compose, Failures) {
     EXPECT_EQ(message.error, c.error) << c.name;
     EXPECT_EQ(text, "left alone") << c.name;
   }
+}
+
+// A mailing attaches the same files to every message; the builder keeps
+// their encoded forms (mail/encoded_file_cache.h) and must still send what
+// the file holds when the message is made.
+TEST(Compose, FilesOfEveryMessageAreReadAsTheyAreWhenItIsMade) {
+  TestDirectory folder;
+  ASSERT_TRUE(folder.ok());
+  EncodedFileCache& cache = EncodedFileCache::shared();
+  // Long after the files were written: each is kept once read.
+  EncodedFileCache::Clock previous = cache.set_clock([] { return int64_t{1} << 62; });
+  struct Case {
+    bool embedded;
+    const char* error;
+  } cases[] = {{false, "SMTP Error 4620\nFailed to load attachment: "},
+               {true, "SMTP Error 4617\nFailed to load attachment: "}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.embedded ? "embedded" : "attached");
+    const String path = folder / (c.embedded ? "pic.gif" : "report.pdf");
+    ASSERT_TRUE(folder.put(c.embedded ? "pic.gif" : "report.pdf", "first bytes"));
+    MimeMessage message;
+    message.add_recipient("ann@example.test");
+    message.text_body = "text";
+    if (c.embedded) {
+      message.html_body = "<img src=\"cid:pic.gif\">";
+      message.add_embedded_file(path);
+    } else {
+      message.add(path);
+    }
+    String first, second, third, fourth = "left alone";
+    ASSERT_TRUE(compose_pinned(message, &first)) << message.error.c_str();
+    const int64_t reads = cache.reads();
+    ASSERT_TRUE(compose_pinned(message, &second)) << message.error.c_str();
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(cache.reads(), reads) << "the second message used the kept form";
+    EXPECT_TRUE(first.contains("\r\nZmlyc3QgYnl0ZXM=\r\n")) << first.c_str();
+
+    // Other bytes of the same size, written within the same tick of the
+    // file times as far as the size and the times can tell.
+    timespec written{};
+    {
+      struct stat info {};
+      ASSERT_EQ(::stat(path.c_str(), &info), 0);
+      written = info.st_mtim;
+    }
+    ASSERT_TRUE(folder.put(c.embedded ? "pic.gif" : "report.pdf", "other bytes"));
+    timespec times[2] = {{0, UTIME_OMIT}, {written.tv_sec + 1, written.tv_nsec}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_TRUE(compose_pinned(message, &third)) << message.error.c_str();
+    EXPECT_TRUE(third.contains("\r\nb3RoZXIgYnl0ZXM=\r\n")) << third.c_str();
+    EXPECT_FALSE(third.contains("Zmlyc3QgYnl0ZXM=")) << third.c_str();
+
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    EXPECT_FALSE(compose_pinned(message, &fourth));
+    EXPECT_EQ(message.error, String(c.error) + path);
+    EXPECT_EQ(fourth, "left alone");
+  }
+  cache.set_clock(previous);
 }
 
 TEST(Compose, FileNamesCannotBreakTheirHeaders) {
