@@ -1,7 +1,9 @@
 #include "mail/mime_message.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -133,10 +135,41 @@ class LineBreaks {
   int lf_;
 };
 
+// Whether every CR of the text is followed by LF and every LF follows a
+// CR: then each line break is CR LF already. Nearly every message is such
+// a text, and this test reads it eight bytes at a time, not line by line.
+bool only_crlf_breaks(const char* s, size_t n) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kLow = 0x7F7F7F7F7F7F7F7Full;
+  // The high bit of each byte that equals c (exact: no carry between bytes).
+  auto bytes_equal = [](uint64_t word, unsigned char c) {
+    uint64_t x = word ^ (kOnes * c);
+    return ~(((x & kLow) + kLow) | x) & ~kLow;
+  };
+  uint64_t carry = 0;  // the high bit of byte 0 when the byte before the word is CR
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, s + i, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    const uint64_t cr = bytes_equal(word, '\r');
+    // In memory order, the byte after byte k is byte k + 1, eight bits up.
+    if (((cr << 8) | carry) != bytes_equal(word, '\n')) return false;
+    carry = cr >> 56;
+  }
+  bool after_cr = carry != 0;
+  for (; i < n; ++i) {
+    if ((s[i] == '\n') != after_cr) return false;
+    after_cr = s[i] == '\r';
+  }
+  return !after_cr;
+}
+
 // Every line break (CR LF, lone LF, lone CR, LF CR) becomes CR LF.
 void normalise_line_breaks(String* text) {
   const char* s = text->c_str();
   const int n = text->length();
+  if (only_crlf_breaks(s, n)) return;
   int64_t lone = 0;
   bool changes = false;
   LineBreaks count(s, n);
