@@ -37,6 +37,11 @@ int64_t EncodedFileCache::system_clock() {
   return nanoseconds(now);
 }
 
+int64_t EncodedFileCache::settle_time(int64_t changed) {
+  constexpr int64_t kRound = 10000000;  // 10 ms
+  return changed % kRound != 0 ? kFineSettle : kCoarseSettle;
+}
+
 EncodedFileCache& EncodedFileCache::shared() {
   static EncodedFileCache cache;
   return cache;
@@ -86,7 +91,7 @@ bool EncodedFileCache::append_file_base64(const String& path, String* out) {
   std::lock_guard<std::mutex> lock(mutex_);
   ++reads_;
   if (regular && look_up(path, &after) && after == before && after.size == size &&
-      after.changed < clock_() - kSettleSeconds * kNanoseconds) {
+      after.changed < clock_() - settle_time(after.changed)) {
     keep(path, after, std::move(bytes));
   }
   return true;

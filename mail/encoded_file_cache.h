@@ -12,10 +12,13 @@
 //
 // File times have a granularity (a kernel tick, two seconds on FAT), so a
 // file written twice within one tick may show the same times with other
-// bytes. A file is therefore kept only once its last change lies more than
-// kSettleSeconds in the past: by then any further write shows a later time.
-// Files changed more recently, and anything that is not a regular file,
-// are read every time, as before.
+// bytes. A file is therefore kept only once its last change lies longer in
+// the past than any tick: by then any further write shows a later time.
+// That is kFineSettle for a change time with a part below 10 ms (a file
+// system that records fine times, stamped at kernel ticks of at most
+// 10 ms), kCoarseSettle for a round one (FAT, exFAT, and the rare fine time
+// that happens to be round). Files changed more recently, and anything that
+// is not a regular file, are read every time, as before.
 //
 // What differs from reading every time: while the file is unchanged, a
 // lock that another copy of the program holds on it for writing does not
@@ -43,7 +46,11 @@ class EncodedFileCache {
   using Clock = int64_t (*)();
   static int64_t system_clock();
 
-  static constexpr int64_t kSettleSeconds = 3;
+  // Nanoseconds.
+  static constexpr int64_t kFineSettle = 50000000;
+  static constexpr int64_t kCoarseSettle = 3000000000;
+  // kFineSettle or kCoarseSettle for a file last changed at `changed`.
+  static int64_t settle_time(int64_t changed);
   // Kept forms larger than this in all are dropped, the least recently
   // used first; a single larger form is never kept.
   static constexpr int64_t kDefaultByteLimit = 64 << 20;

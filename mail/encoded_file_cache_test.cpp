@@ -131,24 +131,40 @@ TEST_F(EncodedFileCacheTest, AFileChangedBetweenTwoUsesGivesItsNewBytes) {
 }
 
 TEST_F(EncodedFileCacheTest, AFileChangedLessThanTheSettleTimeAgoIsReadEachTime) {
-  ASSERT_TRUE(folder.put("f", bytes_of('a', 100)));
+  static int64_t now;
+  cache.set_clock([] { return now; });
+  const String bytes = bytes_of('a', 100);
+  ASSERT_TRUE(folder.put("f", bytes));
+  // The change time cannot be set; the clock is set around it instead.
   struct stat info {};
   ASSERT_EQ(::stat((folder / "f").c_str(), &info), 0);
-  static int64_t now;
   const int64_t changed = info.st_ctim.tv_sec * 1000000000 + info.st_ctim.tv_nsec;
-  cache.set_clock([] { return now; });
+  const int64_t settle = EncodedFileCache::settle_time(changed);
 
-  now = changed + (EncodedFileCache::kSettleSeconds - 1) * 1000000000;
-  EXPECT_EQ(part(folder / "f"), expected_part(bytes_of('a', 100)));
-  EXPECT_EQ(part(folder / "f"), expected_part(bytes_of('a', 100)));
+  now = changed + settle - 1;
+  EXPECT_EQ(part(folder / "f"), expected_part(bytes));
+  EXPECT_EQ(part(folder / "f"), expected_part(bytes));
   EXPECT_EQ(cache.reads(), 2);
   EXPECT_EQ(cache.kept(), 0);
-
-  now = changed + (EncodedFileCache::kSettleSeconds + 1) * 1000000000;
-  EXPECT_EQ(part(folder / "f"), expected_part(bytes_of('a', 100)));
-  EXPECT_EQ(part(folder / "f"), expected_part(bytes_of('a', 100)));
+  now = changed + settle + 1;
+  EXPECT_EQ(part(folder / "f"), expected_part(bytes));
+  EXPECT_EQ(part(folder / "f"), expected_part(bytes));
   EXPECT_EQ(cache.reads(), 3);
   EXPECT_EQ(cache.kept(), 1);
+}
+
+TEST(EncodedFileCache, FilesOfRoundTimesSettleOnlyAfterTheCoarsestTick) {
+  constexpr int64_t kSecond = 1000000000;
+  struct Case {
+    int64_t changed;
+    int64_t settle;
+  } cases[] = {
+      {1700000000 * kSecond + 123456789, EncodedFileCache::kFineSettle},
+      {1700000000 * kSecond + 1, EncodedFileCache::kFineSettle},
+      {1700000000 * kSecond, EncodedFileCache::kCoarseSettle},              // FAT: 2 s
+      {1700000000 * kSecond + 990000000, EncodedFileCache::kCoarseSettle},  // exFAT: 10 ms
+  };
+  for (const Case& c : cases) EXPECT_EQ(EncodedFileCache::settle_time(c.changed), c.settle) << c.changed;
 }
 
 TEST_F(EncodedFileCacheTest, WithTheRealClockAFileRewrittenAtOnceGivesItsNewBytes) {
