@@ -742,6 +742,10 @@ TEST(Addresses, ParseAddress) {
       // Single quotes delimit the address but are not stripped from the name.
       {"'Ann Lee'<ann@x.test>", true, "'Ann Lee'", "'Ann", "Lee'", "ann@x.test"},
       {"  bob@example.test  ", true, "", "", "", "bob@example.test"},
+      // Tabs, line breaks and quotes end an address as blanks do.
+      {"Ann\t<ann@x.test>\r\n", true, "Ann", "", "", "ann@x.test"},
+      {"\"Ann\"ann@x.test\"", true, "Ann\"", "", "", "ann@x.test"},
+      {"(Ann)ann@x.test\nx", true, "(Ann)\nx", "", "", "ann@x.test"},
       {"x @example.test", true, "x", "", "", "@example.test"},
       {"two@at@example.test", false, "", "", "", ""},
       {"@example.test", false, "", "", "", ""},
