@@ -674,15 +674,85 @@ bool SendOperation::connect_now() {
   return connected;
 }
 
+// No Preview reads the sources ahead while a message goes out (see
+// next_gathered()). A candidate read ahead was only read and judged: its
+// line, its counting, its plan entry and its personalisation come here,
+// after the message before it has its outcome, exactly as they would
+// without the look-ahead. Nothing is personalised ahead, because data tags
+// write to the database and set variables, and a message the send stops
+// before must not have run its tags. Reading and judging ahead changes
+// nothing that a tag could see: the candidate read ahead is the last one
+// read when it is personalised (its row is the current one), the
+// message before was personalised before the read, and sending it touches
+// neither the sources nor the duplicate table, whose judgements come in
+// the sources' order either way.
+void SendOperation::next_candidate(Candidate* candidate) {
+  if (ahead_.empty()) {
+    *candidate = read_candidate();
+    return;
+  }
+  *candidate = std::move(ahead_.front());
+  ahead_.pop_front();
+}
+
+SendOperation::Candidate SendOperation::read_candidate() {
+  Candidate c;
+  c.next = sources_->next(&c.text, &c.error);
+  if (c.next == RecipientSources::Next::kCandidate) {
+    c.verdict = judge_candidate(c.text, sources_->addresses(), eliminate_, &c.parsed);
+  }
+  return c;
+}
+
+bool SendOperation::next_gathered(String* recipient) {
+  if (mode_ != kNoPreview || stopped_ || log_stopped()) return false;
+  int accepted = accepted_;
+  for (size_t i = 0;; ++i) {
+    if (i == ahead_.size()) {
+      // The gathering reads no candidate beyond the limit, nor does this.
+      if (i >= kReadAheadLimit || (options_.limit > 0 && accepted >= options_.limit)) {
+        return false;
+      }
+      ahead_.push_back(read_candidate());
+    }
+    const Candidate& c = ahead_[i];
+    if (c.next == RecipientSources::Next::kFaultyRow) continue;
+    if (c.next != RecipientSources::Next::kCandidate) return false;
+    if (c.verdict != Verdict::kAccepted) continue;
+    ++accepted;
+    // A resume skips what its journal has done; the plan entry this one
+    // will take comes after those the candidates before it of the same
+    // text take.
+    if (resuming_ && matcher_) {
+      int earlier = 0;
+      for (size_t k = 0; k < i; ++k) {
+        earlier += ahead_[k].next == RecipientSources::Next::kCandidate &&
+                   ahead_[k].verdict == Verdict::kAccepted && ahead_[k].text == c.text;
+      }
+      int index = matcher_->peek(c.text, earlier);
+      if (index < 0) continue;
+      JournalOutcome outcome = resumed_.entries[index].outcome;
+      if (outcome == JournalOutcome::kDelivered || outcome == JournalOutcome::kRefused ||
+          outcome == JournalOutcome::kDropped) {
+        continue;
+      }
+    }
+    *recipient = c.text;
+    return true;
+  }
+}
+
 bool SendOperation::gather() {
   tags_->clear_variables();
   aborted_ = false;
   bool previewed = mode_ == kNormal || mode_ == kLastRecipientOnly;
-  bool eliminate = project_.flag(kFieldEliminateDuplicates);
-  String cc = project_.text(kFieldCc);
+  eliminate_ = project_.flag(kFieldEliminateDuplicates);
+  gather_cc_ = project_.text(kFieldCc);
+  const String& cc = gather_cc_;
+  ahead_.clear();
   int index = 1;
-  int accepted = 0;
-  String candidate, error;
+  accepted_ = 0;
+  Candidate read;
   for (;;) {
     if (log_stopped()) {
       close_progress();
@@ -694,12 +764,15 @@ bool SendOperation::gather() {
       return true;
     }
     if (mode_ == kNoPreview || mode_ == kIdentical) queue_.clear();
-    if (options_.limit > 0 && accepted >= options_.limit) {
+    if (options_.limit > 0 && accepted_ >= options_.limit) {
       log_.write(String::formatted("The send stops after its first %d recipients.\r\n",
                                    options_.limit));
       break;
     }
-    RecipientSources::Next next = sources_->next(&candidate, &error);
+    next_candidate(&read);
+    String& candidate = read.text;
+    const String& error = read.error;
+    RecipientSources::Next next = read.next;
     if (next == RecipientSources::Next::kEnd) break;
     if (next == RecipientSources::Next::kReadError) {
       log_.write(error);
@@ -720,8 +793,8 @@ bool SendOperation::gather() {
       log_.write(candidate + ": " + error + "\r\n");
       continue;
     }
-    ParsedAddress parsed;
-    Verdict verdict = judge_candidate(candidate, sources_->addresses(), eliminate, &parsed);
+    const ParsedAddress& parsed = read.parsed;
+    Verdict verdict = read.verdict;
     if (verdict == Verdict::kSkipped) continue;
     ++counters_.candidates;
     log_.write(verdict_log_line(candidate, verdict));
@@ -729,7 +802,7 @@ bool SendOperation::gather() {
       ++counters_.rejected;
       continue;
     }
-    ++accepted;
+    ++accepted_;
     if (stopped_ && mode_ == kNoPreview) {
       // Not personalised either: its data tags might write to the database.
       log_not_sent(candidate);
@@ -1015,18 +1088,23 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
     // On a kept connection the next message's envelope can go out with
     // this one's end marker; it goes to the next record, as deliver() will
     // address it.
+    // No Preview has one message in its batch: the next one is the next
+    // recipient the gathering will accept.
     builder_.next_envelope = nullptr;
-    if (recycling_ && !identical && at + 1 < batch.count()) {
-      const Message& next = batch[at + 1];
-      builder_.next_envelope = [this, &next](Envelope* envelope) {
+    const Message* next = at + 1 < batch.count() ? &batch[at + 1] : nullptr;
+    if (recycling_ && !identical && (next || mode_ == kNoPreview)) {
+      builder_.next_envelope = [this, next](Envelope* envelope) {
         // Commands sent ahead of a wait would hold the server in its data
         // phase meanwhile.
         if (!next_starts_at_once()) return false;
+        String recipient = next ? next->recipient : String();
+        if (!next && !next_gathered(&recipient)) return false;
         envelope->from = builder_.from;
         envelope->encoding = builder_.encoding;
-        envelope->recipients = options_.test_address.empty()
-                                   ? envelope_recipients(next.recipient, next.cc)
-                                   : envelope_recipients(options_.test_address, String());
+        envelope->recipients =
+            options_.test_address.empty()
+                ? envelope_recipients(recipient, next ? next->cc : gather_cc_)
+                : envelope_recipients(options_.test_address, String());
         return true;
       };
     }

@@ -401,6 +401,86 @@ TEST_F(SendTest, AMessageWhoseRecipientAPipeliningServerRefusedReachesNoCcAddres
             std::string::npos);
 }
 
+// No Preview personalises and sends each recipient as it is gathered, yet
+// each message after the first has its commands sent with the end of the
+// one before: the send reads the next accepted recipient ahead. Rejected
+// candidates in between, a limit that ends the send, and a resume that
+// skips what it delivered before must not change what goes out or what
+// the log says.
+TEST_F(SendTest, NoPreviewSendsEachEnvelopeWithTheEndOfTheMessageBefore) {
+  struct Case {
+    const char* what;
+    const char* recipients;
+    int limit;
+    std::vector<JournalOutcome> resumed;  // empty: a fresh send
+    std::vector<std::string> sent;
+  };
+  const Case cases[] = {
+      {"rejected and duplicate candidates between", "ann@example.com\n!no@example.com\n\n"
+       "bob@example.com\nANN@example.com\nbad@@example.com\ncy@example.com",
+       0, {}, {"ann@example.com", "bob@example.com", "cy@example.com"}},
+      {"a limit: nothing is sent ahead past it",
+       "ann@example.com\nbob@example.com\ncy@example.com\ndi@example.com", 2, {},
+       {"ann@example.com", "bob@example.com"}},
+      {"a resume skips one delivered before",
+       "ann@example.com\nbob@example.com\ncy@example.com\ndi@example.com", 0,
+       {JournalOutcome::kNone, JournalOutcome::kDelivered, JournalOutcome::kNone,
+        JournalOutcome::kDelivered},
+       {"ann@example.com", "cy@example.com"}},
+  };
+  std::vector<std::string> trace;
+  set_smtp_trace([&](std::string_view line) { trace.emplace_back(line); });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string logs[2];
+    for (bool pipelining : {false, true}) {
+      SmtpTestServer* server = pipelining ? g_pipelining_server : g_server;
+      server->clear();
+      trace.clear();
+      TestEnvironment env;
+      testing::set_up_unattended_send(env);
+      env.project_values.set(kFieldSmtpPort, String::formatted("%d", server->port()))
+          .set(kFieldCc, "boss@example.com")
+          .check(kFieldEliminateDuplicates)
+          .set(kFieldRecipientText, c.recipients);
+      SendOptions options;
+      options.limit = c.limit;
+      if (!c.resumed.empty()) {
+        testing::write_killed_journal(env, {"ann@example.com", "bob@example.com",
+                                            "cy@example.com", "di@example.com"},
+                                      c.resumed);
+        options.resume = true;
+      }
+      SendOperation operation(env);
+      ASSERT_TRUE(operation.send(options));
+      logs[pipelining] = env.log();
+
+      auto messages = server->received();
+      ASSERT_EQ(messages.size(), c.sent.size());
+      for (size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_EQ(messages[i].rcpt_to, (std::vector<std::string>{c.sent[i], "boss@example.com"}));
+        EXPECT_EQ(messages[i].peer_port, messages[0].peer_port);
+      }
+      if (!pipelining) continue;
+      // One MAIL FROM per message, none for a message that never came,
+      // and each after the first in the write of the end of data before.
+      size_t mail_from = 0;
+      for (size_t i = 0; i < trace.size(); ++i) {
+        EXPECT_EQ(trace[i].find("connecting again"), std::string::npos) << trace[i];
+        if (trace[i].rfind("-> MAIL FROM:", 0) != 0) continue;
+        if (mail_from++ > 0) {
+          EXPECT_EQ(trace[i - 1], "-> .") << "message " << mail_from;
+        }
+      }
+      EXPECT_EQ(mail_from, c.sent.size());
+    }
+    EXPECT_EQ(logs[1], logs[0]);
+    EXPECT_NE(logs[1].find("Sending " + c.sent.back() + " : success\r\n"), std::string::npos)
+        << logs[1];
+  }
+  set_smtp_trace(nullptr);
+}
+
 TEST_F(SendTest, NoPreviewAnsweredNoSendsNothing) {
   mode(SendOperation::kNoPreview);
   recipients("ann@example.com");
