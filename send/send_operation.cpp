@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "core/date.h"
 #include "core/fatal_error.h"
@@ -157,6 +158,27 @@ class SendOperation::DatabaseRow : public MergeRow {
   String error_;
 };
 
+class SendOperation::LogHold {
+ public:
+  explicit LogHold(SendOperation& operation) : operation_(operation) {
+    operation_.log_.hold();
+  }
+  ~LogHold() { operation_.release_log(); }
+  LogHold(const LogHold&) = delete;
+  LogHold& operator=(const LogHold&) = delete;
+
+ private:
+  SendOperation& operation_;
+};
+
+void SendOperation::release_log() {
+  const bool failed_before = log_.write_failed();
+  const bool written = log_.release();
+  if (log_.held()) return;
+  if (!written && !failed_before && !sent_held_.empty()) unrecorded_ = sent_held_;
+  sent_held_.clear();
+}
+
 SendOperation::SendOperation(SendEnvironment& environment)
     : env_(environment),
       project_(environment.project()),
@@ -191,6 +213,8 @@ bool SendOperation::send(const SendOptions& options) {
     return false;
   }
   options_ = options;
+  sent_held_.clear();
+  unrecorded_.clear();
   settings_ = env_.send_settings();
   rate_ = options.rate_given ? options.rate : settings_.rate;
   gate_ = RateGate(rate_);
@@ -246,7 +270,11 @@ bool SendOperation::send(const SendOptions& options) {
     show_error(ui_, "The send log could not be written:\n" + log_.path() + "\n" +
                         log_.write_error() +
                         "\n\nThe send was stopped so that no message goes out without its "
-                        "record; the recipients after the last one in the log were not sent.");
+                        "record; the recipients after the last one in the log were not sent" +
+                        (unrecorded_.empty() ? String(".")
+                                             : ", but for the message to " + unrecorded_ +
+                                                   ", which was sent before its lines could be "
+                                                   "written."));
     result = false;
   } else if (journal_.failed()) {
     show_error(ui_, "The send journal could not be written:\n" + journal_path_ + "\n" +
@@ -797,6 +825,10 @@ bool SendOperation::gather() {
     Verdict verdict = read.verdict;
     if (verdict == Verdict::kSkipped) continue;
     ++counters_.candidates;
+    // No Preview: the candidate's line, its message's and its outcome's go
+    // to the log together.
+    std::optional<LogHold> held;
+    if (mode_ == kNoPreview && verdict == Verdict::kAccepted) held.emplace(*this);
     log_.write(verdict_log_line(candidate, verdict));
     if (verdict != Verdict::kAccepted) {
       ++counters_.rejected;
@@ -1074,6 +1106,9 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
       return;
     }
     wrap_lines(record.text_body, length);
+    // The message's lines go to the log with one write, once it has its
+    // outcome.
+    LogHold held(*this);
     String shown = identical ? String("to all recipients") : record.recipient;
     if (!options_.test_address.empty()) {
       shown = options_.test_address + " (test of " + shown + ")";
@@ -1186,6 +1221,8 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     // connections it refused on, and nothing is kept waiting meanwhile.
     quit();
     on_connection_ = 0;
+    // The log says why the send waits while it does.
+    log_.flush();
     if (!wait(wait_ms, String::formatted("retry %d of %d in ", tries + 1, most)) ||
         !take_rate_token()) {
       log_.write("User aborted while waiting to try again: message not sent\r\n\r\n");
@@ -1201,6 +1238,7 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
   status_.message_fraction = -1;
   large_message_ = false;
   if (sent) {
+    if (log_.held()) sent_held_ = identical ? String("all recipients") : record.recipient;
     status_.sent += recipients;
     counters_.bytes_sent += builder_.message_size;
     log_.write(dry_run_active_ ? " written to " + written + "\r\n" : String(" success\r\n"));
@@ -1398,6 +1436,7 @@ void SendOperation::rest_server() {
                                "try: the send pauses for ",
                                host_and_port(route_.host, route_.port).c_str(), kRetryPauseAfter) +
              wait_text(pause_ms) + " before the next one.\r\n\r\n");
+  log_.flush();
   // A stop during the pause is the send loop's to log.
   wait(pause_ms, "paused: the server refuses for now; next message in ");
 }

@@ -87,7 +87,9 @@
 // message not attempted is logged as not sent. So it does when the server
 // still refuses for now after the pauses described above. A line of the send log that cannot be
 // written (a full disk) stops the send before its next message; send()
-// then says so and returns false. A journal that cannot be written stops
+// then says so and returns false. Since a message's lines are written
+// once it has its outcome, the message whose lines failed may have been
+// sent: send() then names it. A journal that cannot be written stops
 // the send the same way, since a resume could not account for what went
 // out after it.
 #pragma once
@@ -171,12 +173,20 @@ class SendOperation {
   const Vector<String>& embedded_files() const { return embedded_files_; }
 
   const Counters& counters() const { return counters_; }
+  SendLog& log() { return log_; }
   MimeMessage& builder() { return builder_; }
   TagProcessor& tags() { return *tags_; }
 
  private:
   class MergeFields;
   class DatabaseRow;
+  // Holds the log over the lines of one message (send/send_log.h), and
+  // releases them with release_log().
+  class LogHold;
+  // The outermost release of a hold: when its write fails for a message
+  // that was sent, that message is named where the send says why it
+  // stopped.
+  void release_log();
 
   bool operate();
   bool check_project();
@@ -347,6 +357,8 @@ class SendOperation {
   int accepted_ = 0;             // accepted candidates gathered so far
   bool eliminate_ = false;
   String gather_cc_;
+  String sent_held_;   // a message sent whose lines the log holds back
+  String unrecorded_;  // a message sent whose lines could not be written
   DryRunFolder dry_run_;
   bool dry_run_active_ = false;
   SendProgress status_;
