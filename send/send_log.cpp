@@ -7,6 +7,8 @@ namespace tessaline {
 
 bool SendLog::create(const String& path, String* error) {
   path_ = path;
+  holds_ = 0;
+  held_ = String();
   if (copy_.is_open()) copy_.close();
   write_failed_ = false;
   write_error_.clear();
@@ -24,14 +26,37 @@ void SendLog::keep_copy(const String& path) {
 }
 
 bool SendLog::write(const String& text) {
+  if (holds_ > 0) {
+    if (write_failed_) return false;
+    held_ += text;
+    return true;
+  }
+  return write_now(text);
+}
+
+bool SendLog::write_now(const String& text) {
   // Nothing goes in behind a gap: what the log holds stays true.
   if (write_failed_) return false;
+  if (hook_) hook_(false, text.view());
   if (!file_.write(text)) {
     write_failed_ = true;
     write_error_ = file_.last_error();
   }
+  if (copy_.is_open() && !write_failed_ && hook_) hook_(true, text.view());
   if (copy_.is_open() && (write_failed_ || !copy_.write(text))) copy_.close();
   return !write_failed_;
+}
+
+bool SendLog::flush() {
+  if (held_.empty()) return !write_failed_;
+  String text = std::move(held_);
+  held_ = String();
+  return write_now(text);
+}
+
+bool SendLog::release() {
+  if (holds_ > 0 && --holds_ > 0) return !write_failed_;
+  return flush();
 }
 
 bool SendLog::write(const char* text) { return write(String(text)); }
@@ -39,6 +64,8 @@ bool SendLog::write(const char* text) { return write(String(text)); }
 bool SendLog::copy_to(const String& path) { return file_.is_open() && file_.copy_to(path); }
 
 void SendLog::close() {
+  holds_ = 0;
+  flush();
   if (file_.is_open()) file_.close();
   if (copy_.is_open()) copy_.close();
 }

@@ -2,12 +2,25 @@
 // rejected and why, and the totals of each batch.
 //
 // The log is created anew by every send operation (the previous one is
-// replaced) and held open, exclusively, until the operation ends. Every
-// piece of text goes straight to the file with one write, never into a
-// buffer of this process, so a send that is killed still leaves a log
-// that shows exactly whom it had sent to. The texts themselves are made
-// by the functions below, byte for byte in the log's format (CR LF line
-// ends).
+// replaced) and held open, exclusively, until the operation ends. The
+// texts themselves are made by the functions below, byte for byte in the
+// log's format (CR LF line ends).
+//
+// A message's lines are written together, once it has its outcome: the
+// send operation holds the log (hold() ... release()) from the first line
+// about a message (No Preview: its "accepted" line) to its outcome, and
+// the whole text then goes to the log, and to the kept copy, with one
+// write each. Outside a hold every piece of text goes straight to the
+// file with one write. The log's bytes are the same either way; what
+// changes is only what a killed send leaves: no "Sending X :" without an
+// outcome, but no line at all for the message that was on its way. That
+// message is the send journal's to account for (send/send_journal.h): it
+// records the end of the data going out before it does and the outcome
+// after, and a resume says in this log that such a message may arrive
+// twice. So the log of a killed send shows whom it had sent to, and what
+// became of each, up to the message in flight. A message that is tried
+// again after a wait has the lines of each try written before the wait
+// (flush()), so that the log says why the send waits: one write per try.
 //
 // Not for: showing the log (send_operation.h copies it to "TempLog.TXT"
 // and opens the copy).
@@ -16,10 +29,14 @@
 // fails (a full disk, a file size limit) returns false and is remembered
 // with the system's text (write_failed(), write_error()); the send
 // operation then stops before its next message, since the log is the
-// person's only record of whom it sent to.
+// person's only record of whom it sent to. A write held back fails only
+// when it is released: the message it was about has gone (or failed) by
+// then, and the send operation names it when it says why it stopped.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 
 #include "core/string.h"
 #include "storage/file.h"
@@ -43,6 +60,20 @@ class SendLog {
   // text behind a gap.
   bool write(const String& text);
   bool write(const char* text);
+  // From hold() to its release() the texts written are kept back and then
+  // written with one write to each file; holds nest, and only the
+  // outermost release() writes. A write while held returns false only
+  // after a failed write before it. release() returns false when the kept
+  // text could not be written; close() releases what is held.
+  void hold() { ++holds_; }
+  bool release();
+  bool held() const { return holds_ > 0; }
+  // Writes what a hold has kept back so far; the hold goes on.
+  bool flush();
+  // Called with each write that goes to a file, and which file (the kept
+  // copy or the log); for tests, which count them.
+  using WriteHook = std::function<void(bool copy, std::string_view text)>;
+  void set_write_hook(WriteHook hook) { hook_ = std::move(hook); }
   bool write_failed() const { return write_failed_; }
   // Why the first failed write failed.
   const String& write_error() const { return write_error_; }
@@ -52,11 +83,16 @@ class SendLog {
   void close();
 
  private:
+  bool write_now(const String& text);
+
   File file_;
   File copy_;
   String path_;
   bool write_failed_ = false;
   String write_error_;
+  int holds_ = 0;
+  String held_;
+  WriteHook hook_;
 };
 
 // "\r\nSend operation performed on <date and time>\r\n", a row of "-" as

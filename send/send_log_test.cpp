@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "storage/test_directory.h"
 
@@ -68,6 +70,43 @@ TEST(SendLog, EveryWriteIsInTheFileAtOnceAndTheLogIsNotShared) {
   EXPECT_FALSE(log.copy_to(copy));
   log.write("after the end");
   EXPECT_TRUE(log.write_failed());
+}
+
+TEST(SendLog, AHoldWritesWhatItKeptWithOneWriteToEachFile) {
+  TestDirectory dir;
+  String path = dir / kSendLogName;
+  SendLog log;
+  String error;
+  ASSERT_TRUE(log.create(path, &error)) << error.c_str();
+  log.keep_copy(dir / "kept.LOG");
+  std::vector<std::pair<bool, std::string>> writes;
+  log.set_write_hook([&](bool copy, std::string_view text) { writes.emplace_back(copy, text); });
+  log.hold();
+  EXPECT_TRUE(log.write("ann@example.com: accepted\r\n"));
+  log.hold();  // nested: the inner release writes nothing
+  EXPECT_TRUE(log.write("Sending ann@example.com :"));
+  EXPECT_TRUE(log.release());
+  EXPECT_TRUE(writes.empty());
+  EXPECT_EQ(TestDirectory::read(path).std_string(), "");
+  EXPECT_TRUE(log.write(" success\r\n"));
+  EXPECT_TRUE(log.release());
+  const std::string lines = "ann@example.com: accepted\r\nSending ann@example.com : success\r\n";
+  EXPECT_EQ(writes, (std::vector<std::pair<bool, std::string>>{{false, lines}, {true, lines}}));
+  EXPECT_EQ(TestDirectory::read(path).std_string(), lines);
+  EXPECT_EQ(TestDirectory::read(dir / "kept.LOG").std_string(), lines);
+
+  // A flush writes what is kept so far and the hold goes on; close()
+  // writes the rest.
+  writes.clear();
+  log.hold();
+  log.write("a");
+  EXPECT_TRUE(log.flush());
+  log.write("b");
+  log.write("c");
+  EXPECT_EQ(writes.size(), 2u);
+  log.close();
+  EXPECT_EQ(writes.size(), 4u);
+  EXPECT_EQ(TestDirectory::read(path).std_string(), lines + "abc");
 }
 
 }  // namespace

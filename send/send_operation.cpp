@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "core/date.h"
 #include "core/fatal_error.h"
@@ -157,6 +158,27 @@ class SendOperation::DatabaseRow : public MergeRow {
   String error_;
 };
 
+class SendOperation::LogHold {
+ public:
+  explicit LogHold(SendOperation& operation) : operation_(operation) {
+    operation_.log_.hold();
+  }
+  ~LogHold() { operation_.release_log(); }
+  LogHold(const LogHold&) = delete;
+  LogHold& operator=(const LogHold&) = delete;
+
+ private:
+  SendOperation& operation_;
+};
+
+void SendOperation::release_log() {
+  const bool failed_before = log_.write_failed();
+  const bool written = log_.release();
+  if (log_.held()) return;
+  if (!written && !failed_before && !sent_held_.empty()) unrecorded_ = sent_held_;
+  sent_held_.clear();
+}
+
 SendOperation::SendOperation(SendEnvironment& environment)
     : env_(environment),
       project_(environment.project()),
@@ -191,6 +213,8 @@ bool SendOperation::send(const SendOptions& options) {
     return false;
   }
   options_ = options;
+  sent_held_.clear();
+  unrecorded_.clear();
   settings_ = env_.send_settings();
   rate_ = options.rate_given ? options.rate : settings_.rate;
   gate_ = RateGate(rate_);
@@ -246,7 +270,11 @@ bool SendOperation::send(const SendOptions& options) {
     show_error(ui_, "The send log could not be written:\n" + log_.path() + "\n" +
                         log_.write_error() +
                         "\n\nThe send was stopped so that no message goes out without its "
-                        "record; the recipients after the last one in the log were not sent.");
+                        "record; the recipients after the last one in the log were not sent" +
+                        (unrecorded_.empty() ? String(".")
+                                             : ", but for the message to " + unrecorded_ +
+                                                   ", which was sent before its lines could be "
+                                                   "written."));
     result = false;
   } else if (journal_.failed()) {
     show_error(ui_, "The send journal could not be written:\n" + journal_path_ + "\n" +
@@ -674,15 +702,85 @@ bool SendOperation::connect_now() {
   return connected;
 }
 
+// No Preview reads the sources ahead while a message goes out (see
+// next_gathered()). A candidate read ahead was only read and judged: its
+// line, its counting, its plan entry and its personalisation come here,
+// after the message before it has its outcome, exactly as they would
+// without the look-ahead. Nothing is personalised ahead, because data tags
+// write to the database and set variables, and a message the send stops
+// before must not have run its tags. Reading and judging ahead changes
+// nothing that a tag could see: the candidate read ahead is the last one
+// read when it is personalised (its row is the current one), the
+// message before was personalised before the read, and sending it touches
+// neither the sources nor the duplicate table, whose judgements come in
+// the sources' order either way.
+void SendOperation::next_candidate(Candidate* candidate) {
+  if (ahead_.empty()) {
+    *candidate = read_candidate();
+    return;
+  }
+  *candidate = std::move(ahead_.front());
+  ahead_.pop_front();
+}
+
+SendOperation::Candidate SendOperation::read_candidate() {
+  Candidate c;
+  c.next = sources_->next(&c.text, &c.error);
+  if (c.next == RecipientSources::Next::kCandidate) {
+    c.verdict = judge_candidate(c.text, sources_->addresses(), eliminate_, &c.parsed);
+  }
+  return c;
+}
+
+bool SendOperation::next_gathered(String* recipient) {
+  if (mode_ != kNoPreview || stopped_ || log_stopped()) return false;
+  int accepted = accepted_;
+  for (size_t i = 0;; ++i) {
+    if (i == ahead_.size()) {
+      // The gathering reads no candidate beyond the limit, nor does this.
+      if (i >= kReadAheadLimit || (options_.limit > 0 && accepted >= options_.limit)) {
+        return false;
+      }
+      ahead_.push_back(read_candidate());
+    }
+    const Candidate& c = ahead_[i];
+    if (c.next == RecipientSources::Next::kFaultyRow) continue;
+    if (c.next != RecipientSources::Next::kCandidate) return false;
+    if (c.verdict != Verdict::kAccepted) continue;
+    ++accepted;
+    // A resume skips what its journal has done; the plan entry this one
+    // will take comes after those the candidates before it of the same
+    // text take.
+    if (resuming_ && matcher_) {
+      int earlier = 0;
+      for (size_t k = 0; k < i; ++k) {
+        earlier += ahead_[k].next == RecipientSources::Next::kCandidate &&
+                   ahead_[k].verdict == Verdict::kAccepted && ahead_[k].text == c.text;
+      }
+      int index = matcher_->peek(c.text, earlier);
+      if (index < 0) continue;
+      JournalOutcome outcome = resumed_.entries[index].outcome;
+      if (outcome == JournalOutcome::kDelivered || outcome == JournalOutcome::kRefused ||
+          outcome == JournalOutcome::kDropped) {
+        continue;
+      }
+    }
+    *recipient = c.text;
+    return true;
+  }
+}
+
 bool SendOperation::gather() {
   tags_->clear_variables();
   aborted_ = false;
   bool previewed = mode_ == kNormal || mode_ == kLastRecipientOnly;
-  bool eliminate = project_.flag(kFieldEliminateDuplicates);
-  String cc = project_.text(kFieldCc);
+  eliminate_ = project_.flag(kFieldEliminateDuplicates);
+  gather_cc_ = project_.text(kFieldCc);
+  const String& cc = gather_cc_;
+  ahead_.clear();
   int index = 1;
-  int accepted = 0;
-  String candidate, error;
+  accepted_ = 0;
+  Candidate read;
   for (;;) {
     if (log_stopped()) {
       close_progress();
@@ -694,12 +792,15 @@ bool SendOperation::gather() {
       return true;
     }
     if (mode_ == kNoPreview || mode_ == kIdentical) queue_.clear();
-    if (options_.limit > 0 && accepted >= options_.limit) {
+    if (options_.limit > 0 && accepted_ >= options_.limit) {
       log_.write(String::formatted("The send stops after its first %d recipients.\r\n",
                                    options_.limit));
       break;
     }
-    RecipientSources::Next next = sources_->next(&candidate, &error);
+    next_candidate(&read);
+    String& candidate = read.text;
+    const String& error = read.error;
+    RecipientSources::Next next = read.next;
     if (next == RecipientSources::Next::kEnd) break;
     if (next == RecipientSources::Next::kReadError) {
       log_.write(error);
@@ -720,16 +821,20 @@ bool SendOperation::gather() {
       log_.write(candidate + ": " + error + "\r\n");
       continue;
     }
-    ParsedAddress parsed;
-    Verdict verdict = judge_candidate(candidate, sources_->addresses(), eliminate, &parsed);
+    const ParsedAddress& parsed = read.parsed;
+    Verdict verdict = read.verdict;
     if (verdict == Verdict::kSkipped) continue;
     ++counters_.candidates;
+    // No Preview: the candidate's line, its message's and its outcome's go
+    // to the log together.
+    std::optional<LogHold> held;
+    if (mode_ == kNoPreview && verdict == Verdict::kAccepted) held.emplace(*this);
     log_.write(verdict_log_line(candidate, verdict));
     if (verdict != Verdict::kAccepted) {
       ++counters_.rejected;
       continue;
     }
-    ++accepted;
+    ++accepted_;
     if (stopped_ && mode_ == kNoPreview) {
       // Not personalised either: its data tags might write to the database.
       log_not_sent(candidate);
@@ -1001,6 +1106,9 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
       return;
     }
     wrap_lines(record.text_body, length);
+    // The message's lines go to the log with one write, once it has its
+    // outcome.
+    LogHold held(*this);
     String shown = identical ? String("to all recipients") : record.recipient;
     if (!options_.test_address.empty()) {
       shown = options_.test_address + " (test of " + shown + ")";
@@ -1015,18 +1123,23 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
     // On a kept connection the next message's envelope can go out with
     // this one's end marker; it goes to the next record, as deliver() will
     // address it.
+    // No Preview has one message in its batch: the next one is the next
+    // recipient the gathering will accept.
     builder_.next_envelope = nullptr;
-    if (recycling_ && !identical && at + 1 < batch.count()) {
-      const Message& next = batch[at + 1];
-      builder_.next_envelope = [this, &next](Envelope* envelope) {
+    const Message* next = at + 1 < batch.count() ? &batch[at + 1] : nullptr;
+    if (recycling_ && !identical && (next || mode_ == kNoPreview)) {
+      builder_.next_envelope = [this, next](Envelope* envelope) {
         // Commands sent ahead of a wait would hold the server in its data
         // phase meanwhile.
         if (!next_starts_at_once()) return false;
+        String recipient = next ? next->recipient : String();
+        if (!next && !next_gathered(&recipient)) return false;
         envelope->from = builder_.from;
         envelope->encoding = builder_.encoding;
-        envelope->recipients = options_.test_address.empty()
-                                   ? envelope_recipients(next.recipient, next.cc)
-                                   : envelope_recipients(options_.test_address, String());
+        envelope->recipients =
+            options_.test_address.empty()
+                ? envelope_recipients(recipient, next ? next->cc : gather_cc_)
+                : envelope_recipients(options_.test_address, String());
         return true;
       };
     }
@@ -1108,6 +1221,8 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     // connections it refused on, and nothing is kept waiting meanwhile.
     quit();
     on_connection_ = 0;
+    // The log says why the send waits while it does.
+    log_.flush();
     if (!wait(wait_ms, String::formatted("retry %d of %d in ", tries + 1, most)) ||
         !take_rate_token()) {
       log_.write("User aborted while waiting to try again: message not sent\r\n\r\n");
@@ -1123,6 +1238,7 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
   status_.message_fraction = -1;
   large_message_ = false;
   if (sent) {
+    if (log_.held()) sent_held_ = identical ? String("all recipients") : record.recipient;
     status_.sent += recipients;
     counters_.bytes_sent += builder_.message_size;
     log_.write(dry_run_active_ ? " written to " + written + "\r\n" : String(" success\r\n"));
@@ -1320,6 +1436,7 @@ void SendOperation::rest_server() {
                                "try: the send pauses for ",
                                host_and_port(route_.host, route_.port).c_str(), kRetryPauseAfter) +
              wait_text(pause_ms) + " before the next one.\r\n\r\n");
+  log_.flush();
   // A stop during the pause is the send loop's to log.
   wait(pause_ms, "paused: the server refuses for now; next message in ");
 }

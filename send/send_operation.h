@@ -67,6 +67,11 @@
 // MessagePause waits between messages, and MessagesPerConnection ends a
 // kept connection after so many messages. A message's commands go out
 // ahead with the end of the one before only when it will start at once.
+// No Preview, which personalises and sends each recipient as it is
+// gathered, learns whom it sends to next by reading the recipient sources
+// ahead up to the next accepted candidate; that candidate is judged then,
+// but logged, counted and personalised only after the message before has
+// its outcome, as without the look-ahead (see gather()).
 //
 // Every wait goes through the environment's clock in slices of
 // kWaitSliceMs, asking the port between them whether the person stopped
@@ -82,12 +87,15 @@
 // message not attempted is logged as not sent. So it does when the server
 // still refuses for now after the pauses described above. A line of the send log that cannot be
 // written (a full disk) stops the send before its next message; send()
-// then says so and returns false. A journal that cannot be written stops
+// then says so and returns false. Since a message's lines are written
+// once it has its outcome, the message whose lines failed may have been
+// sent: send() then names it. A journal that cannot be written stops
 // the send the same way, since a resume could not account for what went
 // out after it.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 
 #include "core/containers.h"
@@ -96,6 +104,7 @@
 #include "mail/mime_message.h"
 #include "mail/smtp_route.h"
 #include "merge/tag_processor.h"
+#include "recipients/candidate.h"
 #include "recipients/recipient_sources.h"
 #include "send/dry_run.h"
 #include "send/message.h"
@@ -164,12 +173,20 @@ class SendOperation {
   const Vector<String>& embedded_files() const { return embedded_files_; }
 
   const Counters& counters() const { return counters_; }
+  SendLog& log() { return log_; }
   MimeMessage& builder() { return builder_; }
   TagProcessor& tags() { return *tags_; }
 
  private:
   class MergeFields;
   class DatabaseRow;
+  // Holds the log over the lines of one message (send/send_log.h), and
+  // releases them with release_log().
+  class LogHold;
+  // The outermost release of a hold: when its write fails for a message
+  // that was sent, that message is named where the send says why it
+  // stopped.
+  void release_log();
 
   bool operate();
   bool check_project();
@@ -181,6 +198,23 @@ class SendOperation {
   bool personalise(Message& record);
   bool connect_now();
   bool gather();
+  // A candidate of the recipient sources as the gathering reads it, judged.
+  struct Candidate {
+    RecipientSources::Next next = RecipientSources::Next::kEnd;
+    String text;
+    String error;
+    Verdict verdict = Verdict::kSkipped;
+    ParsedAddress parsed;
+  };
+  // The next candidate: the first one read ahead, or a new one.
+  void next_candidate(Candidate* candidate);
+  Candidate read_candidate();
+  // No Preview: the recipient of the message that will be sent after the
+  // current one, read ahead from the sources; false when none is known
+  // (the end of the sources or of the limit, a stopped send, or none
+  // within kReadAheadLimit candidates).
+  bool next_gathered(String* recipient);
+  static constexpr size_t kReadAheadLimit = 1000;
   void set_basic_tags(const String& candidate, const ParsedAddress& parsed, int index);
   void finish();
   void finish_identical();
@@ -318,6 +352,13 @@ class SendOperation {
   Vector<int> identical_indices_;  // Identical: the plan entries of its one message
   Vector<int> queued_in_run_;      // Normal: plan entries queued by this run
   Vector<JournalOutcome> outcomes_;  // of each plan entry, as the journal now has it
+  // The gathering's state that the look-ahead of No Preview reads.
+  std::deque<Candidate> ahead_;  // read and judged, not yet gathered
+  int accepted_ = 0;             // accepted candidates gathered so far
+  bool eliminate_ = false;
+  String gather_cc_;
+  String sent_held_;   // a message sent whose lines the log holds back
+  String unrecorded_;  // a message sent whose lines could not be written
   DryRunFolder dry_run_;
   bool dry_run_active_ = false;
   SendProgress status_;

@@ -401,6 +401,130 @@ TEST_F(SendTest, AMessageWhoseRecipientAPipeliningServerRefusedReachesNoCcAddres
             std::string::npos);
 }
 
+// No Preview personalises and sends each recipient as it is gathered, yet
+// each message after the first has its commands sent with the end of the
+// one before: the send reads the next accepted recipient ahead. Rejected
+// candidates in between, a limit that ends the send, and a resume that
+// skips what it delivered before must not change what goes out or what
+// the log says.
+TEST_F(SendTest, NoPreviewSendsEachEnvelopeWithTheEndOfTheMessageBefore) {
+  struct Case {
+    const char* what;
+    const char* recipients;
+    int limit;
+    std::vector<JournalOutcome> resumed;  // empty: a fresh send
+    std::vector<std::string> sent;
+  };
+  const Case cases[] = {
+      {"rejected and duplicate candidates between", "ann@example.com\n!no@example.com\n\n"
+       "bob@example.com\nANN@example.com\nbad@@example.com\ncy@example.com",
+       0, {}, {"ann@example.com", "bob@example.com", "cy@example.com"}},
+      {"a limit: nothing is sent ahead past it",
+       "ann@example.com\nbob@example.com\ncy@example.com\ndi@example.com", 2, {},
+       {"ann@example.com", "bob@example.com"}},
+      {"a resume skips one delivered before",
+       "ann@example.com\nbob@example.com\ncy@example.com\ndi@example.com", 0,
+       {JournalOutcome::kNone, JournalOutcome::kDelivered, JournalOutcome::kNone,
+        JournalOutcome::kDelivered},
+       {"ann@example.com", "cy@example.com"}},
+  };
+  std::vector<std::string> trace;
+  set_smtp_trace([&](std::string_view line) { trace.emplace_back(line); });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string logs[2];
+    for (bool pipelining : {false, true}) {
+      SmtpTestServer* server = pipelining ? g_pipelining_server : g_server;
+      server->clear();
+      trace.clear();
+      TestEnvironment env;
+      testing::set_up_unattended_send(env);
+      env.project_values.set(kFieldSmtpPort, String::formatted("%d", server->port()))
+          .set(kFieldCc, "boss@example.com")
+          .check(kFieldEliminateDuplicates)
+          .set(kFieldRecipientText, c.recipients);
+      SendOptions options;
+      options.limit = c.limit;
+      if (!c.resumed.empty()) {
+        testing::write_killed_journal(env, {"ann@example.com", "bob@example.com",
+                                            "cy@example.com", "di@example.com"},
+                                      c.resumed);
+        options.resume = true;
+      }
+      SendOperation operation(env);
+      ASSERT_TRUE(operation.send(options));
+      logs[pipelining] = env.log();
+
+      auto messages = server->received();
+      ASSERT_EQ(messages.size(), c.sent.size());
+      for (size_t i = 0; i < messages.size(); ++i) {
+        EXPECT_EQ(messages[i].rcpt_to, (std::vector<std::string>{c.sent[i], "boss@example.com"}));
+        EXPECT_EQ(messages[i].peer_port, messages[0].peer_port);
+      }
+      if (!pipelining) continue;
+      // One MAIL FROM per message, none for a message that never came,
+      // and each after the first in the write of the end of data before.
+      size_t mail_from = 0;
+      for (size_t i = 0; i < trace.size(); ++i) {
+        EXPECT_EQ(trace[i].find("connecting again"), std::string::npos) << trace[i];
+        if (trace[i].rfind("-> MAIL FROM:", 0) != 0) continue;
+        if (mail_from++ > 0) {
+          EXPECT_EQ(trace[i - 1], "-> .") << "message " << mail_from;
+        }
+      }
+      EXPECT_EQ(mail_from, c.sent.size());
+    }
+    EXPECT_EQ(logs[1], logs[0]);
+    EXPECT_NE(logs[1].find("Sending " + c.sent.back() + " : success\r\n"), std::string::npos)
+        << logs[1];
+  }
+  set_smtp_trace(nullptr);
+}
+
+// Each message's lines reach the log, and its kept copy, with one write
+// each, also when it is refused, in No Preview (its "accepted" line too) and
+// in Normal mode; the log's bytes are those of the writes in order.
+TEST_F(SendTest, EachMessageCostsOneWriteToTheLogAndOneToItsCopy) {
+  for (int send_mode : {SendOperation::kNoPreview, SendOperation::kNormal}) {
+    SCOPED_TRACE(send_mode);
+    g_server->clear();
+    TestEnvironment env;
+    env.project_values = project();
+    env.project_values.set(kFieldSendMode, String::formatted("%d", send_mode))
+        .check(kFieldRecycle)
+        .set(kFieldRecipientText, "ann@example.com\nrefused@example.com\nbob@example.com");
+    env.command_line = true;
+    env.review_answers = {true};
+    SendOperation operation(env);
+    std::vector<std::string> writes[2];
+    operation.log().set_write_hook(
+        [&](bool copy, std::string_view text) { writes[copy].emplace_back(text); });
+    EXPECT_FALSE(operation.send());
+    std::string whole;
+    for (const std::string& w : writes[0]) whole += w;
+    EXPECT_EQ(whole, env.log());
+    EXPECT_EQ(writes[1], writes[0]);  // the kept copy
+    for (const char* r : {"ann@example.com", "refused@example.com", "bob@example.com"}) {
+      SCOPED_TRACE(r);
+      const std::string sending = std::string("Sending ") + r + " :";
+      int with = 0;
+      for (const std::string& w : writes[0]) {
+        if (w.find(sending) == std::string::npos) continue;
+        ++with;
+        // The outcome is in the same write; No Preview's verdict too.
+        EXPECT_NE(w.find(r == std::string("refused@example.com") ? "SMTP Error 4590"
+                                                                  : " : success\r\n"),
+                  std::string::npos)
+            << w;
+        if (send_mode == SendOperation::kNoPreview) {
+          EXPECT_EQ(w.rfind(std::string(r) + ": accepted\r\n", 0), 0u) << w;
+        }
+      }
+      EXPECT_EQ(with, 1);
+    }
+  }
+}
+
 TEST_F(SendTest, NoPreviewAnsweredNoSendsNothing) {
   mode(SendOperation::kNoPreview);
   recipients("ann@example.com");
@@ -550,10 +674,11 @@ TEST_F(SendTest, AKilledSendLeavesALogOfWhomItSentTo) {
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(received().size(), 1u);
+  // Bob's lines wait for his message's outcome, so none of them is there:
+  // a message on its way is the journal's to account for.
   EXPECT_EQ(env.log(), heading() +
                            "ann@example.com: accepted\r\n"
-                           "Sending ann@example.com : success\r\n"
-                           "bob@example.com: accepted\r\n");
+                           "Sending ann@example.com : success\r\n");
 }
 
 // The log is the person's only record of whom the send reached: a line it
@@ -568,14 +693,18 @@ TEST_F(SendTest, ALogLineThatCannotBeWrittenStopsTheSendBeforeTheNextMessage) {
     int mode;
     int log_limit;  // bytes the log may grow to
     std::vector<std::string> sent;
+    const char* unrecorded;  // sent, its lines cut
   } cases[] = {
-      {"heading cut", SendOperation::kNoPreview, 40, {}},
-      {"Sending line cut", SendOperation::kNoPreview, ann_sent - 12, {}},
-      // The message went out, its " success" did not reach the log.
-      {"success cut", SendOperation::kNoPreview, ann_sent - 4, {"ann@example.com"}},
-      {"next verdict cut", SendOperation::kNoPreview, ann_sent + 8, {"ann@example.com"}},
+      {"heading cut", SendOperation::kNoPreview, 40, {}, nullptr},
+      // A message's lines are written once it went: it is named.
+      {"Sending line cut", SendOperation::kNoPreview, ann_sent - 12, {"ann@example.com"},
+       "ann@example.com"},
+      {"success cut", SendOperation::kNoPreview, ann_sent - 4, {"ann@example.com"},
+       "ann@example.com"},
+      {"next verdict cut", SendOperation::kNoPreview, ann_sent + 8,
+       {"ann@example.com", "bob@example.com"}, "bob@example.com"},
       // Normal: the verdicts come first; the review never opens.
-      {"verdicts cut", SendOperation::kNormal, 60, {}},
+      {"verdicts cut", SendOperation::kNormal, 60, {}, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -597,7 +726,10 @@ TEST_F(SendTest, ALogLineThatCannotBeWrittenStopsTheSendBeforeTheNextMessage) {
       String expected = "The send log could not be written:\n" + env.folder / kSendLogName +
                         "\nFile too large\n\nThe send was stopped so that no message goes out "
                         "without its record; the recipients after the last one in the log were "
-                        "not sent.";
+                        "not sent" +
+                        (c.unrecorded ? ", but for the message to " + String(c.unrecorded) +
+                                            ", which was sent before its lines could be written."
+                                      : String("."));
       bool told = box != nullptr && box->kind == Kind::kError && box->message == expected;
       _exit((sent ? 1 : 0) + (told ? 0 : 2) + (env.reviews.empty() ? 0 : 4));
     }

@@ -21,6 +21,14 @@ int PlanMatcher::take(const String& recipient) {
   return index;
 }
 
+int PlanMatcher::peek(const String& recipient, int earlier) const {
+  auto it = free_.find(recipient.std_string());
+  if (it == free_.end() || earlier < 0 || static_cast<size_t>(earlier) >= it->second.size()) {
+    return -1;
+  }
+  return it->second[earlier];
+}
+
 int PlanMatcher::left_over() const { return plan_size_ - taken_; }
 
 String plan_change_text(const PlanMatcher& matcher) {

@@ -29,6 +29,9 @@ class PlanMatcher {
   // The plan index the recipient takes, or -1 when no entry of its text
   // is left.
   int take(const String& recipient);
+  // The plan index take() would give the recipient after `earlier` more
+  // takes of the same text, without taking it; -1 when none would be left.
+  int peek(const String& recipient, int earlier = 0) const;
   // Recipients that took no entry, entries no recipient took, and whether
   // some recipient took an entry before one of an earlier entry.
   int unmatched() const { return unmatched_; }
