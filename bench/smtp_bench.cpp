@@ -11,8 +11,8 @@
 //   - the program sends each envelope in one write and, as a send of a
 //     queue does (MimeMessage::next_envelope), the next message's envelope
 //     with the end of this one's text, so a message costs one round trip
-//     (an unattended No Preview send makes each message when it sends it,
-//     knows no next one, and so does not send ahead yet);
+//     (an unattended No Preview send does the same: it reads the next
+//     accepted recipient ahead for its envelope);
 //   - the raw client does the same with nothing else around it: one
 //     composed text sent again and again, MAIL, RCPT and DATA of the next
 //     message after each end marker, replies counted and checked;
