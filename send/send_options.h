@@ -33,6 +33,9 @@ struct SendOptions {
   // program setting SendRate; a resume may be given one too.
   bool rate_given = false;
   SendRate rate;
+  // Connections that deliver at once (--connections), instead of the
+  // program setting; 0 when not given.
+  int connections = 0;
 };
 
 }  // namespace tessaline

@@ -37,6 +37,11 @@ struct SendSettings {
   int messages_per_connection = 0;
   // A wait of this many milliseconds between one message and the next.
   int message_pause_ms = 0;
+  // Connections to the configured server that deliver at once (1 to
+  // kMostConnections); the command line's --connections wins over it.
+  int connections = 1;
 };
+
+inline constexpr int kMostConnections = 32;
 
 }  // namespace tessaline
