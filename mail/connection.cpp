@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "core/fiber.h"
+
 namespace tessaline {
 
 // --- addresses and resolution ----------------------------------------------
@@ -228,26 +230,17 @@ bool Connection::wait_readable(Deadline deadline) {
 }
 
 bool Connection::wait_until(short events, Deadline deadline) {
-  for (;;) {
-    int wait_ms = -1;
-    if (deadline != Deadline::max()) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      wait_ms = left.count() > 0 ? static_cast<int>(std::min<int64_t>(left.count(), 1 << 30)) : 0;
-    }
-    pollfd entry{handle, events, 0};
-    int ready = ::poll(&entry, 1, wait_ms);
-    if (ready > 0) return true;
-    if (ready == 0) {
-      last_error = ETIMEDOUT;
-      timed_out = true;
-      return false;
-    }
-    if (errno != EINTR) {
-      last_error = errno;
-      return false;
-    }
+  // On a fiber (several connections of one send) the others go on
+  // meanwhile; elsewhere this is a plain poll().
+  int ready = wait_fd(handle, events, deadline);
+  if (ready > 0) return true;
+  if (ready == 0) {
+    last_error = ETIMEDOUT;
+    timed_out = true;
+    return false;
   }
+  last_error = errno;
+  return false;
 }
 
 bool Connection::tls_failed(IoStatus status) {

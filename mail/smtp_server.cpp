@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "core/fiber.h"
 #include "storage/paths.h"
 #include "storage/registry.h"
 #include "mail/msmtprc.h"
@@ -275,9 +276,16 @@ Address smtp_server_address() {
   return net.server_address;
 }
 
-Connection& smtp_connection() {
-  static Connection connection;
-  return connection;
+namespace {
+FiberLocal<Connection> fiber_connection;
 }
+
+Connection& smtp_connection() {
+  static Connection process_wide;
+  Connection* given = fiber_connection.get();
+  return given ? *given : process_wide;
+}
+
+void use_smtp_connection(Connection* connection) { fiber_connection.set(connection); }
 
 }  // namespace tessaline

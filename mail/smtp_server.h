@@ -126,7 +126,12 @@ RouteSources smtp_route_sources();
 const SmtpRoute& smtp_route();
 void set_smtp_route(const SmtpRoute& route);
 
-// The one SMTP connection of the process.
+// The SMTP connection that send_message(), smtp_connect() and quit() use:
+// the one of the process, or the one given to the running fiber with
+// use_smtp_connection() (core/fiber.h), so that a send over several
+// connections runs the same dialogue on each. Null gives the fiber the
+// process's connection again.
 Connection& smtp_connection();
+void use_smtp_connection(Connection* connection);
 
 }  // namespace tessaline
