@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "core/fiber.h"
 #include "platform/atomic_write.h"
 #include "platform/open_document.h"
 #include "platform/user_folders.h"
@@ -484,11 +485,9 @@ int64_t Application::milliseconds() {
 
 void Application::sleep_ms(int64_t ms) {
   if (ms <= 0) return;
-  timespec t;
-  t.tv_sec = static_cast<time_t>(ms / 1000);
-  t.tv_nsec = static_cast<long>(ms % 1000) * 1000000;
   // A signal (Ctrl-C) ends the wait early; the send then asks the port.
-  nanosleep(&t, nullptr);
+  // Messages on their way over other connections go on meanwhile.
+  sleep_until(FiberClock::now() + std::chrono::milliseconds(ms));
 }
 
 double Application::unit_random() {

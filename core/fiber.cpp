@@ -2,13 +2,13 @@
 
 #include <poll.h>
 #include <sys/mman.h>
+#include <time.h>
 #include <ucontext.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <thread>
 
 #include "core/fatal_error.h"
 
@@ -55,6 +55,7 @@ namespace {
 struct Running {
   ucontext_t outside;              // where run_until() resumed the fiber from
   FiberLoop::Fiber* current = nullptr;
+  FiberLoop* loop = nullptr;  // the thread's loop, while it exists
   void* outside_locals[kFiberLocals] = {};
 #ifdef TESSALINE_ASAN_FIBERS
   const void* outside_bottom = nullptr;
@@ -158,14 +159,34 @@ void sleep_until(FiberDeadline deadline) {
     wait_fd(-1, 0, deadline);
     return;
   }
-  std::this_thread::sleep_until(deadline);
+  // Outside the fibers of a loop that has some, they go on meanwhile.
+  FiberLoop* loop = state_.loop;
+  bool woke = false;
+  if (loop && loop->running() > 0 && loop->start([&] {
+        sleep_until(deadline);
+        woke = true;
+      })) {
+    loop->run_until([&] { return woke; });
+    if (woke) return;
+  }
+  // One nanosleep(): a signal (Ctrl-C) ends it early, for the caller to
+  // look at what the signal changed.
+  auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - FiberClock::now());
+  if (left.count() <= 0) return;
+  timespec t;
+  t.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+  t.tv_nsec = static_cast<long>(left.count() % 1000000000);
+  ::nanosleep(&t, nullptr);
 }
 
 FiberLoop::FiberLoop(size_t stack_bytes)
     : stack_bytes_((std::max<size_t>(stack_bytes, 64 * 1024) + page_size() - 1) /
-                   page_size() * page_size()) {}
+                   page_size() * page_size()) {
+  if (!state_.loop) state_.loop = this;
+}
 
 FiberLoop::~FiberLoop() {
+  if (state_.loop == this) state_.loop = nullptr;
   // Fibers still waiting (an exception left run_until()) are dropped: what
   // lies on their stacks is never destroyed, but nothing runs on them again.
   for (Fiber* fiber : fibers_) {
@@ -222,6 +243,42 @@ void FiberLoop::reap() {
     spare_stacks_.append(fiber->stack);
     delete fiber;
     fibers_.remove(i);
+  }
+}
+
+void FiberLoop::run_ready() {
+  if (state_.current) FatalError("A fiber cannot run a fiber loop");
+  // Those whose descriptors are ready now count as ready too.
+  Vector<pollfd> entries;
+  Vector<Fiber*> polled;
+  for (Fiber* fiber : fibers_) {
+    if (fiber->state != Fiber::State::kWaiting || fiber->fd < 0) continue;
+    entries.append(pollfd{fiber->fd, fiber->events, 0});
+    polled.append(fiber);
+  }
+  if (!entries.empty() && ::poll(entries.begin(), static_cast<nfds_t>(entries.count()), 0) > 0) {
+    for (int i = 0; i < entries.count(); ++i) {
+      if (entries[i].revents == 0) continue;
+      polled[i]->revents = entries[i].revents;
+      polled[i]->state = Fiber::State::kReady;
+    }
+  }
+  const FiberDeadline now = FiberClock::now();
+  for (int i = 0; i < fibers_.count(); ++i) {
+    Fiber* fiber = fibers_[i];
+    if (fiber->state == Fiber::State::kWaiting && fiber->deadline <= now) {
+      fiber->revents = 0;
+      fiber->state = Fiber::State::kReady;
+    }
+    if (fiber->state != Fiber::State::kReady) continue;
+    resume(*fiber);
+    if (failure_) break;
+  }
+  reap();
+  if (failure_) {
+    std::exception_ptr failure = failure_;
+    failure_ = nullptr;
+    std::rethrow_exception(failure);
   }
 }
 

@@ -20,6 +20,9 @@
 // thread), or CPU work in parallel. One loop runs at a time, in one thread;
 // a fiber must not start a loop of its own.
 //
+// The first loop made in a thread is that thread's loop while it exists:
+// sleep_until() outside its fibers runs them meanwhile.
+//
 // Failures: start() returns false when no stack can be mapped. An
 // exception that leaves a fiber's function is kept and thrown again out
 // of run_until() in the code outside the fibers (so fatal_error's
@@ -49,7 +52,9 @@ bool in_fiber();
 // deadline passed, -1 with errno when poll() failed.
 int wait_fd(int fd, short events, FiberDeadline deadline);
 
-// Waits until the deadline: on a fiber the others run meanwhile.
+// Waits until the deadline: on a fiber the others run meanwhile, and so
+// they do when the code outside the fibers of a loop waits. Elsewhere a
+// signal may end the wait early, as it ends nanosleep().
 void sleep_until(FiberDeadline deadline);
 
 class FiberLoop {
@@ -74,6 +79,10 @@ class FiberLoop {
   // `done` said so.
   bool run_until(const std::function<bool()>& done,
                  const std::function<void()>& tick = nullptr, int tick_ms = 100);
+
+  // Gives every fiber that can go on now (just started, its descriptor
+  // ready, its deadline passed) one turn, without waiting.
+  void run_ready();
 
   // Fibers started and not yet ended.
   int running() const { return fibers_.count(); }

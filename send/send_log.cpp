@@ -1,13 +1,22 @@
 // send_log.cpp - the send log file and its texts.
 #include "send/send_log.h"
 
+#include "core/fiber.h"
 #include "core/text_format.h"
 
 namespace tessaline {
 
+namespace {
+// The block of the message the running fiber carries.
+FiberLocal<SendLog::Block> fiber_block;
+}  // namespace
+
 bool SendLog::create(const String& path, String* error) {
   path_ = path;
   holds_ = 0;
+  blocks_on_ = false;
+  blocks_.clear();
+  unwritten_label_.clear();
   held_ = String();
   if (copy_.is_open()) copy_.close();
   write_failed_ = false;
@@ -26,6 +35,12 @@ void SendLog::keep_copy(const String& path) {
 }
 
 bool SendLog::write(const String& text) {
+  if (blocks_on_) {
+    if (write_failed_) return false;
+    Block* block = fiber_block.get();
+    (block ? *block : blocks_.back()).text += text;
+    return true;
+  }
   if (holds_ > 0) {
     if (write_failed_) return false;
     held_ += text;
@@ -48,7 +63,7 @@ bool SendLog::write_now(const String& text) {
 }
 
 bool SendLog::flush() {
-  if (held_.empty()) return !write_failed_;
+  if (blocks_on_ || held_.empty()) return !write_failed_;
   String text = std::move(held_);
   held_ = String();
   return write_now(text);
@@ -63,7 +78,48 @@ bool SendLog::write(const char* text) { return write(String(text)); }
 
 bool SendLog::copy_to(const String& path) { return file_.is_open() && file_.copy_to(path); }
 
+void SendLog::begin_blocks() {
+  if (blocks_on_) return;
+  flush();
+  blocks_on_ = true;
+  blocks_.emplace_back();
+}
+
+SendLog::Block* SendLog::hand_over() {
+  Block* block = &blocks_.back();
+  blocks_.emplace_back();
+  return block;
+}
+
+void SendLog::use_block(Block* block) { fiber_block.set(block); }
+
+bool SendLog::close_block(Block* block) {
+  block->complete = true;
+  write_complete_blocks();
+  return !write_failed_;
+}
+
+void SendLog::write_complete_blocks() {
+  while (!blocks_.empty() && blocks_.front().complete) {
+    Block& block = blocks_.front();
+    const bool failed_before = write_failed_;
+    if (!block.text.empty() && !write_now(block.text) && !failed_before) {
+      unwritten_label_ = block.label;
+    }
+    blocks_.pop_front();
+  }
+}
+
+void SendLog::end_blocks() {
+  if (!blocks_on_) return;
+  // Every block is written; one never closed (a send cut short) too.
+  for (Block& block : blocks_) block.complete = true;
+  write_complete_blocks();
+  blocks_on_ = false;
+}
+
 void SendLog::close() {
+  end_blocks();
   holds_ = 0;
   flush();
   if (file_.is_open()) file_.close();

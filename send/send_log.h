@@ -35,6 +35,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string_view>
 
@@ -70,6 +71,38 @@ class SendLog {
   bool held() const { return holds_ > 0; }
   // Writes what a hold has kept back so far; the hold goes on.
   bool flush();
+  // --- several messages on their way at once ---
+  // A send over several connections has a message on its way on each, on
+  // a fiber of its own (core/fiber.h). From begin_blocks() to end_blocks()
+  // every text goes to a block: the one the running fiber was given
+  // (use_block()), or, for the code outside the fibers, the open block at
+  // the end. hand_over() gives that open block to the message about to go
+  // (the lines written so far about it, such as "Sending X :", stay at its
+  // start) and opens the next; close_block() says the message's lines are
+  // complete. Blocks reach the file in the order they were opened, each
+  // with one write, as soon as every block before it is complete: so the
+  // log lists the messages in the order they were sent off, each with its
+  // lines together, exactly as with one connection. flush() writes nothing
+  // meanwhile: the lines of a message that waits to be tried again wait
+  // with it.
+  struct Block {
+    String text;
+    // Named where the send says why it stopped, when this block is the
+    // first that could not be written (a message that was sent).
+    String label;
+    bool complete = false;
+  };
+  void begin_blocks();
+  bool in_blocks() const { return blocks_on_; }
+  Block* hand_over();
+  void use_block(Block* block);  // for the running fiber
+  // False when the log could not be written, now or before.
+  bool close_block(Block* block);
+  // Completes the open block and writes every block that is left.
+  void end_blocks();
+  // The label of the first block whose write failed; empty when none.
+  const String& unwritten_label() const { return unwritten_label_; }
+
   // Called with each write that goes to a file, and which file (the kept
   // copy or the log); for tests, which count them.
   using WriteHook = std::function<void(bool copy, std::string_view text)>;
@@ -84,6 +117,7 @@ class SendLog {
 
  private:
   bool write_now(const String& text);
+  void write_complete_blocks();
 
   File file_;
   File copy_;
@@ -93,6 +127,9 @@ class SendLog {
   int holds_ = 0;
   String held_;
   WriteHook hook_;
+  bool blocks_on_ = false;
+  std::deque<Block> blocks_;  // a deque: a block stays where it is
+  String unwritten_label_;
 };
 
 // "\r\nSend operation performed on <date and time>\r\n", a row of "-" as

@@ -108,6 +108,23 @@ int64_t file_size(const String& path) {
 
 }  // namespace
 
+// One of the connections of a send over several: its SMTP connection (the
+// first lane's is the process's own), its builder, and the message it
+// carries while `busy`.
+struct SendOperation::Lane {
+  Connection own;
+  Connection* connection = &own;
+  MimeMessage builder;
+  bool busy = false;
+  int on_connection = 0;  // messages tried on its kept connection
+  Message record;
+  String shown;
+  SendLog::Block* block = nullptr;  // the message's lines
+  char* delivered = nullptr;        // set when it was delivered
+};
+
+FiberLocal<SendOperation::Lane> SendOperation::lane_of_fiber;
+
 // The project fields the data-tag processor reads.
 class SendOperation::MergeFields : public MergeProject {
  public:
@@ -217,6 +234,8 @@ bool SendOperation::send(const SendOptions& options) {
   unrecorded_.clear();
   settings_ = env_.send_settings();
   rate_ = options.rate_given ? options.rate : settings_.rate;
+  lanes_wanted_ = std::clamp(options.connections > 0 ? options.connections : settings_.connections,
+                             1, kMostConnections);
   gate_ = RateGate(rate_);
   status_ = SendProgress();
   resuming_ = false;
@@ -255,6 +274,7 @@ bool SendOperation::send(const SendOptions& options) {
   resume_told_ = false;
   env_.set_operation_running(true);
   bool result = operate() && !journal_unavailable_;
+  close_lanes();
   env_.set_operation_running(false);
   close_progress();
   sources_.reset();
@@ -266,6 +286,7 @@ bool SendOperation::send(const SendOptions& options) {
   if (!history_folder_.empty()) SendHistory(history_folder_).prune(settings_.kept_sends);
   // The send stopped at the first line the log could not take (see
   // log_stopped()): the person must know why, and that it did not all go.
+  if (unrecorded_.empty()) unrecorded_ = log_.unwritten_label();
   if (log_.write_failed()) {
     show_error(ui_, "The send log could not be written:\n" + log_.path() + "\n" +
                         log_.write_error() +
@@ -510,7 +531,10 @@ bool SendOperation::operate() {
     open_progress(application_name, "Gathering recipients...", true);
   }
 
-  if (!gather() || log_stopped()) return false;
+  const bool gathered = gather();
+  // No Preview's last messages may still be on their way.
+  drain_lanes();
+  if (!gathered || log_stopped()) return false;
   if (aborted_) return true;
   log_.write(String::formatted("%d recipients, %d rejected\r\n", counters_.candidates,
                                counters_.rejected));
@@ -644,9 +668,10 @@ void SendOperation::tell_plan_changes(const PlanMatcher& matcher) {
 }
 
 void SendOperation::journal_outcome(const Vector<int>& indices, bool sent, int tries) {
+  MimeMessage& message = current_builder();
   JournalOutcome outcome = JournalOutcome::kDelivered;
   if (!sent) {
-    DeliveryFailure failure = classify_delivery_failure(builder_.error_code, builder_.reply_code);
+    DeliveryFailure failure = classify_delivery_failure(message.error_code, message.reply_code);
     // The server may hold it: the attempt stays its last record, and a
     // resume sends it again saying so.
     if (failure.may_be_delivered) return;
@@ -655,7 +680,7 @@ void SendOperation::journal_outcome(const Vector<int>& indices, bool sent, int t
   int64_t now = env_.wall_clock_ms();
   for (int index : indices) {
     if (index < outcomes_.count()) outcomes_[index] = outcome;
-    if (!journal_.outcome(index, outcome, tries, builder_.reply_code, sent ? 0 : builder_.error_code,
+    if (!journal_.outcome(index, outcome, tries, message.reply_code, sent ? 0 : message.error_code,
                           now)) {
       return;
     }
@@ -1044,7 +1069,8 @@ void SendOperation::give_attachments(MessageQueue& batch) {
 }
 
 void SendOperation::add_attachments(const String& specifications) {
-  builder_.clear();
+  MimeMessage& builder = current_builder();
+  builder.clear();
   LineCursor lines(specifications);
   String line;
   while (lines.next(&line)) {
@@ -1055,9 +1081,9 @@ void SendOperation::add_attachments(const String& specifications) {
     Vector<String> paths;
     expand_file_specs(line, paths, String());
     if (paths.empty()) {
-      builder_.add(line);
+      builder.add(line);
     } else {
-      for (const String& path : paths) builder_.add(path);
+      for (const String& path : paths) builder.add(path);
     }
   }
 }
@@ -1084,8 +1110,17 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
   if (!project_.number(kFieldLineLength, &length) || length < kMinLineLength) {
     length = kMinLineLength;
   }
+  // Over several connections the messages are handed out in turn and
+  // those delivered leave `batch` once all have their outcomes; No
+  // Preview, which hands out one at a time as it gathers, waits for them
+  // at the end of the gathering.
+  const bool lanes = lanes_for(identical) > 1;
+  const bool streaming = lanes && mode_ == kNoPreview;
+  std::vector<char> lane_delivered(lanes && !streaming ? total : 0, 0);
+  if (lanes) log_.begin_blocks();
   int at = 0;  // the record in `batch`: delivered ones leave it
   for (int n = 1; n <= total; ++n) {
+    if (lanes) at = n - 1;
     Message& record = batch[at];
     base_ = static_cast<double>(n - 1) / total;
     if (!identical) {
@@ -1093,17 +1128,17 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
       ui_.set_progress_text(progress_text_);
     }
     ui_.set_progress_fraction(base_);
-    if (log_stopped()) return;
+    if (log_stopped()) break;
     if (!stopped_) hold_back();
     if (ui_.progress_aborted()) {
       for (int k = at; k < batch.count(); ++k) {
         log_.write(batch[k].recipient + "\r\nUser aborted: message not sent\r\n\r\n");
       }
-      return;
+      break;
     }
     if (stopped_) {
       for (int k = at; k < batch.count(); ++k) log_not_sent(batch[k].recipient);
-      return;
+      break;
     }
     wrap_lines(record.text_body, length);
     // The message's lines go to the log with one write, once it has its
@@ -1119,7 +1154,11 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
                                     "out before the send was interrupted, and the server's "
                                     "answer was never recorded.\r\n");
     }
-    if (!log_.write("Sending " + shown + " :")) return;
+    if (!log_.write("Sending " + shown + " :")) break;
+    if (lanes) {
+      dispatch(record, shown, streaming ? nullptr : &lane_delivered[at]);
+      continue;
+    }
     // On a kept connection the next message's envelope can go out with
     // this one's end marker; it goes to the next record, as deliver() will
     // address it.
@@ -1152,22 +1191,130 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
     }
     if (!recycling_) quit();
   }
+  if (!lanes || streaming) return;
+  drain_lanes();
+  for (int k = total - 1; k >= 0; --k) {
+    if (lane_delivered[k]) batch.remove(k);
+  }
+}
+
+// --- several connections at once ---------------------------------------------------
+
+int SendOperation::lanes_for(bool identical) const {
+  // A recipient's own mail host, a folder and one message to everyone
+  // have nothing to share out.
+  if (identical || dry_run_active_ || project_.flag(kFieldDirectDelivery)) return 1;
+  return lanes_wanted_;
+}
+
+MimeMessage& SendOperation::current_builder() {
+  Lane* lane = lane_of_fiber.get();
+  return lane ? lane->builder : builder_;
+}
+
+int& SendOperation::on_connection() {
+  Lane* lane = lane_of_fiber.get();
+  return lane ? lane->on_connection : on_connection_;
+}
+
+SendOperation::Lane& SendOperation::free_lane() {
+  if (!loop_) loop_ = std::make_unique<FiberLoop>();
+  if (lanes_.empty()) {
+    // The first lane goes over the process's connection, which the send
+    // may have opened already.
+    lanes_.push_back(std::make_unique<Lane>());
+    lanes_.back()->connection = &smtp_connection();
+  }
+  auto idle = [this]() -> Lane* {
+    for (auto& lane : lanes_) {
+      if (!lane->busy) return lane.get();
+    }
+    return nullptr;
+  };
+  // A free lane with a connection open is used before a new one is made.
+  if (Lane* lane = idle()) return *lane;
+  if (static_cast<int>(lanes_.size()) < lanes_wanted_) {
+    lanes_.push_back(std::make_unique<Lane>());
+    return *lanes_.back();
+  }
+  loop_->run_until([&] { return idle() != nullptr; }, [this] { ui_.progress_aborted(); });
+  Lane* lane = idle();
+  if (!lane) FatalError("No connection of the send became free");
+  return *lane;
+}
+
+void SendOperation::dispatch(const Message& record, const String& shown, char* delivered) {
+  Lane& lane = free_lane();
+  lane.busy = true;
+  lane.record = record;
+  lane.shown = shown;
+  lane.delivered = delivered;
+  // The phase's sender, encoding, signer and embedded files; the rest is
+  // the message's own, set by deliver().
+  lane.builder = builder_;
+  lane.builder.next_envelope = nullptr;
+  lane.block = log_.hand_over();
+  if (!loop_->start([this, &lane] { run_lane(lane); })) {
+    // No stack for a fiber: the message goes here and now.
+    use_smtp_connection(lane.connection);
+    lane_of_fiber.set(&lane);
+    log_.use_block(lane.block);
+    run_lane(lane);
+    lane_of_fiber.set(nullptr);
+    log_.use_block(nullptr);
+    use_smtp_connection(nullptr);
+    return;
+  }
+  // It runs until its first wait, so that its connection is on its way
+  // while the next message is made.
+  loop_->run_ready();
+}
+
+void SendOperation::run_lane(Lane& lane) {
+  use_smtp_connection(lane.connection);
+  lane_of_fiber.set(&lane);
+  log_.use_block(lane.block);
+  const bool sent = deliver(lane.record, false, lane.shown);
+  if (!recycling_) quit();
+  if (lane.delivered) *lane.delivered = sent;
+  log_.use_block(nullptr);
+  log_.close_block(lane.block);
+  lane.block = nullptr;
+  lane.busy = false;
+}
+
+void SendOperation::drain_lanes() {
+  if (loop_) loop_->run_until(nullptr, [this] { ui_.progress_aborted(); });
+  // Every message has its outcome: what follows goes straight to the log.
+  log_.end_blocks();
+}
+
+void SendOperation::close_lanes() {
+  drain_lanes();
+  for (auto& lane : lanes_) {
+    use_smtp_connection(lane->connection);
+    quit();
+  }
+  use_smtp_connection(nullptr);
+  lanes_.clear();
+  loop_.reset();
 }
 
 bool SendOperation::deliver(Message& record, bool identical, const String& shown) {
+  MimeMessage& message = current_builder();
   if (!identical) {
-    builder_.recipients.clear();
-    builder_.add_recipient(options_.test_address.empty() ? record.recipient
+    message.recipients.clear();
+    message.add_recipient(options_.test_address.empty() ? record.recipient
                                                          : options_.test_address);
     ++counters_.attempted;
   }
   ++messages_started_;
   // A test goes to its one address: the project's CC list is left out.
-  builder_.set_cc(options_.test_address.empty() ? record.cc : String());
-  builder_.subject = record.subject;
-  builder_.set_unsubscribe(record.unsubscribe);
-  builder_.text_body = record.text_body;
-  builder_.html_body = record.html_body;
+  message.set_cc(options_.test_address.empty() ? record.cc : String());
+  message.subject = record.subject;
+  message.set_unsubscribe(record.unsubscribe);
+  message.text_body = record.text_body;
+  message.html_body = record.html_body;
   add_attachments(record.attachments);
   const bool direct = project_.flag(kFieldDirectDelivery) && !identical;
 
@@ -1178,9 +1325,9 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     indices.append(record.plan_index);
   }
   bool journaled = journaling() && !indices.empty();
-  builder_.before_end_of_data = nullptr;
+  message.before_end_of_data = nullptr;
   if (journaled) {
-    builder_.before_end_of_data = [this, indices] {
+    message.before_end_of_data = [this, indices] {
       for (int index : indices) {
         if (!journal_.attempt(index)) return false;
       }
@@ -1191,8 +1338,8 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
   status_.message_fraction = -1;
   message_percent_ = -1;
   int64_t size = record.text_body.length() + record.html_body.length();
-  for (const String& path : builder_.attachments) size += file_size(path);
-  for (const String& path : builder_.embedded_files) size += file_size(path);
+  for (const String& path : message.attachments) size += file_size(path);
+  for (const String& path : message.embedded_files) size += file_size(path);
   large_message_ = size >= kLargeMessageBytes;
   report_progress();
 
@@ -1202,25 +1349,29 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
   int tries = 0;
   int64_t first_failure_ms = -1;
   const int most = std::max(1, settings_.retry.tries);
+  // Read at once: on a lane, another lane's message may go through the
+  // client while this one waits.
+  SmtpFailure smtp_failure = SmtpFailure::kNone;
   for (;;) {
     ++tries;
-    builder_.direct_delivery = direct;
+    message.direct_delivery = direct;
     if (tries > 1 &&
         !log_.write("Sending " + shown + String::formatted(" (try %d of %d) :", tries, most))) {
       break;
     }
     sent = try_once(&written);
+    smtp_failure = last_smtp_failure();
     if (sent) break;
     if (dry_run_active_) {
-      log_.write("\r\n" + builder_.error + "\r\n\r\n");
+      log_.write("\r\n" + message.error + "\r\n\r\n");
       break;
     }
-    int64_t wait_ms = next_try_wait(tries, &first_failure_ms, &exhausted);
+    int64_t wait_ms = next_try_wait(tries, &first_failure_ms, &exhausted, smtp_failure);
     if (wait_ms < 0) break;
     // A new connection for the next try: the server may be one that ends
     // connections it refused on, and nothing is kept waiting meanwhile.
     quit();
-    on_connection_ = 0;
+    on_connection() = 0;
     // The log says why the send waits while it does.
     log_.flush();
     if (!wait(wait_ms, String::formatted("retry %d of %d in ", tries + 1, most)) ||
@@ -1230,7 +1381,7 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     }
     if (log_stopped()) break;
   }
-  builder_.before_end_of_data = nullptr;
+  message.before_end_of_data = nullptr;
   if (journaled) journal_outcome(indices, sent, tries);
 
   int recipients = indices.empty() ? 1 : indices.count();
@@ -1238,12 +1389,16 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
   status_.message_fraction = -1;
   large_message_ = false;
   if (sent) {
-    if (log_.held()) sent_held_ = identical ? String("all recipients") : record.recipient;
+    if (log_.in_blocks()) {
+      lane_of_fiber.get()->block->label = record.recipient;
+    } else if (log_.held()) {
+      sent_held_ = identical ? String("all recipients") : record.recipient;
+    }
     status_.sent += recipients;
-    counters_.bytes_sent += builder_.message_size;
+    counters_.bytes_sent += message.message_size;
     log_.write(dry_run_active_ ? " written to " + written + "\r\n" : String(" success\r\n"));
   } else {
-    if (classify_delivery_failure(builder_.error_code, builder_.reply_code).refused_message) {
+    if (classify_delivery_failure(message.error_code, message.reply_code).refused_message) {
       status_.refused += recipients;
     } else {
       status_.failed += recipients;
@@ -1251,43 +1406,44 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     ++counters_.errors;
     // An unattended run has no log window: the person reads why here.
     if (env_.command_line_run()) {
-      ui_.information_box(builder_.error,
+      ui_.information_box(message.error,
                           "Not sent to " + (identical ? String("all recipients") : record.recipient));
     }
   }
   report_progress();
   // Only the configured server's failures say that the next message will
   // fail too; a recipient's own mail host says nothing about the others.
-  if (!builder_.direct_delivery && !dry_run_active_) {
-    judge_server();
+  if (!message.direct_delivery && !dry_run_active_) {
+    judge_server(smtp_failure);
     judge_retries(sent, exhausted);
   }
   return sent;
 }
 
 bool SendOperation::try_once(String* written) {
-  if (dry_run_active_) return dry_run_.write(builder_, written);
-  bool sent = send_message(builder_);
-  if (!sent && builder_.direct_delivery && !route_.host.empty()) {
+  MimeMessage& message = current_builder();
+  if (dry_run_active_) return dry_run_.write(message, written);
+  bool sent = send_message(message);
+  if (!sent && message.direct_delivery && !route_.host.empty()) {
     // Through the project's own server; a connection the failed attempt
     // may have left to the recipient's server is not reused for it.
-    builder_.direct_delivery = false;
+    message.direct_delivery = false;
     quit();
-    sent = send_message(builder_);
+    sent = send_message(message);
   }
-  if (!builder_.direct_delivery) count_connection_use();
+  if (!message.direct_delivery) count_connection_use();
   return sent;
 }
 
 void SendOperation::count_connection_use() {
   if (settings_.messages_per_connection <= 0) return;
   if (!smtp_connection().is_open()) {
-    on_connection_ = 0;
+    on_connection() = 0;
     return;
   }
-  if (++on_connection_ >= settings_.messages_per_connection) {
+  if (++on_connection() >= settings_.messages_per_connection) {
     quit();
-    on_connection_ = 0;
+    on_connection() = 0;
   }
 }
 
@@ -1295,7 +1451,7 @@ bool SendOperation::next_starts_at_once() {
   if (settings_.message_pause_ms > 0) return false;
   // This message counts once its try ends.
   if (settings_.messages_per_connection > 0 &&
-      on_connection_ + 1 >= settings_.messages_per_connection) {
+      on_connection() + 1 >= settings_.messages_per_connection) {
     return false;
   }
   return !rate_.limited() || gate_.wait_ms(env_.milliseconds()) == 0;
@@ -1325,9 +1481,11 @@ void SendOperation::seed_rate_gate() {
   gate_.started_before(env_.milliseconds() - ago);
 }
 
-int64_t SendOperation::next_try_wait(int tries, int64_t* first_failure_ms, bool* exhausted) {
-  log_.write("\r\n" + builder_.error + "\r\n");
-  const DeliveryFailure failure = classify_delivery_failure(builder_.error_code, builder_.reply_code);
+int64_t SendOperation::next_try_wait(int tries, int64_t* first_failure_ms, bool* exhausted,
+                                     SmtpFailure smtp_failure) {
+  MimeMessage& message = current_builder();
+  log_.write("\r\n" + message.error + "\r\n");
+  const DeliveryFailure failure = classify_delivery_failure(message.error_code, message.reply_code);
   const RetrySettings& retry = settings_.retry;
   const bool retrying = retry.tries > 1;
   // The end of the data went out and no answer came: the server may hold
@@ -1342,8 +1500,8 @@ int64_t SendOperation::next_try_wait(int tries, int64_t* first_failure_ms, bool*
   }
   // A refusal for good, a TLS failure or a login that cannot succeed is
   // the same on the next try.
-  if (!failure.temporary || builder_.error_code == 4558 ||
-      last_smtp_failure() == SmtpFailure::kLogin) {
+  if (!failure.temporary || message.error_code == 4558 ||
+      smtp_failure == SmtpFailure::kLogin) {
     log_.write("\r\n");
     return -1;
   }
@@ -1445,10 +1603,10 @@ void SendOperation::log_not_sent(const String& recipient) {
   log_.write(recipient + "\r\nSend stopped: message not sent\r\n\r\n");
 }
 
-void SendOperation::judge_server() {
+void SendOperation::judge_server(SmtpFailure failure) {
   String reason;
   String where = host_and_port(route_.host, route_.port);
-  switch (last_smtp_failure()) {
+  switch (failure) {
     case SmtpFailure::kNone:
     case SmtpFailure::kMessage:
       server_failures_ = 0;

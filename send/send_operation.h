@@ -77,6 +77,26 @@
 // kWaitSliceMs, asking the port between them whether the person stopped
 // the send.
 //
+// With SendSettings::connections (or SendOptions::connections) above 1, a
+// batch, and No Preview as it gathers, go over that many connections to
+// the configured server at once: each message is handed to a free
+// connection (a "lane") and delivered on a fiber of its own
+// (core/fiber.h), with its own builder and connection, while the next one
+// is personalised; the lanes' waits for the server are one poll() loop in
+// this thread, so nothing here runs beside anything else and nothing
+// locks. The first lane's connection is the process's own. Each message
+// is tried, retried, journaled, counted and judged exactly as with one
+// connection; its lines go to the log in the order the messages were
+// handed out (send/send_log.h's blocks), so the log still lists them in
+// recipient order, each with its lines together. The rate, the pause
+// between messages and the server's rules (a stop after its failures, a
+// pause after its refusals) hold for the whole send: messages are handed
+// out one at a time by the same checks, and a message a lane is retrying
+// waits on its lane while the others go on. A stop or an abort lets the
+// messages on their way end as they would alone ("Interrupted by user" at
+// their next step) and hands out no more. Direct delivery, a dry run and
+// Identical use one connection.
+//
 // Failures: a check that fails shows its message, focuses its field and
 // makes send() return false before anything is sent; a message that fails
 // is counted, logged with the SMTP error and kept in the queue, and makes
@@ -97,11 +117,14 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
 #include "core/containers.h"
+#include "core/fiber.h"
 #include "core/string.h"
 #include "mail/dkim.h"
 #include "mail/mime_message.h"
+#include "mail/smtp_client.h"
 #include "mail/smtp_route.h"
 #include "merge/tag_processor.h"
 #include "recipients/candidate.h"
@@ -230,7 +253,8 @@ class SendOperation {
   // After a try that failed: the wait before the next one, or -1 when the
   // message is not tried again; logs the failure of the try and why.
   // `first_failure_ms` is set at the first failure.
-  int64_t next_try_wait(int tries, int64_t* first_failure_ms, bool* exhausted);
+  int64_t next_try_wait(int tries, int64_t* first_failure_ms, bool* exhausted,
+                        SmtpFailure smtp_failure);
   // Waits `ms` through the environment; the progress window and the send's
   // line say `before` + the time left + `after` meanwhile. False when the
   // person stopped the send during the wait.
@@ -257,6 +281,27 @@ class SendOperation {
   // MessagesPerConnection messages is ended.
   void count_connection_use();
   void write_totals(bool identical);
+
+  // --- several connections at once ---
+  struct Lane;
+  // The lane the running fiber delivers for.
+  static FiberLocal<Lane> lane_of_fiber;
+  // The connections this batch goes over: 1 unless more are asked for
+  // and the batch can use them.
+  int lanes_for(bool identical) const;
+  // Hands the message to a free lane (waiting for one) and starts it.
+  void dispatch(const Message& record, const String& shown, char* delivered);
+  Lane& free_lane();
+  void run_lane(Lane& lane);
+  // Until every lane's message has its outcome.
+  void drain_lanes();
+  // Ends every lane's connection and the lanes.
+  void close_lanes();
+  // The builder and the count of messages on the connection of the
+  // running lane, or of the one connection.
+  MimeMessage& current_builder();
+  int& on_connection();
+
   bool progress(double fraction);
   void open_progress(const String& caption, const String& text, bool can_abort);
   void close_progress();
@@ -271,7 +316,7 @@ class SendOperation {
   // After a message went (or failed to go) through the configured server:
   // a login that cannot succeed, or the third failure in a row to reach
   // or use the server, stops the send.
-  void judge_server();
+  void judge_server(SmtpFailure failure);
   void log_not_sent(const String& recipient);
   void give_attachments(MessageQueue& batch);
   void open_log(const String& folder, const String& project);
@@ -365,6 +410,10 @@ class SendOperation {
   int message_percent_ = -1;
   String progress_text_;  // of the progress window, for the message on its way
   bool large_message_ = false;
+
+  int lanes_wanted_ = 1;  // of this send, by the settings and the command line
+  std::unique_ptr<FiberLoop> loop_;  // while lanes exist
+  std::vector<std::unique_ptr<Lane>> lanes_;
 };
 
 }  // namespace tessaline

@@ -26,27 +26,6 @@ using Kind = RecordingUi::EventKind;
 
 constexpr char kLater[] = "451 4.3.0 Try again later";
 
-// The outcome records of a journal file, counted by plan index: read from
-// the bytes as the format lays them out, so that an outcome written twice
-// (which the reader would take as one) shows.
-std::map<int, int> outcome_records(const std::string& bytes) {
-  std::map<int, int> counts;
-  auto u32 = [&](size_t at) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) |
-           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
-           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
-           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
-  };
-  size_t at = kJournalMagicLength;
-  while (at + 4 <= bytes.size()) {
-    uint32_t n = u32(at);
-    if (n == 0 || at + 4 + n + 4 > bytes.size()) break;
-    if (bytes[at + 4] == 6) ++counts[static_cast<int>(u32(at + 5))];
-    at += 4 + n + 4;
-  }
-  return counts;
-}
-
 class RetryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -98,7 +77,7 @@ class RetryTest : public ::testing::Test {
     String path;
     JournalState state;
     EXPECT_TRUE(send_.last_send(&path, &state));
-    for (const auto& [index, count] : outcome_records(testing::read_text(path.std_string()))) {
+    for (const auto& [index, count] : testing::outcome_records(testing::read_text(path.std_string()))) {
       EXPECT_EQ(count, 1) << "outcome records of plan entry " << index;
     }
     return state;

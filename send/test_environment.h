@@ -12,6 +12,7 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -52,13 +53,18 @@ class SmtpTestServer {
 
   // `pipelining`: the server offers PIPELINING. `replies`: its scripted
   // answers, each "STEP=REPLY,REPLY,..." (see smtp_server.py's --reply).
+  // `eod_delay_ms`: it holds each message that long before taking it.
   bool start(std::string* error, bool pipelining = false,
-             const std::vector<std::string>& replies = {}) {
+             const std::vector<std::string>& replies = {}, int eod_delay_ms = 0) {
     if (!folder_.ok()) return fail(error, "no temporary folder");
     std::vector<std::string> words = {
         "python3", std::string(TESSALINE_SOURCE_DIR) + "/send/testdata/smtp_server.py",
         folder_.path().std_string()};
     if (pipelining) words.push_back("--pipelining");
+    if (eod_delay_ms > 0) {
+      words.push_back("--eod-delay");
+      words.push_back(std::to_string(eod_delay_ms));
+    }
     for (const std::string& reply : replies) {
       words.push_back("--reply");
       words.push_back(reply);
@@ -109,6 +115,12 @@ class SmtpTestServer {
     std::vector<std::string> lines;
     for (std::string line; std::getline(text, line);) lines.push_back(line);
     return lines;
+  }
+
+  // With an end-of-data delay: the most messages the server held at once.
+  int busiest() const {
+    std::string text = read_text(folder_.path().std_string() + "/busiest");
+    return text.empty() ? 0 : std::stoi(text);
   }
 
   // Every message received since the last clear(), in order.
@@ -264,6 +276,27 @@ class TestEnvironment : public SendEnvironment {
   // The folder of kept sends: journals and kept logs.
   String history() const { return folder / "sends"; }
 };
+
+// The outcome records of a journal file, counted by plan index: read from
+// the bytes as the format lays them out, so that an outcome written twice
+// (which the reader would take as one) shows.
+inline std::map<int, int> outcome_records(const std::string& bytes) {
+  std::map<int, int> counts;
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[at])) |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+  };
+  size_t at = kJournalMagicLength;
+  while (at + 4 <= bytes.size()) {
+    uint32_t n = u32(at);
+    if (n == 0 || at + 4 + n + 4 > bytes.size()) break;
+    if (bytes[at + 4] == 6) ++counts[static_cast<int>(u32(at + 5))];
+    at += 4 + n + 4;
+  }
+  return counts;
+}
 
 // The project of an unattended No Preview send from the command line,
 // saved (so it keeps a journal) and keeping its connection: what the tests

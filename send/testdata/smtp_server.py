@@ -1,6 +1,6 @@
 """A real SMTP server for the send tests: aiosmtpd on 127.0.0.1.
 
-Usage: smtp_server.py FOLDER [--pipelining] [--reply STEP=REPLY,REPLY,...]...
+Usage: smtp_server.py FOLDER [--pipelining] [--eod-delay MS] [--reply STEP=REPLY,REPLY,...]...
 
 Listens on a free port of 127.0.0.1 and writes that port to FOLDER/port
 once it accepts connections. Each message it accepts becomes two files:
@@ -23,6 +23,11 @@ Every greeting and every answer of those steps is appended to FOLDER/steps
 as "PORT STEP ANSWER" ("PORT ehlo" for a greeting; ANSWER is the reply's
 code or "drop"), so a test can count connections and tries.
 
+With --eod-delay it waits MS milliseconds before it takes each message
+at the end of its data (other connections go on meanwhile) and keeps in
+FOLDER/busiest the most messages it has held at once in that wait: a
+client that delivers over several connections at once shows there.
+
 Runs until it is terminated.
 """
 
@@ -35,8 +40,11 @@ from aiosmtpd.smtp import SMTP
 
 
 class Handler:
-    def __init__(self, folder, pipelining, script):
+    def __init__(self, folder, pipelining, script, eod_delay=0.0):
         self.folder = folder
+        self.eod_delay = eod_delay
+        self.holding = 0
+        self.busiest = 0
         self.count = 0
         self.pipelining = pipelining
         self.script = script  # step -> the replies still to give
@@ -98,6 +106,18 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if self.eod_delay > 0:
+            self.holding += 1
+            if self.holding > self.busiest:
+                self.busiest = self.holding
+                with open(os.path.join(self.folder, "busiest.tmp"), "w") as f:
+                    f.write(str(self.busiest))
+                os.rename(os.path.join(self.folder, "busiest.tmp"),
+                          os.path.join(self.folder, "busiest"))
+            try:
+                await asyncio.sleep(self.eod_delay)
+            finally:
+                self.holding -= 1
         replies = self.script.get("eod")
         if replies and replies[0] not in ("ok", "drop"):
             return self.scripted(server, session, "eod")
@@ -127,8 +147,8 @@ def read_script(arguments):
     return script
 
 
-async def main(folder, pipelining, script):
-    handler = Handler(folder, pipelining, script)
+async def main(folder, pipelining, script, eod_delay):
+    handler = Handler(folder, pipelining, script, eod_delay)
     loop = asyncio.get_running_loop()
     server = await loop.create_server(lambda: SMTP(handler, hostname="tessaline.test"),
                                       "127.0.0.1", 0)
@@ -143,4 +163,8 @@ async def main(folder, pipelining, script):
 
 
 if __name__ == "__main__":
-    asyncio.run(main(sys.argv[1], "--pipelining" in sys.argv[2:], read_script(sys.argv[2:])))
+    arguments = sys.argv[2:]
+    delay = 0.0
+    if "--eod-delay" in arguments:
+        delay = float(arguments[arguments.index("--eod-delay") + 1]) / 1000
+    asyncio.run(main(sys.argv[1], "--pipelining" in arguments, read_script(arguments), delay))
