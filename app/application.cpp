@@ -344,6 +344,7 @@ int Application::run_command_line(const CommandLine& line, std::FILE* out) {
       options.test_address = line.test_address;
       options.rate_given = !line.rate.empty();
       options.rate = line.rate_value;
+      options.connections = line.connections_count;
       // -o's one address is not the project's mailing.
       options.journal = line.mode != CommandMode::kSendOnly;
       if (line.mode == CommandMode::kSend) warn_when_send_unfinished(line, path);

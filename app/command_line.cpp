@@ -39,6 +39,7 @@ const ValueOption kValueOptions[] = {
     {"--server", &CommandLine::server, false},
     {"--account", &CommandLine::account, false},
     {"--rate", &CommandLine::rate, false},
+    {"--connections", &CommandLine::connections, false},
     {"--dry-run", &CommandLine::dry_run, true},
     {"--limit", &CommandLine::limit, true},
     {"--test", &CommandLine::test_address, true},
@@ -116,6 +117,18 @@ const char* first_send_option(const CommandLine& line, bool shaping) {
     }
   }
   return !shaping && line.verbose ? "--verbose" : nullptr;
+}
+
+// The value of --limit or --connections: digits only, and few enough that
+// the number cannot wrap; -1 for anything else.
+int whole_number(const String& text) {
+  if (text.length() > 9) return -1;
+  int n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+  }
+  return n;
 }
 
 }  // namespace
@@ -306,20 +319,21 @@ void complete_command_line(CommandLine& line, ClipboardReader clipboard) {
     }
   }
   if (!line.limit.empty()) {
-    // Digits only, and few enough that the number cannot wrap.
-    int n = 0;
-    bool digits = line.limit.length() <= 9;
-    for (char c : line.limit) {
-      digits = digits && c >= '0' && c <= '9';
-      if (digits) n = n * 10 + (c - '0');
-    }
-    if (!digits || n <= 0) FatalError("The --limit option needs a whole number above 0.");
+    int n = whole_number(line.limit);
+    if (n <= 0) FatalError("The --limit option needs a whole number above 0.");
     line.limit_count = n;
   }
   if (!line.rate.empty() && !parse_send_rate(line.rate.view(), &line.rate_value)) {
     FatalError("The --rate option needs a number of messages per unit of time, such as 30/min "
                "or 500/hour:\n%s",
                line.rate.c_str());
+  }
+  if (!line.connections.empty()) {
+    int n = whole_number(line.connections);
+    if (n <= 0 || n > kMostConnections) {
+      FatalError("The --connections option needs a whole number from 1 to %d.", kMostConnections);
+    }
+    line.connections_count = n;
   }
   if (!line.test_address.empty()) {
     if (line.mode == CommandMode::kSendOnly) {

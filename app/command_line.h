@@ -23,6 +23,8 @@
 //   --verbose              the SMTP dialogue on standard error
 //   --rate N/UNIT          at most N messages per second, minute, hour or
 //                          day (send/send_rate.h), instead of SendRate
+//   --connections N        connections that deliver at once (1 to
+//                          kMostConnections), instead of SendConnections
 //
 // and, beside -s or -o only, those that change what the send does:
 //
@@ -67,11 +69,13 @@
 //   "The --test option cannot be used with -o, which sends to its own address."
 //   "The --rate option needs a number of messages per unit of time, such as
 //    30/min or 500/hour:\n%s"
+//   "The --connections option needs a whole number from 1 to 32."
 #pragma once
 
 #include "core/containers.h"
 #include "core/string.h"
 #include "send/send_rate.h"
+#include "send/send_settings.h"
 
 namespace tessaline {
 
@@ -100,6 +104,8 @@ struct CommandLine {
   String test_address;   // --test ADDRESS (cleaned by complete_command_line)
   String rate;           // --rate N/UNIT, as given (checked by complete_command_line)
   SendRate rate_value;   // ... read
+  String connections;    // --connections N, as given (checked by complete_command_line)
+  int connections_count = 0;  // ... read; 0 when not given
 };
 
 // -s, -o and --resume: the modes that send, and take the options of a send.

@@ -196,6 +196,27 @@ TEST(CommandLine, TheRateOfASendAlsoGoesWithAResume) {
   EXPECT_FALSE(none.rate_value.limited());
 }
 
+TEST(CommandLine, TheConnectionsOfASendAlsoGoWithAResume) {
+  struct Case {
+    std::vector<const char*> args;
+    int connections;
+  } cases[] = {
+      {{"-s", "--connections", "4", "news"}, 4},
+      {{"--resume", "news", "--connections=1"}, 1},
+      {{"-o", "a@example.com", "--connections", "32", "news"}, 32},
+      {{"-s", "--connections=08", "--rate", "30/min", "--test", "me@example.com", "news"}, 8},
+      {{"-s", "--dry-run", "d", "--connections", "2", "news"}, 2},
+      {{"-s", "news"}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    CommandLine line = parse(c.args);
+    complete_command_line(line, nullptr);
+    EXPECT_EQ(line.connections_count, c.connections);
+    EXPECT_EQ(line.project, "news");
+  }
+}
+
 TEST(CommandLineDeathTest, TheOptionsOfASendAreChecked) {
   struct Case {
     std::vector<const char*> args;
@@ -229,6 +250,20 @@ TEST(CommandLineDeathTest, TheOptionsOfASendAreChecked) {
       {{"-s", "--rate", "2/s", "--rate", "1/s", "news"}, "The --rate option was given twice\\."},
       {{"-ajoe@example.com", "--rate", "30/min", "news"},
        "The --rate option works only with a send \\(-s, -o or --resume\\)\\."},
+      {{"-s", "news", "--connections"}, "The --connections option needs a value\\."},
+      {{"-s", "--connections=", "news"}, "The --connections option needs a value\\."},
+      {{"-s", "--connections", "0", "news"},
+       "The --connections option needs a whole number from 1 to 32\\."},
+      {{"-s", "--connections", "33", "news"}, "needs a whole number from 1 to 32\\."},
+      {{"-s", "--connections", "-2", "news"}, "needs a whole number from 1 to 32\\."},
+      {{"-s", "--connections", "two", "news"}, "needs a whole number from 1 to 32\\."},
+      {{"-s", "--connections", "4x", "news"}, "needs a whole number from 1 to 32\\."},
+      {{"-s", "--connections", "4294967300", "news"}, "needs a whole number from 1 to 32\\."},
+      {{"-s", "--connections", "2", "--connections=3", "news"},
+       "The --connections option was given twice\\."},
+      {{"-ejoe@example.com", "--connections", "2", "news"},
+       "The --connections option works only with a send \\(-s, -o or --resume\\)\\."},
+      {{"--connections", "2", "news"}, "The --connections option works only with a send"},
   };
   for (const Case& c : cases) {
     EXPECT_EXIT(

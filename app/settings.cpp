@@ -148,6 +148,10 @@ const SettingInfo kMessagesPerConnectionSetting = {
 const SettingInfo kMessagePauseSetting = {
     "MessagePause", "Message Pause",
     "Milliseconds to wait between one message and the next"};
+const SettingInfo kSendConnectionsSetting = {
+    "SendConnections", "Send Connections",
+    "How many connections to the configured SMTP server deliver messages at once; 1 for one "
+    "connection"};
 
 SendSettings read_send_settings(const RegistryReader& registry) {
   SendSettings settings;
@@ -165,7 +169,8 @@ SendSettings read_send_settings(const RegistryReader& registry) {
         Row{kRetryLongestWaitSetting, settings.retry.longest_wait_seconds, 0, 86400},
         Row{kRetryGiveUpSetting, settings.retry.give_up_seconds, 0, 7 * 86400},
         Row{kMessagesPerConnectionSetting, settings.messages_per_connection, 0, 1000000},
-        Row{kMessagePauseSetting, settings.message_pause_ms, 0, 3600000}}) {
+        Row{kMessagePauseSetting, settings.message_pause_ms, 0, 3600000},
+        Row{kSendConnectionsSetting, settings.connections, 1, kMostConnections}}) {
     int number = 0;
     if (registry.read_number(kToolkitKey, row.setting.name, &number) && number >= row.low &&
         number <= row.high) {

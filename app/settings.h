@@ -107,6 +107,8 @@ WebAddresses read_web_addresses(const RegistryReader& registry);
 //                        one is opened (0 to 1000000, default 0: no limit)
 //   "MessagePause"       milliseconds between one message and the next (0 to
 //                        3600000, default 0)
+//   "SendConnections"    connections to the configured SMTP server that
+//                        deliver at once (1 to kMostConnections, default 1)
 // A value that is absent, not a number (a rate that cannot be read) or out
 // of its range keeps its default.
 extern const SettingInfo kKeptSendsSetting;
@@ -118,6 +120,7 @@ extern const SettingInfo kRetryGiveUpSetting;
 extern const SettingInfo kSendRateSetting;
 extern const SettingInfo kMessagesPerConnectionSetting;
 extern const SettingInfo kMessagePauseSetting;
+extern const SettingInfo kSendConnectionsSetting;
 SendSettings read_send_settings(const RegistryReader& registry);
 
 // Where the program's own windows keep their placement: values of the

@@ -45,22 +45,30 @@ TEST(SendSettingsFromTheRegistry, HowFastASendGoes) {
   EXPECT_FALSE(none.rate.limited());
   EXPECT_EQ(none.messages_per_connection, 0);
   EXPECT_EQ(none.message_pause_ms, 0);
+  EXPECT_EQ(none.connections, 1);
 
   registry.texts = {{"SendRate", " 500/hour "}};
-  registry.numbers = {{"MessagesPerConnection", 20}, {"MessagePause", 250}};
+  registry.numbers = {{"MessagesPerConnection", 20}, {"MessagePause", 250},
+                      {"SendConnections", 32}};
   SendSettings set = read_send_settings(registry);
   EXPECT_EQ(set.rate.messages, 500);
   EXPECT_EQ(set.rate.period_ms, 3600000);
   EXPECT_EQ(set.messages_per_connection, 20);
   EXPECT_EQ(set.message_pause_ms, 250);
+  EXPECT_EQ(set.connections, 32);
 
   // What cannot be read keeps the default: no limit.
   registry.texts = {{"SendRate", "fast"}};
-  registry.numbers = {{"MessagesPerConnection", -1}, {"MessagePause", 3600001}};
+  registry.numbers = {{"MessagesPerConnection", -1}, {"MessagePause", 3600001},
+                      {"SendConnections", 33}};
   SendSettings wrong = read_send_settings(registry);
   EXPECT_FALSE(wrong.rate.limited());
   EXPECT_EQ(wrong.messages_per_connection, 0);
   EXPECT_EQ(wrong.message_pause_ms, 0);
+  EXPECT_EQ(wrong.connections, 1);
+  // At least one connection, whatever the setting says.
+  registry.numbers = {{"SendConnections", 0}};
+  EXPECT_EQ(read_send_settings(registry).connections, 1);
 }
 
 }  // namespace
