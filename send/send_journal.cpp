@@ -3,6 +3,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/fiber.h"
 #include "platform/random_bytes.h"
 #include "storage/file.h"
 #include "storage/paths.h"
@@ -482,6 +485,7 @@ bool JournalWriter::attempt(int index) {
 bool JournalWriter::wait_for_sync(int64_t unsynced) {
   if (failed_) return false;
   if (!thread_.joinable()) return true;
+  if (in_fiber() && synced_fd_ >= 0) return wait_for_sync_on_fiber(unsynced);
   std::unique_lock<std::mutex> lock(mutex_);
   if (written_ - synced_ > unsynced && sync_error_ == 0) {
     // A batch that is still gathering goes to the disk now.
@@ -495,6 +499,36 @@ bool JournalWriter::wait_for_sync(int64_t unsynced) {
     lock.unlock();
     return fail("Unable to put the send journal on the disk", error);
   }
+  return true;
+}
+
+// A message on a fiber (one of several connections) waits without
+// holding up the others: the sync thread signals each sync through an
+// eventfd that the fiber loop polls with the connections. The condition is
+// looked at before every wait, and every sync signals after it changed
+// it, so no sync goes unnoticed; several fibers may wait for the same one,
+// which is the point: one fdatasync() covers all their outcomes.
+bool JournalWriter::wait_for_sync_on_fiber(int64_t unsynced) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (written_ - synced_ <= unsynced || sync_error_ != 0) break;
+      ++waiting_;
+    }
+    wake_.notify_one();
+    wait_fd(synced_fd_, POLLIN, FiberDeadline::max());
+    uint64_t count = 0;
+    ssize_t got = ::read(synced_fd_, &count, sizeof count);
+    (void)got;  // another fiber may have taken the signal: the loop looks again
+    std::lock_guard<std::mutex> lock(mutex_);
+    --waiting_;
+  }
+  int error = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error = sync_error_;
+  }
+  if (error != 0) return fail("Unable to put the send journal on the disk", error);
   return true;
 }
 
@@ -532,6 +566,7 @@ void JournalWriter::start_sync_thread() {
   stopping_ = false;
   written_ = synced_ = 0;
   sync_error_ = 0;
+  synced_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   thread_ = std::thread([this] { sync_loop(); });
 }
 
@@ -543,6 +578,8 @@ void JournalWriter::stop_sync_thread() {
   }
   wake_.notify_one();
   thread_.join();
+  if (synced_fd_ >= 0) ::close(synced_fd_);
+  synced_fd_ = -1;
 }
 
 // Group commit: one fdatasync() covers every outcome written before it
@@ -571,6 +608,11 @@ void JournalWriter::sync_loop() {
       synced_ = target;
     }
     synced_changed_.notify_all();
+    if (synced_fd_ >= 0) {
+      const uint64_t one = 1;
+      ssize_t put = ::write(synced_fd_, &one, sizeof one);
+      (void)put;  // a counter that is full is still readable
+    }
     if (error != 0) return;
   }
 }

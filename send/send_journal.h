@@ -175,6 +175,10 @@ String journal_run_end_record(int64_t time_ms);
 // lose; a resume would send their messages again. One fdatasync() covers
 // every outcome written before it began; with a window above 1 it waits
 // for half the window to gather (at most 50 ms), unless the send waits.
+// A wait on a fiber (a send over several connections) lets the other
+// fibers go on, so the outcomes of messages that end together on several
+// connections share one fdatasync(): group commit, with the guarantee
+// above unchanged.
 class JournalWriter {
  public:
   JournalWriter() = default;
@@ -217,6 +221,7 @@ class JournalWriter {
   // Waits until at most `unsynced` outcomes are written but not on the
   // disk; false when a sync failed.
   bool wait_for_sync(int64_t unsynced);
+  bool wait_for_sync_on_fiber(int64_t unsynced);
   bool fail(const char* what, int error);
   void start_sync_thread();
   void stop_sync_thread();
@@ -239,6 +244,9 @@ class JournalWriter {
   bool stopping_ = false;
   int waiting_ = 0;  // threads in wait_for_sync()
   int sync_error_ = 0;
+  // Readable after each sync, for waits on a fiber (core/fiber.h); -1
+  // without the sync thread.
+  int synced_fd_ = -1;
 };
 
 }  // namespace tessaline
