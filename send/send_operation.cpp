@@ -757,7 +757,7 @@ SendOperation::Candidate SendOperation::read_candidate() {
   return c;
 }
 
-bool SendOperation::next_gathered(String* recipient) {
+bool SendOperation::next_gathered(String* recipient, int skip) {
   if (mode_ != kNoPreview || stopped_ || log_stopped()) return false;
   int accepted = accepted_;
   for (size_t i = 0;; ++i) {
@@ -790,6 +790,7 @@ bool SendOperation::next_gathered(String* recipient) {
         continue;
       }
     }
+    if (skip-- > 0) continue;
     *recipient = c.text;
     return true;
   }
@@ -1117,11 +1118,19 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
   const bool lanes = lanes_for(identical) > 1;
   const bool streaming = lanes && mode_ == kNoPreview;
   std::vector<char> lane_delivered(lanes && !streaming ? total : 0, 0);
-  if (lanes) log_.begin_blocks();
+  if (lanes) {
+    log_.begin_blocks();
+    lanes_batch_ = streaming ? nullptr : &batch;
+  }
   int at = 0;  // the record in `batch`: delivered ones leave it
   for (int n = 1; n <= total; ++n) {
     if (lanes) at = n - 1;
     Message& record = batch[at];
+    if (lanes) {
+      // Lanes that finish meanwhile send this one's commands ahead.
+      pending_ = &record;
+      batch_next_ = at + 1;
+    }
     base_ = static_cast<double>(n - 1) / total;
     if (!identical) {
       progress_text_ = String::formatted("#%d of %d: %s", n, total, record.recipient.c_str());
@@ -1191,6 +1200,7 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
     }
     if (!recycling_) quit();
   }
+  pending_ = nullptr;
   if (!lanes || streaming) return;
   drain_lanes();
   for (int k = total - 1; k >= 0; --k) {
@@ -1217,7 +1227,7 @@ int& SendOperation::on_connection() {
   return lane ? lane->on_connection : on_connection_;
 }
 
-SendOperation::Lane& SendOperation::free_lane() {
+SendOperation::Lane& SendOperation::lane_for(const Message& record) {
   if (!loop_) loop_ = std::make_unique<FiberLoop>();
   if (lanes_.empty()) {
     // The first lane goes over the process's connection, which the send
@@ -1225,26 +1235,73 @@ SendOperation::Lane& SendOperation::free_lane() {
     lanes_.push_back(std::make_unique<Lane>());
     lanes_.back()->connection = &smtp_connection();
   }
-  auto idle = [this]() -> Lane* {
-    for (auto& lane : lanes_) {
-      if (!lane->busy) return lane.get();
-    }
-    return nullptr;
+  auto promises_of = [this](const Lane& lane) {
+    int n = 0;
+    for (const Promise& p : promised_) n += p.lane == &lane;
+    return n;
   };
-  // A free lane with a connection open is used before a new one is made.
-  if (Lane* lane = idle()) return *lane;
-  if (static_cast<int>(lanes_.size()) < lanes_wanted_) {
-    lanes_.push_back(std::make_unique<Lane>());
-    return *lanes_.back();
+  for (;;) {
+    while (!promised_.empty() && promised_.front().number < handed_) promised_.pop_front();
+    // The lane that sent this message's commands ahead takes it once its
+    // own message is done; a promise for another recipient (the sources
+    // changed their mind) is no promise.
+    if (!promised_.empty() && promised_.front().number == handed_) {
+      Lane* lane = promised_.front().lane;
+      if (promised_.front().recipient != record.recipient) {
+        promised_.pop_front();
+        continue;
+      }
+      if (!lane->busy) {
+        promised_.pop_front();
+        return *lane;
+      }
+      // Its message is about to end.
+      const bool changed = loop_->run_until(
+          [&] {
+            return !lane->busy || promised_.empty() || promised_.front().lane != lane ||
+                   promised_.front().number != handed_;
+          },
+          [this] { ui_.progress_aborted(); });
+      if (!changed) FatalError("A connection of the send never finished its message");
+      continue;
+    } else {
+      // A free lane that waits for no message of its own, else a new one.
+      for (auto& lane : lanes_) {
+        if (!lane->busy && promises_of(*lane) == 0) return *lane;
+      }
+      if (static_cast<int>(lanes_.size()) < lanes_wanted_) {
+        lanes_.push_back(std::make_unique<Lane>());
+        return *lanes_.back();
+      }
+      // Else one that waits for a later message gives that up: its
+      // connection starts again when it finds that the commands it sent
+      // ahead are not this message's.
+      for (auto& lane : lanes_) {
+        if (!lane->busy) {
+          forget_promises(*lane);
+          return *lane;
+        }
+      }
+    }
+    // Until a lane is free or a promise comes or goes.
+    const size_t promises = promised_.size();
+    const bool changed = loop_->run_until(
+        [&] {
+          if (promised_.size() != promises) return true;
+          for (auto& lane : lanes_) {
+            if (!lane->busy) return true;
+          }
+          return false;
+        },
+        [this] { ui_.progress_aborted(); });
+    if (!changed) FatalError("No connection of the send became free");
   }
-  loop_->run_until([&] { return idle() != nullptr; }, [this] { ui_.progress_aborted(); });
-  Lane* lane = idle();
-  if (!lane) FatalError("No connection of the send became free");
-  return *lane;
 }
 
 void SendOperation::dispatch(const Message& record, const String& shown, char* delivered) {
-  Lane& lane = free_lane();
+  Lane& lane = lane_for(record);
+  pending_ = nullptr;
+  ++handed_;
   lane.busy = true;
   lane.record = record;
   lane.shown = shown;
@@ -1253,6 +1310,11 @@ void SendOperation::dispatch(const Message& record, const String& shown, char* d
   // the message's own, set by deliver().
   lane.builder = builder_;
   lane.builder.next_envelope = nullptr;
+  if (recycling_) {
+    lane.builder.next_envelope = [this, &lane](Envelope* envelope) {
+      return promise_next(lane, envelope);
+    };
+  }
   lane.block = log_.hand_over();
   if (!loop_->start([this, &lane] { run_lane(lane); })) {
     // No stack for a fiber: the message goes here and now.
@@ -1268,6 +1330,53 @@ void SendOperation::dispatch(const Message& record, const String& shown, char* d
   // It runs until its first wait, so that its connection is on its way
   // while the next message is made.
   loop_->run_ready();
+}
+
+bool SendOperation::promise_next(Lane& lane, Envelope* envelope) {
+  // Commands sent ahead of a wait would hold the server in its data phase
+  // meanwhile.
+  if (!next_starts_at_once() || stopped_ || log_stopped()) return false;
+  const int64_t number =
+      promised_.empty() ? handed_ : std::max(handed_, promised_.back().number + 1);
+  String recipient, cc;
+  if (!upcoming(static_cast<int>(number - handed_), &recipient, &cc)) return false;
+  envelope->from = builder_.from;
+  envelope->encoding = builder_.encoding;
+  envelope->recipients = options_.test_address.empty()
+                             ? envelope_recipients(recipient, cc)
+                             : envelope_recipients(options_.test_address, String());
+  promised_.push_back(Promise{&lane, number, recipient});
+  return true;
+}
+
+bool SendOperation::upcoming(int k, String* recipient, String* cc) {
+  if (pending_) {
+    if (k == 0) {
+      *recipient = pending_->recipient;
+      *cc = pending_->cc;
+      return true;
+    }
+    --k;
+  }
+  if (lanes_batch_) {
+    const int i = batch_next_ + k;
+    if (i >= lanes_batch_->count()) return false;
+    *recipient = (*lanes_batch_)[i].recipient;
+    *cc = (*lanes_batch_)[i].cc;
+    return true;
+  }
+  *cc = gather_cc_;
+  return mode_ == kNoPreview && next_gathered(recipient, k);
+}
+
+void SendOperation::forget_promises(const Lane& lane) {
+  for (size_t i = 0; i < promised_.size();) {
+    if (promised_[i].lane == &lane) {
+      promised_.erase(promised_.begin() + static_cast<long>(i));
+    } else {
+      ++i;
+    }
+  }
 }
 
 void SendOperation::run_lane(Lane& lane) {
@@ -1291,6 +1400,10 @@ void SendOperation::drain_lanes() {
 
 void SendOperation::close_lanes() {
   drain_lanes();
+  promised_.clear();
+  handed_ = 0;
+  pending_ = nullptr;
+  lanes_batch_ = nullptr;
   for (auto& lane : lanes_) {
     use_smtp_connection(lane->connection);
     quit();
@@ -1362,6 +1475,7 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     sent = try_once(&written);
     smtp_failure = last_smtp_failure();
     if (sent) break;
+    if (Lane* lane = lane_of_fiber.get()) forget_promises(*lane);
     if (dry_run_active_) {
       log_.write("\r\n" + message.error + "\r\n\r\n");
       break;

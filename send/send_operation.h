@@ -233,10 +233,11 @@ class SendOperation {
   void next_candidate(Candidate* candidate);
   Candidate read_candidate();
   // No Preview: the recipient of the message that will be sent after the
-  // current one, read ahead from the sources; false when none is known
-  // (the end of the sources or of the limit, a stopped send, or none
-  // within kReadAheadLimit candidates).
-  bool next_gathered(String* recipient);
+  // current one (with `skip`, of the one that many after that), read ahead
+  // from the sources; false when none is known (the end of the sources or
+  // of the limit, a stopped send, or none within kReadAheadLimit
+  // candidates).
+  bool next_gathered(String* recipient, int skip = 0);
   static constexpr size_t kReadAheadLimit = 1000;
   void set_basic_tags(const String& candidate, const ParsedAddress& parsed, int index);
   void finish();
@@ -289,9 +290,26 @@ class SendOperation {
   // The connections this batch goes over: 1 unless more are asked for
   // and the batch can use them.
   int lanes_for(bool identical) const;
-  // Hands the message to a free lane (waiting for one) and starts it.
+  // Hands the message to a free lane (waiting for one) and starts it: to
+  // the lane that sent its commands ahead, if one did.
   void dispatch(const Message& record, const String& shown, char* delivered);
-  Lane& free_lane();
+  // The lane for the next message, waiting for one to be free.
+  Lane& lane_for(const Message& record);
+  // A lane's commands sent ahead: for the message with this number (in the
+  // order messages are handed out), to this recipient.
+  struct Promise {
+    Lane* lane;
+    int64_t number;
+    String recipient;
+  };
+  // The envelope of the next message no lane has sent ahead yet, for a
+  // lane whose message is about to end; false when none is known.
+  bool promise_next(Lane& lane, Envelope* envelope);
+  // The recipient and CC list of the message `k` after the next one to be
+  // handed out (0: that one).
+  bool upcoming(int k, String* recipient, String* cc);
+  // A lane whose try failed has nothing sent ahead any more.
+  void forget_promises(const Lane& lane);
   void run_lane(Lane& lane);
   // Until every lane's message has its outcome.
   void drain_lanes();
@@ -414,6 +432,11 @@ class SendOperation {
   int lanes_wanted_ = 1;  // of this send, by the settings and the command line
   std::unique_ptr<FiberLoop> loop_;  // while lanes exist
   std::vector<std::unique_ptr<Lane>> lanes_;
+  std::deque<Promise> promised_;   // in the order of their numbers
+  int64_t handed_ = 0;             // messages handed to lanes in this phase
+  const Message* pending_ = nullptr;  // the message about to be handed out
+  MessageQueue* lanes_batch_ = nullptr;  // a batch's records, or null (No Preview)
+  int batch_next_ = 0;  // the batch's first record after the pending one
 };
 
 }  // namespace tessaline
