@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The same mailing over a slow link: 1,000 messages of about 12 KB, each to
 # its own recipient, sent to Postfix's smtp-sink through a link with a
-# 20 ms round trip, by the program (tessaline-mailer -s, one connection)
-# and by two peers in the same run: Python's smtplib over one connection
+# 20 ms round trip, by the program (tessaline-mailer -s) over one
+# connection and over 8 (--connections 8), and by two peers in the same
+# run: Python's smtplib over one connection
 # (bench/smtplib_anchor.py) and nodemailer's pooled transport with 5
 # connections (bench/nodemailer_anchor.js). The peers send the very text
 # the program composes (taken from a dry run). Peers take turns round by
@@ -148,17 +149,19 @@ timed() {
 program_run() {
   (cd "$work" && HOME=$work XDG_CONFIG_HOME=$work on_link "$program" -s news)
 }
+program8_run() {
+  (cd "$work" && HOME=$work XDG_CONFIG_HOME=$work on_link "$program" -s --connections 8 news)
+}
 smtplib_run() { on_link python3 "$here/smtplib_anchor.py" "$port" "$messages" "$message"; }
 nodemailer_run() {
   NODE_PATH=$node_dir/node_modules on_link node "$here/nodemailer_anchor.js" "$port" "$messages" \
     "$message" 5
 }
 
-peers=(program smtplib nodemailer)
-# The program with 8 connections joins here once the send opens parallel
-# connections: add "program8" to peers and a program8_run beside program_run.
+peers=(program program8 smtplib nodemailer)
 declare -A label=(
   [program]="tessaline-mailer -s, 1 connection"
+  [program8]="tessaline-mailer -s, 8 connections"
   [smtplib]="Python smtplib, 1 connection"
   [nodemailer]="nodemailer pool, 5 connections"
 )
@@ -191,3 +194,12 @@ for peer in "${peers[@]}"; do
     printf "%-36s %7.1f messages/s  %.3f CPU s per 1,000 messages  program / it = %.2f\n",
       l, n / w, c * 1000 / n, p / (n / w) }'
 done
+rate_of() { awk -v n="$messages" -v w="$(median 1 "$work/$1.times")" 'BEGIN { print n / w }'; }
+echo
+awk -v a="$(rate_of program8)" -v b="$(rate_of smtplib)" -v c="$(rate_of nodemailer)" \
+    -v d="$(rate_of program)" 'BEGIN {
+  printf "RATIO program, 8 connections / smtplib = %.2f (goal 30)\n", a / b
+  printf "RATIO program, 8 connections / nodemailer = %.2f (goal 5)\n", a / c
+  printf "RATIO program, 1 connection / smtplib = %.2f (goal 3)\n", d / b
+  printf "(8 connections at one round trip each per message: at most %.0f messages/s here)\n", 8 / 0.020
+}'
