@@ -477,21 +477,39 @@ bool JournalWriter::add_plan(int index, std::string_view recipient) {
 // outcomes before it must be on the disk by then (all but `window_` of
 // them), so that no message the server may accept follows an outcome that
 // a crash of the machine could still lose.
-bool JournalWriter::attempt(int index) {
-  if (!wait_for_sync(window_)) return false;
+//
+// With several connections each waits for its own last outcome (`own`) at
+// window 0: the others' outcomes may still be on their way to the disk,
+// at most one per connection, since each of those connections waits for
+// its own before its next end of data. So the outcomes of messages that
+// end close together on several connections share one fdatasync(), where
+// waiting for every outcome would make each end of data wait for the
+// latest sync whoever's outcome it carries.
+bool JournalWriter::attempt(int index, int64_t own) {
+  const bool ok = own >= 0 && window_ == 0 ? wait_synced(own)
+                                           : wait_for_sync(window_ + connections_ - 1);
+  if (!ok) return false;
   return append(journal_attempt_record(index));
 }
 
 bool JournalWriter::wait_for_sync(int64_t unsynced) {
+  return wait_until([&] { return written_ - synced_ <= unsynced; });
+}
+
+bool JournalWriter::wait_synced(int64_t number) {
+  return wait_until([&] { return synced_ >= number; });
+}
+
+bool JournalWriter::wait_until(const std::function<bool()>& done) {
   if (failed_) return false;
   if (!thread_.joinable()) return true;
-  if (in_fiber() && synced_fd_ >= 0) return wait_for_sync_on_fiber(unsynced);
+  if (in_fiber() && synced_fd_ >= 0) return wait_on_fiber(done);
   std::unique_lock<std::mutex> lock(mutex_);
-  if (written_ - synced_ > unsynced && sync_error_ == 0) {
+  if (!done() && sync_error_ == 0) {
     // A batch that is still gathering goes to the disk now.
     ++waiting_;
     wake_.notify_one();
-    synced_changed_.wait(lock, [&] { return written_ - synced_ <= unsynced || sync_error_ != 0; });
+    synced_changed_.wait(lock, [&] { return done() || sync_error_ != 0; });
     --waiting_;
   }
   if (sync_error_ != 0) {
@@ -508,11 +526,11 @@ bool JournalWriter::wait_for_sync(int64_t unsynced) {
 // looked at before every wait, and every sync signals after it changed
 // it, so no sync goes unnoticed; several fibers may wait for the same one,
 // which is the point: one fdatasync() covers all their outcomes.
-bool JournalWriter::wait_for_sync_on_fiber(int64_t unsynced) {
+bool JournalWriter::wait_on_fiber(const std::function<bool()>& done) {
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (written_ - synced_ <= unsynced || sync_error_ != 0) break;
+      if (done() || sync_error_ != 0) break;
       ++waiting_;
     }
     wake_.notify_one();
@@ -533,7 +551,7 @@ bool JournalWriter::wait_for_sync_on_fiber(int64_t unsynced) {
 }
 
 bool JournalWriter::outcome(int index, JournalOutcome outcome, int tries, int reply_code,
-                            int error_code, int64_t time_ms) {
+                            int error_code, int64_t time_ms, int64_t* number) {
   if (!append(journal_outcome_record(index, outcome, tries, reply_code, error_code, time_ms))) {
     return false;
   }
@@ -541,12 +559,13 @@ bool JournalWriter::outcome(int index, JournalOutcome outcome, int tries, int re
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++written_;
+    if (number) *number = written_;
   }
   wake_.notify_one();
   // The sync runs while the next message is made and its text goes out;
   // attempt() waits for it before the end of that text. The wait here
   // only bounds the outcomes of messages that have no attempt.
-  return wait_for_sync(window_ + 1);
+  return wait_for_sync(window_ + connections_);
 }
 
 bool JournalWriter::end_run(int64_t time_ms) { return append(journal_run_end_record(time_ms)); }

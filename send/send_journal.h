@@ -177,8 +177,10 @@ String journal_run_end_record(int64_t time_ms);
 // for half the window to gather (at most 50 ms), unless the send waits.
 // A wait on a fiber (a send over several connections) lets the other
 // fibers go on, so the outcomes of messages that end together on several
-// connections share one fdatasync(): group commit, with the guarantee
-// above unchanged.
+// connections share one fdatasync(): group commit. There, at window 0,
+// each connection's end of data waits for that connection's own last
+// outcome (attempt()'s `own`): at most one outcome per other connection
+// is then off the disk, as each of them waits for its own in turn.
 class JournalWriter {
  public:
   JournalWriter() = default;
@@ -201,10 +203,17 @@ class JournalWriter {
   // after its last good record and appends the run.
   bool reopen(const String& path, const JournalState& state, const JournalRun& run);
 
+  // Messages that may be on their way at once (the send's connections).
+  void set_connections(int n) { connections_ = n < 1 ? 1 : n; }
+
   bool add_plan(int index, std::string_view recipient);
-  bool attempt(int index);
+  // Right before a message's end of data. `own`: on one of several
+  // connections, the number outcome() gave that connection's last outcome
+  // (0 before its first); at window 0 only that one is waited for.
+  bool attempt(int index, int64_t own = -1);
+  // `number`, when given, receives the outcome's number for attempt().
   bool outcome(int index, JournalOutcome outcome, int tries, int reply_code, int error_code,
-               int64_t time_ms);
+               int64_t time_ms, int64_t* number = nullptr);
   bool end_run(int64_t time_ms);
   // Syncs what is not on the disk yet and closes; false when that failed.
   bool close();
@@ -221,7 +230,11 @@ class JournalWriter {
   // Waits until at most `unsynced` outcomes are written but not on the
   // disk; false when a sync failed.
   bool wait_for_sync(int64_t unsynced);
-  bool wait_for_sync_on_fiber(int64_t unsynced);
+  // Waits until the outcome numbered `number` (1: the first) is on the disk.
+  bool wait_synced(int64_t number);
+  // Waits until `done` (asked under the lock) or a failed sync.
+  bool wait_until(const std::function<bool()>& done);
+  bool wait_on_fiber(const std::function<bool()>& done);
   bool fail(const char* what, int error);
   void start_sync_thread();
   void stop_sync_thread();
@@ -230,6 +243,7 @@ class JournalWriter {
   int fd_ = -1;
   String path_;
   int window_ = 0;
+  int connections_ = 1;
   std::function<int(int fd)> sync_call_;
   bool failed_ = false;
   String error_;

@@ -285,59 +285,71 @@ TEST(SendJournal, AnAttemptWaitsUntilTheOutcomesBeforeItAreOnTheDisk) {
 }
 
 // Four messages at a time, each on a fiber of its own as a send over four
-// connections has them, on a slow disk: no attempt goes out before every
-// outcome written before it is on the disk, yet the fibers wait for the
-// syncs together, so outcomes share them.
+// connections has them, on a slow disk. Waiting for every outcome (as one
+// connection does), no attempt goes out before every outcome written
+// before it is on the disk; waiting for each connection's own last outcome
+// (as several connections do), the attempt's own is on the disk and at
+// most one of each other connection's is not. Either way the fibers wait
+// for the syncs together, so outcomes share them.
 TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
-  TestDirectory dir;
-  const String path = dir / "news.journal";
-  JournalWriter writer;
-  std::atomic<int> syncs{0};
-  std::atomic<int64_t> covered{0};  // bytes of the file known to be on the disk
-  writer.set_sync_call([&](int fd) {
-    struct stat before;
-    fstat(fd, &before);
-    std::this_thread::sleep_for(std::chrono::milliseconds(3));
-    int result = fdatasync(fd);
-    ++syncs;
-    covered = before.st_size;
-    return result;
-  });
-  auto size_now = [&] {
-    struct stat now;
-    return stat(path.c_str(), &now) == 0 ? static_cast<int64_t>(now.st_size) : -1;
-  };
   constexpr int kFibers = 4, kEach = 6;
-  Vector<String> recipients;
-  for (int i = 0; i < kFibers * kEach; ++i) {
-    recipients.append(String::formatted("r%d@example.com", i));
+  for (bool per_connection : {false, true}) {
+    SCOPED_TRACE(per_connection ? "each waits for its own" : "each waits for all");
+    TestDirectory dir;
+    const String path = dir / "news.journal";
+    JournalWriter writer;
+    if (per_connection) writer.set_connections(kFibers);
+    std::atomic<int> syncs{0};
+    std::atomic<int64_t> covered{0};  // bytes of the file known to be on the disk
+    writer.set_sync_call([&](int fd) {
+      struct stat before;
+      fstat(fd, &before);
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+      int result = fdatasync(fd);
+      ++syncs;
+      covered = before.st_size;
+      return result;
+    });
+    auto size_now = [&] {
+      struct stat now;
+      return stat(path.c_str(), &now) == 0 ? static_cast<int64_t>(now.st_size) : -1;
+    };
+    Vector<String> recipients;
+    for (int i = 0; i < kFibers * kEach; ++i) {
+      recipients.append(String::formatted("r%d@example.com", i));
+    }
+    ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"), recipients));
+    std::vector<int64_t> ends;  // where each outcome record written so far ends
+    int early = 0;  // attempts written with more outcomes off the disk than allowed
+    FiberLoop loop;
+    for (int f = 0; f < kFibers; ++f) {
+      ASSERT_TRUE(loop.start([&, f] {
+        int64_t own = 0, own_end = 0;
+        for (int k = 0; k < kEach; ++k) {
+          const int index = f * kEach + k;
+          ASSERT_TRUE(writer.attempt(index, per_connection ? own : -1));
+          int off_disk = 0;
+          for (int64_t end : ends) off_disk += end > covered.load();
+          if (per_connection ? covered.load() < own_end || off_disk > kFibers - 1 : off_disk > 0) {
+            ++early;
+          }
+          sleep_until(FiberClock::now() + std::chrono::milliseconds(2));  // the server's answer
+          // The record goes out at once, before any wait.
+          const int64_t at = size_now();
+          ASSERT_TRUE(writer.outcome(index, JournalOutcome::kDelivered, 1, 250, 0, index, &own));
+          own_end =
+              at + journal_outcome_record(index, JournalOutcome::kDelivered, 1, 250, 0, index).length();
+          ends.push_back(own_end);
+        }
+      }));
+    }
+    loop.run_until(nullptr);
+    ASSERT_TRUE(writer.close());
+    EXPECT_EQ(early, 0);
+    EXPECT_LT(syncs.load(), kFibers * kEach) << "no two outcomes shared a sync";
+    JournalState state = read_journal(TestDirectory::read(path).view());
+    EXPECT_EQ(state.count(JournalOutcome::kDelivered), kFibers * kEach);
   }
-  ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"), recipients));
-  int64_t outcomes_end = 0;  // where the last outcome record written ends
-  int early = 0;             // attempts written before the outcomes ahead were on the disk
-  FiberLoop loop;
-  for (int f = 0; f < kFibers; ++f) {
-    ASSERT_TRUE(loop.start([&, f] {
-      for (int k = 0; k < kEach; ++k) {
-        const int index = f * kEach + k;
-        ASSERT_TRUE(writer.attempt(index));
-        if (covered.load() < outcomes_end) ++early;
-        sleep_until(FiberClock::now() + std::chrono::milliseconds(2));  // the server's answer
-        // The record goes out at once, before any wait.
-        const int64_t at = size_now();
-        ASSERT_TRUE(writer.outcome(index, JournalOutcome::kDelivered, 1, 250, 0, index));
-        const int64_t end =
-            at + journal_outcome_record(index, JournalOutcome::kDelivered, 1, 250, 0, index).length();
-        outcomes_end = std::max(outcomes_end, end);
-      }
-    }));
-  }
-  loop.run_until(nullptr);
-  ASSERT_TRUE(writer.close());
-  EXPECT_EQ(early, 0);
-  EXPECT_LT(syncs.load(), kFibers * kEach) << "no two outcomes shared a sync";
-  JournalState state = read_journal(TestDirectory::read(path).view());
-  EXPECT_EQ(state.count(JournalOutcome::kDelivered), kFibers * kEach);
 }
 
 TEST(SendJournal, AFailedSyncStopsTheNextAttemptAndSaysWhy) {

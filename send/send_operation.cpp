@@ -117,6 +117,7 @@ struct SendOperation::Lane {
   MimeMessage builder;
   bool busy = false;
   int on_connection = 0;  // messages tried on its kept connection
+  int64_t last_outcome = 0;  // the journal's number of its last outcome
   Message record;
   String shown;
   SendLog::Block* block = nullptr;  // the message's lines
@@ -587,6 +588,7 @@ bool SendOperation::start_journal(const Vector<String>& plan) {
               (resuming_ || !env_.project_file().empty());
   if (!keep || journal_.is_open()) return true;
   journal_.set_sync_window(settings_.journal_sync_window);
+  journal_.set_connections(mode_ == kIdentical ? 1 : lanes_for(false));
   JournalRun run;
   run.start_ms = run_start_ms_;
   run.resumed = resuming_;
@@ -667,7 +669,8 @@ void SendOperation::tell_plan_changes(const PlanMatcher& matcher) {
   ui_.information_box(changes, "Resume last send");
 }
 
-void SendOperation::journal_outcome(const Vector<int>& indices, bool sent, int tries) {
+void SendOperation::journal_outcome(const Vector<int>& indices, bool sent, int tries,
+                                    int64_t* number) {
   MimeMessage& message = current_builder();
   JournalOutcome outcome = JournalOutcome::kDelivered;
   if (!sent) {
@@ -681,7 +684,7 @@ void SendOperation::journal_outcome(const Vector<int>& indices, bool sent, int t
   for (int index : indices) {
     if (index < outcomes_.count()) outcomes_[index] = outcome;
     if (!journal_.outcome(index, outcome, tries, message.reply_code, sent ? 0 : message.error_code,
-                          now)) {
+                          now, number)) {
       return;
     }
   }
@@ -1441,8 +1444,11 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
   message.before_end_of_data = nullptr;
   if (journaled) {
     message.before_end_of_data = [this, indices] {
+      // On one of several connections, that connection's last outcome is
+      // the one to wait for (send/send_journal.h).
+      const Lane* lane = lane_of_fiber.get();
       for (int index : indices) {
-        if (!journal_.attempt(index)) return false;
+        if (!journal_.attempt(index, lane ? lane->last_outcome : -1)) return false;
       }
       return true;
     };
@@ -1496,7 +1502,12 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     if (log_stopped()) break;
   }
   message.before_end_of_data = nullptr;
-  if (journaled) journal_outcome(indices, sent, tries);
+  if (journaled) {
+    int64_t number = -1;
+    journal_outcome(indices, sent, tries, &number);
+    Lane* lane = lane_of_fiber.get();
+    if (lane && number >= 0) lane->last_outcome = number;
+  }
 
   int recipients = indices.empty() ? 1 : indices.count();
   status_.done += recipients;

@@ -352,7 +352,8 @@ class SendOperation {
   // which has then been logged.
   bool take_plan_entry(const String& recipient, int* plan_index);
   void tell_plan_changes(const PlanMatcher& matcher);
-  void journal_outcome(const Vector<int>& indices, bool sent, int tries);
+  // `number` receives the journal's number of the last outcome written.
+  void journal_outcome(const Vector<int>& indices, bool sent, int tries, int64_t* number);
   void finish_journal();
   bool journaling() const { return journal_.is_open(); }
   void report_progress(bool finished = false);
