@@ -262,5 +262,24 @@ TEST_F(LanesTest, AnAbortStopsEveryConnection) {
   }
 }
 
+// The rate is the whole send's: over four connections, 12 messages at
+// 30/min still wait 2 s each after the first (on the test's clock, which
+// only the send's waits move), and every message arrives once.
+TEST_F(LanesTest, TheRateHoldsForTheWholeSendNotForEachConnection) {
+  start();
+  for (int mode : {SendOperation::kNoPreview, SendOperation::kNormal}) {
+    SCOPED_TRACE(mode);
+    server_.clear();
+    env_.slept_ms.clear();
+    use_mode(mode);
+    SendOptions options;
+    options.rate_given = true;
+    ASSERT_TRUE(parse_send_rate("30/min", &options.rate));
+    ASSERT_TRUE(send_.send(options));
+    EXPECT_EQ(sorted(delivered_to()), sorted(everyone_));
+    EXPECT_EQ(env_.total_slept(), 11 * 2000);
+  }
+}
+
 }  // namespace
 }  // namespace tessaline
