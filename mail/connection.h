@@ -143,6 +143,9 @@ class Connection {
   // the connection is closed.
   String sent_ahead;
   int replies_ahead = 0;
+  // Put before each line of the SMTP trace about this connection
+  // ("[2] "), when a send has several; empty for none.
+  String trace_label;
 
  private:
   static constexpr int kTlsRecord = 16 * 1024;  // the most one TLS record holds

@@ -75,7 +75,14 @@ SmtpTrace current_trace;
 SmtpFailure last_failure = SmtpFailure::kNone;
 
 void trace(std::string_view line) {
-  if (current_trace) current_trace(line);
+  if (!current_trace) return;
+  // Several connections at once: each line says whose it is.
+  const String& label = smtp_connection().trace_label;
+  if (label.empty()) {
+    current_trace(line);
+  } else {
+    current_trace((label + String(line)).view());
+  }
 }
 
 // A reply as the trace shows it: each line after "<- ".

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
@@ -102,16 +103,7 @@ class LanesTest : public ::testing::Test {
     return out;
   }
 
-  // Each plan entry has at most one outcome record; returns the state.
-  JournalState journal() {
-    String path;
-    JournalState state;
-    EXPECT_TRUE(send_.last_send(&path, &state));
-    for (const auto& [index, count] : testing::outcome_records(testing::read_text(path.std_string()))) {
-      EXPECT_EQ(count, 1) << "outcome records of plan entry " << index;
-    }
-    return state;
-  }
+  JournalState journal() { return testing::checked_last_send(send_); }
 
   std::vector<std::string> everyone_;
   TestEnvironment env_;
@@ -126,16 +118,28 @@ TEST_F(LanesTest, FourConnectionsDeliverAtOnceEachMessageOnceAndTheLogInRecipien
     server_.clear();
     use_mode(mode);
     // A message's commands sent ahead with the end of the one before on
-    // the same connection show as MAIL FROM right after ".".
-    int ahead = 0;
-    bool after_end = false;
+    // the same connection show as MAIL FROM right after "." in that
+    // connection's lines of the trace, which each begin with its label.
+    int ahead = 0, unlabelled = 0;
+    std::map<std::string, bool> after_end;  // by label
     set_smtp_trace([&](std::string_view line) {
-      if (after_end && line.substr(0, 13) == "-> MAIL FROM:") ++ahead;
-      after_end = line == "-> .";
+      std::string label;
+      if (line.size() > 4 && line[0] == '[' && line.find("] ") != std::string_view::npos) {
+        label = std::string(line.substr(0, line.find("] ") + 2));
+        line.remove_prefix(label.size());
+      }
+      if (line.substr(0, 13) == "-> MAIL FROM:") {
+        if (after_end[label]) ++ahead;
+        if (label.empty()) ++unlabelled;
+      }
+      after_end[label] = line == "-> .";
     });
     ASSERT_TRUE(send_.send());
     set_smtp_trace(nullptr);
     EXPECT_GT(ahead, 0) << "no connection sent the next message's commands ahead";
+    EXPECT_EQ(unlabelled, 0) << "a message's lines in the trace without its connection's label";
+    after_end.erase("");  // the connection opened before the send began
+    EXPECT_EQ(after_end.size(), connections());
     EXPECT_EQ(sorted(delivered_to()), sorted(everyone_));
     // More would mean a connection was given a message other than the one
     // whose commands it had sent ahead, and had to start again.

@@ -1384,6 +1384,10 @@ void SendOperation::forget_promises(const Lane& lane) {
 
 void SendOperation::run_lane(Lane& lane) {
   use_smtp_connection(lane.connection);
+  // The trace says which connection each line is about.
+  for (size_t i = 0; i < lanes_.size(); ++i) {
+    if (lanes_[i].get() == &lane) lane.connection->trace_label = String::formatted("[%zu] ", i + 1);
+  }
   lane_of_fiber.set(&lane);
   log_.use_block(lane.block);
   const bool sent = deliver(lane.record, false, lane.shown);
@@ -1410,6 +1414,7 @@ void SendOperation::close_lanes() {
   for (auto& lane : lanes_) {
     use_smtp_connection(lane->connection);
     quit();
+    lane->connection->trace_label.clear();
   }
   use_smtp_connection(nullptr);
   lanes_.clear();

@@ -71,17 +71,7 @@ class RetryTest : public ::testing::Test {
     return ports;
   }
 
-  // The project's last send as its journal tells it; every recipient in
-  // it has at most one outcome record.
-  JournalState journal() {
-    String path;
-    JournalState state;
-    EXPECT_TRUE(send_.last_send(&path, &state));
-    for (const auto& [index, count] : testing::outcome_records(testing::read_text(path.std_string()))) {
-      EXPECT_EQ(count, 1) << "outcome records of plan entry " << index;
-    }
-    return state;
-  }
+  JournalState journal() { return testing::checked_last_send(send_); }
 
   int64_t longest_slice() const {
     int64_t longest = 0;

@@ -298,6 +298,18 @@ inline std::map<int, int> outcome_records(const std::string& bytes) {
   return counts;
 }
 
+// The operation's last send as its journal tells it; every recipient in
+// it has at most one outcome record (checked).
+inline JournalState checked_last_send(SendOperation& operation) {
+  String path;
+  JournalState state;
+  EXPECT_TRUE(operation.last_send(&path, &state));
+  for (const auto& [index, count] : outcome_records(read_text(path.std_string()))) {
+    EXPECT_EQ(count, 1) << "outcome records of plan entry " << index;
+  }
+  return state;
+}
+
 // The project of an unattended No Preview send from the command line,
 // saved (so it keeps a journal) and keeping its connection: what the tests
 // of the journal, the resume, the retries and the pace of a send start
