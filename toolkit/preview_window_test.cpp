@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -524,6 +525,40 @@ TEST_F(PreviewWindowSend, ANormalSendStopsInThePreviewAndGoesOutAsEdited) {
   EXPECT_EQ(previews_, 1);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(app_->send_operation().queue().count(), 0);
+}
+
+// Over three connections the window's send delivers each message once:
+// the connections' fibers run the progress window's event processing
+// too, and the completion prompt comes once, after the last.
+TEST_F(PreviewWindowSend, ANormalSendOverThreeConnectionsDeliversEachMessageOnce) {
+  ASSERT_TRUE(home_.put("registry.reg",
+                        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tessaline\\Loomwork]\r\n"
+                        "\"SendConnections\"=dword:00000003\r\n"));
+  open_project(SendOperation::kNormal);
+  when_previewed([&](PreviewWindow& preview) {
+    preview.findChild<QPushButton*>("send_messages")->click();
+  });
+  dialog_hooks::answer(Answer::kNo);  // the log afterwards
+  send();
+
+  std::vector<std::string> to;
+  for (const SmtpRecorder::Received& r : server_.messages()) {
+    ASSERT_EQ(r.recipients.size(), 1u);
+    to.push_back(r.recipients[0].std_string());
+  }
+  std::sort(to.begin(), to.end());
+  EXPECT_EQ(to, (std::vector<std::string>{"bob@example.com", "cy@example.org", "dee@example.net"}));
+  EXPECT_EQ(dialog_hooks::count(Kind::kError), 0);
+  ASSERT_NE(dialog_hooks::last(Kind::kYesNo), nullptr);
+  EXPECT_EQ(dialog_hooks::last(Kind::kYesNo)->caption, "Operation Complete");
+  EXPECT_EQ(previews_, 1);
+  EXPECT_EQ(app_->send_operation().queue().count(), 0);
+  // The log lists them in the order of the recipients.
+  std::string log = TestDirectory::read(home_ / "Trenk.LOG").std_string();
+  size_t bob = log.find("Sending bob@example.com : success");
+  size_t cy = log.find("Sending cy@example.org : success");
+  size_t dee = log.find("Sending dee@example.net : success");
+  EXPECT_TRUE(bob < cy && cy < dee && dee != std::string::npos) << log;
 }
 
 TEST_F(PreviewWindowSend, LastRecipientOnlyPreviewsTheLastAndAbortSendsNothing) {
