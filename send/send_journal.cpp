@@ -29,6 +29,7 @@ enum RecordType : uint8_t {
   kAttempt = 5,
   kOutcome = 6,
   kRunEnd = 7,
+  kAnswered = 8,
 };
 
 uint32_t crc32(const char* bytes, size_t n) {
@@ -274,6 +275,13 @@ JournalState read_journal(std::string_view bytes) {
           }
           break;
         }
+        case kAnswered: {
+          uint32_t index = 0;
+          good = state.plan_complete && r.u32(&index) &&
+                 index < static_cast<uint32_t>(state.entries.count()) && r.done();
+          if (good) state.entries[static_cast<int>(index)].in_flight = false;
+          break;
+        }
         case kRunEnd: {
           int64_t time = 0;
           good = !state.runs.empty() && r.i64(&time) && r.done();
@@ -362,6 +370,10 @@ String journal_plan_end_record(int count) {
 
 String journal_attempt_record(int index) {
   return RecordBuilder(kAttempt).u32(static_cast<uint32_t>(index)).framed();
+}
+
+String journal_answered_record(int index) {
+  return RecordBuilder(kAnswered).u32(static_cast<uint32_t>(index)).framed();
 }
 
 String journal_outcome_record(int index, JournalOutcome outcome, int tries, int reply_code,
@@ -567,6 +579,10 @@ bool JournalWriter::outcome(int index, JournalOutcome outcome, int tries, int re
   // only bounds the outcomes of messages that have no attempt.
   return wait_for_sync(window_ + connections_);
 }
+
+// Only a kill between it and the next try's record matters here, and the
+// program's write() survives a kill: no sync is waited for.
+bool JournalWriter::answered(int index) { return append(journal_answered_record(index)); }
 
 bool JournalWriter::end_run(int64_t time_ms) { return append(journal_run_end_record(time_ms)); }
 

@@ -49,6 +49,9 @@
 //   |      |           | SMTP reply code (0: none), u16 error code (0: none), i64 |
 //   |      |           | time                                                     |
 //   | 7    | run end   | i64 time: the run ended without being killed             |
+//   | 8    | answered  | u32 index: the server refused the end of that data for   |
+//   |      |           | now; the message is not in flight (written before the    |
+//   |      |           | wait for its next try)                                   |
 //
 // The identity comes first and once; a run record follows it and starts
 // each resume. Plan records come in index order, and a plan end closes the
@@ -160,6 +163,7 @@ String journal_run_record(const JournalRun& run);
 String journal_plan_record(int index, std::string_view recipient);
 String journal_plan_end_record(int count);
 String journal_attempt_record(int index);
+String journal_answered_record(int index);
 String journal_outcome_record(int index, JournalOutcome outcome, int tries, int reply_code,
                               int error_code, int64_t time_ms);
 String journal_run_end_record(int64_t time_ms);
@@ -214,6 +218,10 @@ class JournalWriter {
   // `number`, when given, receives the outcome's number for attempt().
   bool outcome(int index, JournalOutcome outcome, int tries, int reply_code, int error_code,
                int64_t time_ms, int64_t* number = nullptr);
+  // The end of the index's data was answered with a refusal for now: a
+  // resume need not warn that it may arrive twice. Before the wait for
+  // the message's next try; its last try's outcome comes as usual.
+  bool answered(int index);
   bool end_run(int64_t time_ms);
   // Syncs what is not on the disk yet and closes; false when that failed.
   bool close();

@@ -109,6 +109,26 @@ TEST(SendJournal, ReadsIdentityPlanOutcomesAndTheMessageInFlight) {
   EXPECT_TRUE(state.unfinished());
 }
 
+// A try whose end of data the server refused for now is answered: a kill
+// in the wait before the next try leaves nothing in flight; the next try's
+// attempt puts the message in flight again.
+TEST(SendJournal, AnAnsweredEndOfDataIsNoLongerInFlight) {
+  String head = three_recipient_journal();
+  JournalState answered = read_journal((head + journal_answered_record(2)).view());
+  ASSERT_TRUE(answered.valid);
+  EXPECT_FALSE(answered.damaged);
+  EXPECT_FALSE(answered.entries[2].in_flight);
+  EXPECT_EQ(answered.entries[2].outcome, JournalOutcome::kNone);
+  EXPECT_TRUE(answered.unfinished());
+  JournalState again =
+      read_journal((head + journal_answered_record(2) + journal_attempt_record(2)).view());
+  EXPECT_TRUE(again.entries[2].in_flight);
+  // An index beyond the plan breaks the rules: the reader stops there.
+  JournalState beyond = read_journal((head + journal_answered_record(7)).view());
+  EXPECT_TRUE(beyond.damaged);
+  EXPECT_TRUE(beyond.entries[2].in_flight);
+}
+
 // A kill can cut the file anywhere: every prefix reads as the records it
 // holds whole, and says where they end.
 TEST(SendJournal, EveryCutOfTheFileReadsAsItsWholeRecords) {

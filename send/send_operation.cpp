@@ -1446,15 +1446,17 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     indices.append(record.plan_index);
   }
   bool journaled = journaling() && !indices.empty();
+  bool attempt_recorded = false;  // this try's end of data is in the journal
   message.before_end_of_data = nullptr;
   if (journaled) {
-    message.before_end_of_data = [this, indices] {
+    message.before_end_of_data = [this, indices, &attempt_recorded] {
       // On one of several connections, that connection's last outcome is
       // the one to wait for (send/send_journal.h).
       const Lane* lane = lane_of_fiber.get();
       for (int index : indices) {
         if (!journal_.attempt(index, lane ? lane->last_outcome : -1)) return false;
       }
+      attempt_recorded = true;
       return true;
     };
   }
@@ -1493,6 +1495,12 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     }
     int64_t wait_ms = next_try_wait(tries, &first_failure_ms, &exhausted, smtp_failure);
     if (wait_ms < 0) break;
+    // The server answered this end of data with a refusal for now: a kill
+    // during the wait leaves nothing in flight for a resume to warn of.
+    if (attempt_recorded) {
+      for (int index : indices) journal_.answered(index);
+      attempt_recorded = false;
+    }
     // A new connection for the next try: the server may be one that ends
     // connections it refused on, and nothing is kept waiting meanwhile.
     quit();
