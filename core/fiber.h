@@ -59,7 +59,10 @@ void sleep_until(FiberDeadline deadline);
 
 class FiberLoop {
  public:
-  static constexpr size_t kDefaultStack = 1024 * 1024;
+  // Room for what a delivery may run on its fiber: composing, a database
+  // driver reading ahead, the window's event processing in a progress
+  // callback. Only the pages a fiber touches take memory.
+  static constexpr size_t kDefaultStack = 4 * 1024 * 1024;
 
   explicit FiberLoop(size_t stack_bytes = kDefaultStack);
   // Fibers that have not ended (after an exception left run_until()) are
