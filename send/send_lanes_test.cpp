@@ -266,6 +266,35 @@ TEST_F(LanesTest, AnAbortStopsEveryConnection) {
   }
 }
 
+// A server that refuses every recipient for now: the send pauses as with
+// one connection, and the pause waits for the messages on their way
+// instead of ending their connection under them, so every failure in the
+// log is the server's refusal and the journal holds one outcome each.
+TEST_F(LanesTest, APauseForARefusingServerWaitsForTheMessagesOnTheirWay) {
+  const std::string later = "451 4.3.0 Try again later";
+  std::string refusals = "rcpt=" + later;
+  for (int i = 1; i < 60; ++i) refusals += "," + later;
+  start({refusals});
+  env_.settings.retry.tries = 2;
+  use_mode(SendOperation::kNoPreview);
+  EXPECT_FALSE(send_.send());
+  EXPECT_TRUE(delivered_to().empty());
+  const std::string log = env_.log();
+  EXPECT_NE(log.find("the send pauses for 20 min before the next one."), std::string::npos) << log;
+  size_t failures = 0;
+  for (size_t at = log.find("SMTP Error"); at != std::string::npos;
+       at = log.find("SMTP Error", at + 1)) {
+    ++failures;
+    EXPECT_EQ(log.compare(at, 15, "SMTP Error 4590"), 0) << log.substr(at, 200);
+  }
+  EXPECT_GT(failures, 0u);
+  JournalState state = journal();
+  for (const JournalEntry& entry : state.entries) {
+    EXPECT_FALSE(entry.in_flight) << entry.recipient.c_str();
+    EXPECT_NE(entry.outcome, JournalOutcome::kDelivered);
+  }
+}
+
 // The rate is the whole send's: over four connections, 12 messages at
 // 30/min still wait 2 s each after the first (on the test's clock, which
 // only the send's waits move), and every message arrives once.

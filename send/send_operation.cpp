@@ -1726,6 +1726,26 @@ void SendOperation::hold_back() {
 void SendOperation::rest_server() {
   const int64_t pause_ms =
       static_cast<int64_t>(std::max(0, settings_.retry.longest_wait_seconds)) * 2000;
+  // Over several connections the messages on their way end first (the
+  // first lane's connection is the one quit() would end under them), then
+  // every connection rests.
+  if (loop_) {
+    loop_->run_until(
+        [this] {
+          for (auto& lane : lanes_) {
+            if (lane->busy) return false;
+          }
+          return true;
+        },
+        [this] { ui_.progress_aborted(); });
+    promised_.clear();
+    for (auto& lane : lanes_) {
+      use_smtp_connection(lane->connection);
+      quit();
+      lane->on_connection = 0;
+    }
+    use_smtp_connection(nullptr);
+  }
   quit();
   on_connection_ = 0;
   log_.write(String::formatted("The SMTP server %s refused the last %d messages for now on every "
