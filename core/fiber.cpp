@@ -246,33 +246,53 @@ void FiberLoop::reap() {
   }
 }
 
-void FiberLoop::run_ready() {
-  if (state_.current) FatalError("A fiber cannot run a fiber loop");
-  // Those whose descriptors are ready now count as ready too.
+void FiberLoop::wake(int most_ms) {
   Vector<pollfd> entries;
   Vector<Fiber*> polled;
+  FiberDeadline first = FiberDeadline::max();
   for (Fiber* fiber : fibers_) {
-    if (fiber->state != Fiber::State::kWaiting || fiber->fd < 0) continue;
+    if (fiber->state != Fiber::State::kWaiting) continue;
+    first = std::min(first, fiber->deadline);
+    if (fiber->fd < 0) continue;
     entries.append(pollfd{fiber->fd, fiber->events, 0});
     polled.append(fiber);
   }
-  if (!entries.empty() && ::poll(entries.begin(), static_cast<nfds_t>(entries.count()), 0) > 0) {
-    for (int i = 0; i < entries.count(); ++i) {
-      if (entries[i].revents == 0) continue;
-      polled[i]->revents = entries[i].revents;
-      polled[i]->state = Fiber::State::kReady;
+  int timeout = poll_ms(first);
+  if (most_ms >= 0 && (timeout < 0 || timeout > most_ms)) timeout = most_ms;
+  int ready = ::poll(entries.empty() ? nullptr : entries.begin(),
+                     static_cast<nfds_t>(entries.count()), timeout);
+  if (ready < 0 && errno != EINTR) {
+    // Every waiting fiber hears of it, rather than waiting for ever.
+    int error = errno;
+    for (Fiber* fiber : polled) {
+      fiber->revents = -1;
+      fiber->wait_errno = error;
+      fiber->state = Fiber::State::kReady;
     }
   }
+  for (int i = 0; ready > 0 && i < entries.count(); ++i) {
+    if (entries[i].revents == 0) continue;
+    polled[i]->revents = entries[i].revents;
+    polled[i]->state = Fiber::State::kReady;
+  }
   const FiberDeadline now = FiberClock::now();
-  for (int i = 0; i < fibers_.count(); ++i) {
-    Fiber* fiber = fibers_[i];
+  for (Fiber* fiber : fibers_) {
     if (fiber->state == Fiber::State::kWaiting && fiber->deadline <= now) {
       fiber->revents = 0;
       fiber->state = Fiber::State::kReady;
     }
+  }
+}
+
+bool FiberLoop::take_turns(const std::function<bool()>& done) {
+  bool ran = false;
+  for (int i = 0; i < fibers_.count(); ++i) {
+    Fiber* fiber = fibers_[i];
     if (fiber->state != Fiber::State::kReady) continue;
     resume(*fiber);
+    ran = true;
     if (failure_) break;
+    if (done && done()) break;
   }
   reap();
   if (failure_) {
@@ -280,71 +300,27 @@ void FiberLoop::run_ready() {
     failure_ = nullptr;
     std::rethrow_exception(failure);
   }
+  return ran;
+}
+
+void FiberLoop::run_ready() {
+  if (state_.current) FatalError("A fiber cannot run a fiber loop");
+  wake(0);
+  take_turns(nullptr);
 }
 
 bool FiberLoop::run_until(const std::function<bool()>& done, const std::function<void()>& tick,
                           int tick_ms) {
   if (state_.current) FatalError("A fiber cannot run a fiber loop");
-  Vector<pollfd> entries;
-  Vector<Fiber*> polled;
   for (;;) {
     if (done && done()) return true;
-    // Every fiber that can go on takes its turn.
-    bool ran = false;
-    for (int i = 0; i < fibers_.count(); ++i) {
-      Fiber* fiber = fibers_[i];
-      if (fiber->state != Fiber::State::kReady) continue;
-      resume(*fiber);
-      ran = true;
-      if (failure_) break;
-      if (done && done()) break;
-    }
-    reap();
-    if (failure_) {
-      std::exception_ptr failure = failure_;
-      failure_ = nullptr;
-      std::rethrow_exception(failure);
-    }
+    // Every fiber that can go on takes its turn; when none could, all
+    // wait, and one poll() waits for all of them.
+    const bool ran = take_turns(done);
     if (done && done()) return true;
     if (fibers_.empty()) return false;
     if (ran) continue;
-
-    // All wait: one poll() for all of them.
-    entries.clear();
-    polled.clear();
-    FiberDeadline first = FiberDeadline::max();
-    for (Fiber* fiber : fibers_) {
-      if (fiber->state != Fiber::State::kWaiting) continue;
-      first = std::min(first, fiber->deadline);
-      if (fiber->fd < 0) continue;
-      entries.append(pollfd{fiber->fd, fiber->events, 0});
-      polled.append(fiber);
-    }
-    int timeout = poll_ms(first);
-    if (tick && (timeout < 0 || timeout > tick_ms)) timeout = tick_ms;
-    int ready = ::poll(entries.empty() ? nullptr : entries.begin(),
-                       static_cast<nfds_t>(entries.count()), timeout);
-    if (ready < 0 && errno != EINTR) {
-      // Every waiting fiber hears of it, rather than waiting for ever.
-      int error = errno;
-      for (Fiber* fiber : polled) {
-        fiber->revents = -1;
-        fiber->wait_errno = error;
-        fiber->state = Fiber::State::kReady;
-      }
-    }
-    for (int i = 0; ready > 0 && i < entries.count(); ++i) {
-      if (entries[i].revents == 0) continue;
-      polled[i]->revents = entries[i].revents;
-      polled[i]->state = Fiber::State::kReady;
-    }
-    const FiberDeadline now = FiberClock::now();
-    for (Fiber* fiber : fibers_) {
-      if (fiber->state == Fiber::State::kWaiting && fiber->deadline <= now) {
-        fiber->revents = 0;
-        fiber->state = Fiber::State::kReady;
-      }
-    }
+    wake(tick ? tick_ms : -1);
     if (tick) tick();
   }
 }

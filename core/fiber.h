@@ -95,6 +95,13 @@ class FiberLoop {
  private:
   void resume(Fiber& fiber);
   void reap();
+  // Polls the waiting fibers' descriptors for at most `most_ms` (-1: until
+  // the first deadline) and makes ready those whose descriptor is ready
+  // or whose deadline has passed.
+  void wake(int most_ms);
+  // Gives every ready fiber a turn (stopping early once `done`), throws
+  // again what a fiber threw; true when any ran.
+  bool take_turns(const std::function<bool()>& done);
 
   size_t stack_bytes_;
   Vector<Fiber*> fibers_;

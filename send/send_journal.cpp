@@ -539,10 +539,12 @@ bool JournalWriter::wait_until(const std::function<bool()>& done) {
 // it, so no sync goes unnoticed; several fibers may wait for the same one,
 // which is the point: one fdatasync() covers all their outcomes.
 bool JournalWriter::wait_on_fiber(const std::function<bool()>& done) {
+  int error = 0;
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (done() || sync_error_ != 0) break;
+      error = sync_error_;
+      if (done() || error != 0) break;
       ++waiting_;
     }
     wake_.notify_one();
@@ -552,11 +554,6 @@ bool JournalWriter::wait_on_fiber(const std::function<bool()>& done) {
     (void)got;  // another fiber may have taken the signal: the loop looks again
     std::lock_guard<std::mutex> lock(mutex_);
     --waiting_;
-  }
-  int error = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    error = sync_error_;
   }
   if (error != 0) return fail("Unable to put the send journal on the disk", error);
   return true;

@@ -1185,12 +1185,7 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
         if (!next_starts_at_once()) return false;
         String recipient = next ? next->recipient : String();
         if (!next && !next_gathered(&recipient)) return false;
-        envelope->from = builder_.from;
-        envelope->encoding = builder_.encoding;
-        envelope->recipients =
-            options_.test_address.empty()
-                ? envelope_recipients(recipient, next ? next->cc : gather_cc_)
-                : envelope_recipients(options_.test_address, String());
+        *envelope = envelope_for(recipient, next ? next->cc : gather_cc_);
         return true;
       };
     }
@@ -1230,14 +1225,33 @@ int& SendOperation::on_connection() {
   return lane ? lane->on_connection : on_connection_;
 }
 
+bool SendOperation::run_lanes_until(const std::function<bool()>& done) {
+  // The port is asked meanwhile, so that a window stays painted and a stop
+  // is seen.
+  return loop_->run_until(done, [this] { ui_.progress_aborted(); });
+}
+
+bool SendOperation::lanes_idle() const {
+  for (const auto& lane : lanes_) {
+    if (lane->busy) return false;
+  }
+  return true;
+}
+
+SendOperation::Lane& SendOperation::add_lane() {
+  lanes_.push_back(std::make_unique<Lane>());
+  Lane& lane = *lanes_.back();
+  // The first lane goes over the process's connection, which the send may
+  // have opened already.
+  if (lanes_.size() == 1) lane.connection = &smtp_connection();
+  // The trace says which connection each line is about.
+  lane.connection->trace_label = String::formatted("[%zu] ", lanes_.size());
+  return lane;
+}
+
 SendOperation::Lane& SendOperation::lane_for(const Message& record) {
   if (!loop_) loop_ = std::make_unique<FiberLoop>();
-  if (lanes_.empty()) {
-    // The first lane goes over the process's connection, which the send
-    // may have opened already.
-    lanes_.push_back(std::make_unique<Lane>());
-    lanes_.back()->connection = &smtp_connection();
-  }
+  if (lanes_.empty()) add_lane();
   auto promises_of = [this](const Lane& lane) {
     int n = 0;
     for (const Promise& p : promised_) n += p.lane == &lane;
@@ -1259,12 +1273,10 @@ SendOperation::Lane& SendOperation::lane_for(const Message& record) {
         return *lane;
       }
       // Its message is about to end.
-      const bool changed = loop_->run_until(
-          [&] {
-            return !lane->busy || promised_.empty() || promised_.front().lane != lane ||
-                   promised_.front().number != handed_;
-          },
-          [this] { ui_.progress_aborted(); });
+      const bool changed = run_lanes_until([&] {
+        return !lane->busy || promised_.empty() || promised_.front().lane != lane ||
+               promised_.front().number != handed_;
+      });
       if (!changed) FatalError("A connection of the send never finished its message");
       continue;
     } else {
@@ -1272,10 +1284,7 @@ SendOperation::Lane& SendOperation::lane_for(const Message& record) {
       for (auto& lane : lanes_) {
         if (!lane->busy && promises_of(*lane) == 0) return *lane;
       }
-      if (static_cast<int>(lanes_.size()) < lanes_wanted_) {
-        lanes_.push_back(std::make_unique<Lane>());
-        return *lanes_.back();
-      }
+      if (static_cast<int>(lanes_.size()) < lanes_wanted_) return add_lane();
       // Else one that waits for a later message gives that up: its
       // connection starts again when it finds that the commands it sent
       // ahead are not this message's.
@@ -1288,15 +1297,13 @@ SendOperation::Lane& SendOperation::lane_for(const Message& record) {
     }
     // Until a lane is free or a promise comes or goes.
     const size_t promises = promised_.size();
-    const bool changed = loop_->run_until(
-        [&] {
-          if (promised_.size() != promises) return true;
-          for (auto& lane : lanes_) {
-            if (!lane->busy) return true;
-          }
-          return false;
-        },
-        [this] { ui_.progress_aborted(); });
+    const bool changed = run_lanes_until([&] {
+      if (promised_.size() != promises) return true;
+      for (auto& lane : lanes_) {
+        if (!lane->busy) return true;
+      }
+      return false;
+    });
     if (!changed) FatalError("No connection of the send became free");
   }
 }
@@ -1320,13 +1327,10 @@ void SendOperation::dispatch(const Message& record, const String& shown, char* d
   }
   lane.block = log_.hand_over();
   if (!loop_->start([this, &lane] { run_lane(lane); })) {
-    // No stack for a fiber: the message goes here and now.
-    use_smtp_connection(lane.connection);
-    lane_of_fiber.set(&lane);
-    log_.use_block(lane.block);
+    // No stack for a fiber: the message goes here and now, and the code
+    // outside the fibers takes its own connection back.
     run_lane(lane);
     lane_of_fiber.set(nullptr);
-    log_.use_block(nullptr);
     use_smtp_connection(nullptr);
     return;
   }
@@ -1343,13 +1347,20 @@ bool SendOperation::promise_next(Lane& lane, Envelope* envelope) {
       promised_.empty() ? handed_ : std::max(handed_, promised_.back().number + 1);
   String recipient, cc;
   if (!upcoming(static_cast<int>(number - handed_), &recipient, &cc)) return false;
-  envelope->from = builder_.from;
-  envelope->encoding = builder_.encoding;
-  envelope->recipients = options_.test_address.empty()
-                             ? envelope_recipients(recipient, cc)
-                             : envelope_recipients(options_.test_address, String());
+  *envelope = envelope_for(recipient, cc);
   promised_.push_back(Promise{&lane, number, recipient});
   return true;
+}
+
+Envelope SendOperation::envelope_for(const String& recipient, const String& cc) const {
+  Envelope envelope;
+  envelope.from = builder_.from;
+  envelope.encoding = builder_.encoding;
+  // A test goes to its one address, without the CC list.
+  envelope.recipients = options_.test_address.empty()
+                            ? envelope_recipients(recipient, cc)
+                            : envelope_recipients(options_.test_address, String());
+  return envelope;
 }
 
 bool SendOperation::upcoming(int k, String* recipient, String* cc) {
@@ -1384,10 +1395,6 @@ void SendOperation::forget_promises(const Lane& lane) {
 
 void SendOperation::run_lane(Lane& lane) {
   use_smtp_connection(lane.connection);
-  // The trace says which connection each line is about.
-  for (size_t i = 0; i < lanes_.size(); ++i) {
-    if (lanes_[i].get() == &lane) lane.connection->trace_label = String::formatted("[%zu] ", i + 1);
-  }
   lane_of_fiber.set(&lane);
   log_.use_block(lane.block);
   const bool sent = deliver(lane.record, false, lane.shown);
@@ -1400,7 +1407,7 @@ void SendOperation::run_lane(Lane& lane) {
 }
 
 void SendOperation::drain_lanes() {
-  if (loop_) loop_->run_until(nullptr, [this] { ui_.progress_aborted(); });
+  if (loop_) run_lanes_until(nullptr);
   // Every message has its outcome: what follows goes straight to the log.
   log_.end_blocks();
 }
@@ -1730,14 +1737,7 @@ void SendOperation::rest_server() {
   // first lane's connection is the one quit() would end under them), then
   // every connection rests.
   if (loop_) {
-    loop_->run_until(
-        [this] {
-          for (auto& lane : lanes_) {
-            if (lane->busy) return false;
-          }
-          return true;
-        },
-        [this] { ui_.progress_aborted(); });
+    run_lanes_until([this] { return lanes_idle(); });
     promised_.clear();
     for (auto& lane : lanes_) {
       use_smtp_connection(lane->connection);

@@ -116,6 +116,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -295,6 +296,12 @@ class SendOperation {
   void dispatch(const Message& record, const String& shown, char* delivered);
   // The lane for the next message, waiting for one to be free.
   Lane& lane_for(const Message& record);
+  // A new lane, its connection labelled in the trace.
+  Lane& add_lane();
+  // Runs the lanes' fibers until `done` (null: until all have ended);
+  // false when they all ended first.
+  bool run_lanes_until(const std::function<bool()>& done);
+  bool lanes_idle() const;
   // A lane's commands sent ahead: for the message with this number (in the
   // order messages are handed out), to this recipient.
   struct Promise {
@@ -305,6 +312,9 @@ class SendOperation {
   // The envelope of the next message no lane has sent ahead yet, for a
   // lane whose message is about to end; false when none is known.
   bool promise_next(Lane& lane, Envelope* envelope);
+  // The envelope a message to `recipient` with the CC list `cc` has in
+  // this send (a test send's goes to the test address).
+  Envelope envelope_for(const String& recipient, const String& cc) const;
   // The recipient and CC list of the message `k` after the next one to be
   // handed out (0: that one).
   bool upcoming(int k, String* recipient, String* cc);
