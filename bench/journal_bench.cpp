@@ -12,7 +12,10 @@
 // server ping-pong. The journal lives in the folder of a temporary
 // directory, on the disk of /tmp.
 //
-//   build/bench/journal_bench [rounds]        (3 by default)
+//   build/bench/journal_bench [rounds [name]]
+//
+// runs 3 rounds by default; with a name, only the variants whose name
+// contains it and their anchors (for profiling one of them).
 //
 // Needs the postfix package for /usr/sbin/smtp-sink; the Postfix daemon is
 // never started.
@@ -50,13 +53,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "journal_bench: Postfix's smtp-sink is needed\n");
     return 1;
   }
-  pin_to_cpu(0);  // the sink and every send inherit it
-  int port = 0;
-  pid_t sink = start_send_sink(&port);
-  if (sink <= 0) {
-    std::fprintf(stderr, "journal_bench: smtp-sink could not be started on 127.0.0.1\n");
-    return 1;
-  }
   std::vector<Variant> variants = {
       {"no journal", false, 0, 1, "nothing: a resume cannot know what was sent", {}, {}},
       {"journal, window 0", true, 0, 1,
@@ -74,6 +70,34 @@ int main(int argc, char** argv) {
        "accepted: at most 7 others off it",
        {}, {}},
   };
+  if (argc > 2) {
+    std::string only = argv[2];
+    auto named = [&](const Variant& v) { return std::string(v.name).find(only) != std::string::npos; };
+    // A kept variant keeps the anchor it is measured against.
+    auto anchors = [&](const Variant& a) {
+      if (a.journal) return false;
+      for (const Variant& v : variants) {
+        if (named(v) && v.connections == a.connections) return true;
+      }
+      return false;
+    };
+    std::vector<Variant> kept;
+    for (const Variant& v : variants) {
+      if (named(v) || anchors(v)) kept.push_back(v);
+    }
+    if (kept.empty()) {
+      std::fprintf(stderr, "journal_bench: no variant's name contains \"%s\"\n", only.c_str());
+      return 2;
+    }
+    variants = kept;
+  }
+  pin_to_cpu(0);  // the sink and every send inherit it
+  int port = 0;
+  pid_t sink = start_send_sink(&port);
+  if (sink <= 0) {
+    std::fprintf(stderr, "journal_bench: smtp-sink could not be started on 127.0.0.1\n");
+    return 1;
+  }
   std::printf("%d messages of a %d-byte body with 10 data tags, No Preview, kept connection,\n"
               "to smtp-sink on 127.0.0.1:%d, all on CPU 0; %d rounds, variants alternated\n\n",
               kMessages, kSendBodyBytes, port, rounds);
