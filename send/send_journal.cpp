@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "core/fiber.h"
 #include "platform/random_bytes.h"
@@ -132,6 +134,11 @@ class PayloadReader {
   size_t at_ = 0;
 };
 
+// The writer's room, or nothing.
+bool all_zero(std::string_view bytes) {
+  return bytes.find_first_not_of('\0') == std::string_view::npos;
+}
+
 bool known_outcome(uint32_t v) { return v >= 1 && v <= 4; }
 
 bool parse_identity(PayloadReader& r, JournalIdentity* identity) {
@@ -206,7 +213,7 @@ JournalState read_journal(std::string_view bytes) {
   JournalState state;
   if (bytes.size() < static_cast<size_t>(kJournalMagicLength) ||
       bytes.substr(0, kJournalMagicLength) != std::string_view(kJournalMagic, kJournalMagicLength)) {
-    state.damaged = !bytes.empty();
+    state.damaged = !all_zero(bytes);
     return state;
   }
   size_t at = kJournalMagicLength;
@@ -299,7 +306,7 @@ JournalState read_journal(std::string_view bytes) {
     at = next;
     state.valid_length = static_cast<int64_t>(at);
   }
-  state.damaged = static_cast<size_t>(state.valid_length) != bytes.size();
+  state.damaged = !all_zero(bytes.substr(static_cast<size_t>(state.valid_length)));
   if (!state.valid) state.valid_length = 0;
   return state;
 }
@@ -409,7 +416,7 @@ bool JournalWriter::create(const String& path, const JournalIdentity& identity,
   failed_ = false;
   error_.clear();
   path_ = path;
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd_ < 0) return fail("Unable to create the send journal", errno);
   struct stat st;
   if (fstat(fd_, &st) != 0) return fail("Unable to create the send journal", errno);
@@ -418,6 +425,8 @@ bool JournalWriter::create(const String& path, const JournalIdentity& identity,
     fd_ = -1;
     return fail("Unable to create the send journal", EEXIST);
   }
+  end_ = room_end_ = 0;
+  no_room_ = false;
   String bytes(std::string_view(kJournalMagic, kJournalMagicLength));
   bytes += journal_identity_record(identity);
   bytes += journal_run_record(run);
@@ -448,7 +457,8 @@ bool JournalWriter::reopen(const String& path, const JournalState& state, const 
   if (ftruncate(fd_, static_cast<off_t>(state.valid_length)) != 0) {
     return fail("Unable to repair the send journal", errno);
   }
-  if (lseek(fd_, 0, SEEK_END) < 0) return fail("Unable to open the send journal", errno);
+  end_ = room_end_ = state.valid_length;
+  no_room_ = false;
   if (!append(journal_run_record(run)) || !sync_now()) return false;
   start_sync_thread();
   return true;
@@ -461,16 +471,41 @@ bool JournalWriter::append(const String& record) {
     error_ = "The send journal is not open";
     return false;
   }
+  if (end_ + record.length() > room_end_) make_room(end_ + record.length());
   const char* p = record.c_str();
   size_t left = static_cast<size_t>(record.length());
+  int64_t at = end_;
   while (left > 0) {
-    ssize_t n = ::write(fd_, p, left);
+    ssize_t n = ::pwrite(fd_, p, left, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return fail("Unable to write the send journal", n < 0 ? errno : ENOSPC);
     p += n;
+    at += n;
     left -= static_cast<size_t>(n);
   }
+  end_ = at;
+  if (room_end_ < end_) room_end_ = end_;
   return true;
+}
+
+void JournalWriter::make_room(int64_t need) {
+  static const char kZeros[64 * 1024] = {};
+  if (no_room_) return;
+  const int64_t had = room_end_;
+  const int64_t target = need + kJournalRoom;
+  while (room_end_ < target) {
+    size_t n = static_cast<size_t>(std::min<int64_t>(target - room_end_, sizeof kZeros));
+    ssize_t put = ::pwrite(fd_, kZeros, n, static_cast<off_t>(room_end_));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      // A disk this full keeps what space it has for the records (and the
+      // send log): the zeros go, and the records grow the file as they go.
+      if (ftruncate(fd_, static_cast<off_t>(had)) == 0) room_end_ = had;
+      no_room_ = true;
+      return;
+    }
+    room_end_ += put;
+  }
 }
 
 int JournalWriter::sync_file(int fd) { return sync_call_ ? sync_call_(fd) : fdatasync(fd); }
@@ -565,12 +600,16 @@ bool JournalWriter::outcome(int index, JournalOutcome outcome, int tries, int re
     return false;
   }
   if (!thread_.joinable()) return sync_now();
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++written_;
     if (number) *number = written_;
+    wake = written_ >= wake_at_;
   }
-  wake_.notify_one();
+  // A sync thread gathering a batch is woken only when the batch is
+  // complete: a wake-up per outcome would cost a switch of threads each.
+  if (wake) wake_.notify_one();
   // The sync runs while the next message is made and its text goes out;
   // attempt() waits for it before the end of that text. The wait here
   // only bounds the outcomes of messages that have no attempt.
@@ -587,6 +626,11 @@ bool JournalWriter::close() {
   if (fd_ < 0) return !failed_;
   stop_sync_thread();
   if (!failed_ && sync_error_ != 0) fail("Unable to put the send journal on the disk", sync_error_);
+  // The room goes, and with it any record a failed write left unfinished.
+  if (room_end_ != end_ && ftruncate(fd_, static_cast<off_t>(end_)) != 0) {
+    fail("Unable to write the send journal", errno);
+  }
+  room_end_ = end_;
   sync_now();
   ::close(fd_);
   fd_ = -1;
@@ -615,19 +659,31 @@ void JournalWriter::stop_sync_thread() {
 }
 
 // Group commit: one fdatasync() covers every outcome written before it
-// began. With a window, a sync waits for half of it to gather (each sync
-// costs the processor as much as a small message does), but no longer
-// than kBatchWait and not while the send waits for it.
+// began. Where the next end of data may leave outcomes off the disk (a
+// window, or the other connections' at window 0), a sync waits for most
+// of those to gather, as each sync costs the processor as much as a small
+// message does; it keeps a quarter of them (at least one) for the
+// outcomes that come in while it runs, so that an end of data seldom
+// waits for it. It never waits longer than kBatchWait, nor while the send
+// waits for it.
+int64_t JournalWriter::batch() const {
+  return window_ < 2 ? 1 : window_ - std::max(1, window_ / 4);
+}
+
 void JournalWriter::sync_loop() {
   constexpr auto kBatchWait = std::chrono::milliseconds(50);
   std::unique_lock<std::mutex> lock(mutex_);
+  const int64_t batch = this->batch();
   for (;;) {
+    wake_at_ = synced_ + 1;
     wake_.wait(lock, [&] { return stopping_ || written_ > synced_; });
-    if (window_ > 1) {
+    if (batch > 1) {
+      wake_at_ = synced_ + batch;
       wake_.wait_for(lock, kBatchWait, [&] {
-        return stopping_ || waiting_ > 0 || written_ - synced_ >= (window_ + 1) / 2;
+        return stopping_ || waiting_ > 0 || written_ - synced_ >= batch;
       });
     }
+    wake_at_ = std::numeric_limits<int64_t>::max();  // syncing: no wake-up needed
     if (written_ == synced_ && stopping_) return;
     int64_t target = written_;
     int fd = fd_;

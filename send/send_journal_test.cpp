@@ -134,25 +134,34 @@ TEST(SendJournal, AnAnsweredEndOfDataIsNoLongerInFlight) {
 TEST(SendJournal, EveryCutOfTheFileReadsAsItsWholeRecords) {
   std::vector<size_t> boundaries;
   String bytes = three_recipient_journal(&boundaries);
+  // A killed writer leaves the room it made after the records: zero bytes.
+  const std::string room(512, '\0');
   for (size_t cut = 0; cut <= static_cast<size_t>(bytes.length()); ++cut) {
-    JournalState state = read_journal(bytes.view().substr(0, cut));
     size_t whole = 0;  // the records wholly inside the cut
     for (size_t b : boundaries) {
       if (b <= cut) whole = b;
     }
     // The magic and the identity make a journal.
-    bool journal = whole >= boundaries[1];
-    ASSERT_EQ(state.valid, journal) << "cut at " << cut;
-    if (!journal) continue;
-    EXPECT_EQ(state.valid_length, static_cast<int64_t>(whole)) << "cut at " << cut;
-    EXPECT_EQ(state.damaged, whole != cut) << "cut at " << cut;
-    EXPECT_EQ(state.plan_complete, whole >= boundaries[6]) << "cut at " << cut;
-    EXPECT_EQ(state.entries.count() > 0 && state.entries[0].outcome == JournalOutcome::kDelivered,
-              whole >= boundaries[8])
-        << "cut at " << cut;
-    // Only a complete plan can leave anything to resume.
-    if (!state.plan_complete) {
-      EXPECT_FALSE(state.unfinished());
+    const bool journal = whole >= boundaries[1];
+    const std::string cut_file(bytes.view().substr(0, cut));
+    for (const std::string& file : {cut_file, cut_file + room}) {
+      SCOPED_TRACE(file.length() > cut ? "with the room after it" : "alone");
+      JournalState state = read_journal(file);
+      ASSERT_EQ(state.valid, journal) << "cut at " << cut;
+      if (!journal) continue;
+      EXPECT_EQ(state.valid_length, static_cast<int64_t>(whole)) << "cut at " << cut;
+      // A torn record is damage; the room after whole records is not.
+      EXPECT_EQ(state.damaged, cut_file.find_first_not_of('\0', whole) != std::string::npos)
+          << "cut at " << cut;
+      EXPECT_EQ(state.plan_complete, whole >= boundaries[6]) << "cut at " << cut;
+      EXPECT_EQ(
+          state.entries.count() > 0 && state.entries[0].outcome == JournalOutcome::kDelivered,
+          whole >= boundaries[8])
+          << "cut at " << cut;
+      // Only a complete plan can leave anything to resume.
+      if (!state.plan_complete) {
+        EXPECT_FALSE(state.unfinished());
+      }
     }
   }
 }
@@ -279,19 +288,20 @@ TEST(SendJournal, AnAttemptWaitsUntilTheOutcomesBeforeItAreOnTheDisk) {
   TestDirectory dir;
   JournalWriter writer;
   std::atomic<int> syncs{0}, grew{0};
+  const String path = dir / "news.journal";
+  // The records in the file (the writer's room after them aside).
+  auto records = [&] { return read_journal(TestDirectory::read(path).view()).valid_length; };
   writer.set_sync_call([&](int fd) {
-    struct stat before, after;
-    fstat(fd, &before);
+    int64_t before = records();
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
     int result = fdatasync(fd);
-    fstat(fd, &after);
     ++syncs;
-    grew += after.st_size != before.st_size;
+    grew += records() != before;
     return result;
   });
   Vector<String> recipients;
   for (int i = 0; i < 12; ++i) recipients.append(String::formatted("r%d@example.com", i));
-  ASSERT_TRUE(writer.create(dir / "news.journal", identity(), run(false, "a.LOG"), recipients));
+  ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"), recipients));
   for (int i = 0; i < 12; ++i) {
     ASSERT_TRUE(writer.attempt(i));
     ASSERT_TRUE(writer.outcome(i, JournalOutcome::kDelivered, 1, 250, 0, i));
@@ -320,20 +330,17 @@ TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
     JournalWriter writer;
     if (per_connection) writer.set_connections(kFibers);
     std::atomic<int> syncs{0};
-    std::atomic<int64_t> covered{0};  // bytes of the file known to be on the disk
+    std::atomic<int64_t> covered{0};  // bytes of the records known to be on the disk
+    // Where the records end (the writer's room after them aside).
+    auto records_end = [&] { return read_journal(TestDirectory::read(path).view()).valid_length; };
     writer.set_sync_call([&](int fd) {
-      struct stat before;
-      fstat(fd, &before);
+      const int64_t before = records_end();
       std::this_thread::sleep_for(std::chrono::milliseconds(3));
       int result = fdatasync(fd);
       ++syncs;
-      covered = before.st_size;
+      covered = before;
       return result;
     });
-    auto size_now = [&] {
-      struct stat now;
-      return stat(path.c_str(), &now) == 0 ? static_cast<int64_t>(now.st_size) : -1;
-    };
     Vector<String> recipients;
     for (int i = 0; i < kFibers * kEach; ++i) {
       recipients.append(String::formatted("r%d@example.com", i));
@@ -355,7 +362,7 @@ TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
           }
           sleep_until(FiberClock::now() + std::chrono::milliseconds(2));  // the server's answer
           // The record goes out at once, before any wait.
-          const int64_t at = size_now();
+          const int64_t at = records_end();
           ASSERT_TRUE(writer.outcome(index, JournalOutcome::kDelivered, 1, 250, 0, index, &own));
           own_end =
               at + journal_outcome_record(index, JournalOutcome::kDelivered, 1, 250, 0, index).length();
@@ -429,6 +436,69 @@ TEST(SendJournal, AResumeCutsOffATornRecordAndAppendsItsRun) {
   EXPECT_EQ(state.runs[1].log_name, "b.LOG");
   EXPECT_EQ(state.entries[1].outcome, JournalOutcome::kDelivered);
   EXPECT_FALSE(state.unfinished());
+}
+
+// While a send runs the records go into room made ahead, so that an
+// outcome's sync has no new file size to put on the disk; the room is
+// what a killed program leaves after its records, a resume continues
+// right after them, and a closed journal is its records alone.
+TEST(SendJournal, RecordsGoIntoRoomMadeAheadThatClosingCutsOff) {
+  TestDirectory dir;
+  const String path = dir / "news.journal";
+  auto size_of = [&] {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+  };
+  JournalWriter writer;
+  ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"),
+                            plan({"bob@example.com", "carol@example.com", "dave@example.com"})));
+  const int64_t opened = size_of();
+  ASSERT_TRUE(writer.attempt(0));
+  ASSERT_TRUE(writer.outcome(0, JournalOutcome::kDelivered, 1, 250, 0, 10));
+  ASSERT_TRUE(writer.attempt(1));
+  ASSERT_TRUE(writer.outcome(1, JournalOutcome::kRefused, 1, 550, 0, 11));
+  EXPECT_EQ(size_of(), opened);
+  // What a kill -9 now would leave behind.
+  String left = TestDirectory::read(path);
+  JournalState state = read_journal(left.view());
+  ASSERT_TRUE(state.valid);
+  EXPECT_FALSE(state.damaged);
+  EXPECT_GT(left.length(), state.valid_length);
+  EXPECT_EQ(state.entries[0].outcome, JournalOutcome::kDelivered);
+  EXPECT_EQ(state.entries[1].outcome, JournalOutcome::kRefused);
+  ASSERT_TRUE(writer.close());
+  EXPECT_EQ(size_of(), state.valid_length);
+
+  // The resume of the killed send.
+  ASSERT_TRUE(dir.put("news.journal", left));
+  {
+    JournalWriter resumed;
+    ASSERT_TRUE(resumed.reopen(path, state, run(true, "b.LOG")));
+    ASSERT_TRUE(resumed.attempt(2));
+    ASSERT_TRUE(resumed.outcome(2, JournalOutcome::kDelivered, 1, 250, 0, 20));
+    ASSERT_TRUE(resumed.close());
+  }
+  String bytes = TestDirectory::read(path);
+  JournalState again = read_journal(bytes.view());
+  EXPECT_FALSE(again.damaged);
+  EXPECT_EQ(again.valid_length, static_cast<int64_t>(bytes.length()));
+  ASSERT_EQ(again.runs.count(), 2);
+  EXPECT_EQ(again.count(JournalOutcome::kDelivered), 2);
+  EXPECT_FALSE(again.unfinished());
+  // Past the room, more is made as the records need it.
+  {
+    JournalWriter grows;
+    ASSERT_TRUE(grows.reopen(path, again, run(true, "c.LOG")));
+    const std::string recipient(1000, 'x');
+    const int count = static_cast<int>(kJournalRoom / 1000) * 3;
+    for (int i = 0; i < count; ++i) ASSERT_TRUE(grows.add_plan(3 + i, recipient));
+    ASSERT_TRUE(grows.close());
+  }
+  bytes = TestDirectory::read(path);
+  JournalState grown = read_journal(bytes.view());
+  EXPECT_FALSE(grown.damaged);
+  EXPECT_EQ(grown.valid_length, static_cast<int64_t>(bytes.length()));
+  EXPECT_EQ(grown.entries.count(), 3 + static_cast<int>(kJournalRoom / 1000) * 3);
 }
 
 TEST(SendJournal, AJournalIsNeverCreatedOverAnotherAndFailuresSayWhy) {
