@@ -660,14 +660,17 @@ void JournalWriter::stop_sync_thread() {
 
 // Group commit: one fdatasync() covers every outcome written before it
 // began. Where the next end of data may leave outcomes off the disk (a
-// window, or the other connections' at window 0), a sync waits for most
-// of those to gather, as each sync costs the processor as much as a small
-// message does; it keeps a quarter of them (at least one) for the
-// outcomes that come in while it runs, so that an end of data seldom
-// waits for it. It never waits longer than kBatchWait, nor while the send
-// waits for it.
+// window), a sync waits for most of those to gather, as each sync costs
+// the processor as much as a small message does; it keeps a quarter of
+// them (at least one) for the outcomes that come in while it runs, so that
+// an end of data seldom waits for it. It never waits longer than
+// kBatchWait, nor while the send waits for it. At window 0 it starts at
+// once: over several connections each end of data waits for its own
+// connection's last outcome, which a gathering sync would hold back.
 int64_t JournalWriter::batch() const {
-  return window_ < 2 ? 1 : window_ - std::max(1, window_ / 4);
+  if (window_ == 0) return 1;  // an end of data may wait for the very last outcome
+  const int off_disk = window_ + connections_ - 1;  // allowed at an end of data
+  return off_disk < 2 ? 1 : off_disk - std::max(1, off_disk / 4);
 }
 
 void JournalWriter::sync_loop() {

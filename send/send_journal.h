@@ -186,9 +186,10 @@ String journal_run_end_record(int64_t time_ms);
 // message that the server may accept leaves behind it more than `window`
 // outcomes that a crash of the whole system (not of the program) could
 // lose; a resume would send their messages again. One fdatasync() covers
-// every outcome written before it began; where the window (or, at window
-// 0, other connections) allows, it waits for about three quarters of what
-// may be off the disk to gather (at most 50 ms), unless the send waits.
+// every outcome written before it began; with a window it waits for about
+// three quarters of what may be off the disk at an end of data (the window
+// and one outcome per other connection) to gather, at most 50 ms, unless
+// the send waits.
 // A wait on a fiber (a send over several connections) lets the other
 // fibers go on, so the outcomes of messages that end together on several
 // connections share one fdatasync(): group commit. There, at window 0,

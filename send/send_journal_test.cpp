@@ -314,6 +314,51 @@ TEST(SendJournal, AnAttemptWaitsUntilTheOutcomesBeforeItAreOnTheDisk) {
   EXPECT_EQ(state.count(JournalOutcome::kDelivered), 12);
 }
 
+// With a window, the disk catches up in batches, in the background, and
+// no end of data goes out with more than the window's outcomes off it.
+TEST(SendJournal, AWindowBoundsTheOutcomesOffTheDiskAtEachAttempt) {
+  constexpr int kMessages = 40;
+  for (int window : {1, 4, 8}) {
+    SCOPED_TRACE(window);
+    TestDirectory dir;
+    const String path = dir / "news.journal";
+    JournalWriter writer;
+    writer.set_sync_window(window);
+    auto records = [&] { return read_journal(TestDirectory::read(path).view()).valid_length; };
+    std::atomic<int> syncs{0};
+    std::atomic<int64_t> covered{0};  // bytes of the records known to be on the disk
+    writer.set_sync_call([&](int fd) {
+      const int64_t before = records();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      int result = fdatasync(fd);
+      ++syncs;
+      covered = before;
+      return result;
+    });
+    Vector<String> recipients;
+    for (int i = 0; i < kMessages; ++i) recipients.append(String::formatted("r%d@example.com", i));
+    ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"), recipients));
+    std::vector<int64_t> ends;  // where each outcome record ends
+    int most_off_disk = 0;
+    for (int i = 0; i < kMessages; ++i) {
+      ASSERT_TRUE(writer.attempt(i));
+      int off_disk = 0;
+      for (int64_t end : ends) off_disk += end > covered.load();
+      most_off_disk = std::max(most_off_disk, off_disk);
+      std::this_thread::sleep_for(std::chrono::microseconds(300));  // the server's answer
+      ASSERT_TRUE(writer.outcome(i, JournalOutcome::kDelivered, 1, 250, 0, i));
+      ends.push_back(records());
+    }
+    ASSERT_TRUE(writer.close());
+    EXPECT_LE(most_off_disk, window);
+    if (window > 1) {
+      EXPECT_LT(syncs.load(), kMessages / 2) << "outcomes were not gathered for a sync";
+    }
+    EXPECT_EQ(read_journal(TestDirectory::read(path).view()).count(JournalOutcome::kDelivered),
+              kMessages);
+  }
+}
+
 // Four messages at a time, each on a fiber of its own as a send over four
 // connections has them, on a slow disk. Waiting for every outcome (as one
 // connection does), no attempt goes out before every outcome written
