@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "mail/smtp_client.h"
+#include "mail/smtp_server.h"
+#include "mail/testing/test_servers.h"
 #include "send/send_journal.h"
 #include "send/send_operation.h"
 #include "send/test_environment.h"
@@ -228,6 +230,43 @@ TEST_F(LanesTest, AFailingConnectionLosesNothingAndARefusalKeepsItsPlace) {
 // An abort while messages are on their way over all four connections:
 // those on their way end as they would alone, no message is handed out
 // after it, and the log and the journal account for every recipient.
+// Four connections to a server that takes them and never greets (a
+// connection per message: a kept one is opened before the send, which then
+// stops at once): the messages on their way each end with the time limit,
+// the send stops once, with one reason, and none of them is tried again.
+TEST_F(LanesTest, AServerNeverReachedStopsTheSendOnceForAllItsConnections) {
+  testing::HeldPort silent(testing::HeldPort::kSilent);
+  const int was = smtp_timeout();
+  set_smtp_timeout(1);
+  project().set(kFieldSmtpPort, String::formatted("%d", silent.port()));
+  project().check(kFieldRecycle, false);
+  use_mode(SendOperation::kNoPreview);
+  EXPECT_FALSE(send_.send());
+  set_smtp_timeout(was);
+  const std::string log = env_.log();
+  const std::string reason = "The SMTP server 127.0.0.1:" + std::to_string(silent.port()) +
+                             " could not be reached, so the send stops here: the messages after "
+                             "this one are not sent.";
+  int reasons = 0, not_sent = 0, errors = 0;
+  for (size_t at = log.find(reason); at != std::string::npos; at = log.find(reason, at + 1)) {
+    ++reasons;
+  }
+  for (size_t at = log.find("Send stopped: message not sent"); at != std::string::npos;
+       at = log.find("Send stopped: message not sent", at + 1)) {
+    ++not_sent;
+  }
+  for (const auto& e : env_.recorder.events) errors += e.kind == RecordingUi::EventKind::kError;
+  EXPECT_EQ(reasons, 1) << log;
+  EXPECT_EQ(errors, 1) << log;
+  EXPECT_EQ(log.find("try 2 of"), std::string::npos) << log;
+  // Every recipient is accounted for: tried once, or logged as not sent.
+  const int tried = static_cast<int>(logged().size());
+  EXPECT_GE(tried, 1);
+  EXPECT_LE(tried, 4) << log;
+  EXPECT_EQ(tried + not_sent, static_cast<int>(everyone_.size())) << log;
+  EXPECT_TRUE(env_.slept_ms.empty());
+}
+
 TEST_F(LanesTest, AnAbortStopsEveryConnection) {
   start();
   for (int mode : {SendOperation::kNoPreview, SendOperation::kNormal}) {

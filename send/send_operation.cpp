@@ -469,6 +469,7 @@ bool SendOperation::operate() {
   // not on the failures of an earlier send of this program run.
   counters_ = Counters();
   server_failures_ = 0;
+  server_reached_ = false;
   exhausted_in_row_ = 0;
   retry_pauses_ = 0;
   pause_pending_ = false;
@@ -1142,6 +1143,10 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
     ui_.set_progress_fraction(base_);
     if (log_stopped()) break;
     if (!stopped_) hold_back();
+    // Over several connections it waits for a free one first, so that
+    // what the messages on their way end in (a server that stops the
+    // send, an abort) is known before it goes.
+    Lane* lane = lanes && !stopped_ && !ui_.progress_aborted() ? &lane_for(record) : nullptr;
     if (ui_.progress_aborted()) {
       for (int k = at; k < batch.count(); ++k) {
         log_.write(batch[k].recipient + "\r\nUser aborted: message not sent\r\n\r\n");
@@ -1167,8 +1172,8 @@ void SendOperation::send_loop(MessageQueue& batch, bool identical) {
                                     "answer was never recorded.\r\n");
     }
     if (!log_.write("Sending " + shown + " :")) break;
-    if (lanes) {
-      dispatch(record, shown, streaming ? nullptr : &lane_delivered[at]);
+    if (lane) {
+      dispatch(*lane, record, shown, streaming ? nullptr : &lane_delivered[at]);
       continue;
     }
     // On a kept connection the next message's envelope can go out with
@@ -1308,8 +1313,8 @@ SendOperation::Lane& SendOperation::lane_for(const Message& record) {
   }
 }
 
-void SendOperation::dispatch(const Message& record, const String& shown, char* delivered) {
-  Lane& lane = lane_for(record);
+void SendOperation::dispatch(Lane& lane, const Message& record, const String& shown,
+                             char* delivered) {
   pending_ = nullptr;
   ++handed_;
   lane.busy = true;
@@ -1494,6 +1499,9 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     }
     sent = try_once(&written);
     smtp_failure = last_smtp_failure();
+    if (!message.direct_delivery && !dry_run_active_ && (sent || message.error_code != 4515)) {
+      server_reached_ = true;
+    }
     if (sent) break;
     if (Lane* lane = lane_of_fiber.get()) forget_promises(*lane);
     if (dry_run_active_) {
@@ -1559,7 +1567,7 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
   // Only the configured server's failures say that the next message will
   // fail too; a recipient's own mail host says nothing about the others.
   if (!message.direct_delivery && !dry_run_active_) {
-    judge_server(smtp_failure);
+    judge_server(smtp_failure, !sent && never_reached(message));
     judge_retries(sent, exhausted);
   }
   return sent;
@@ -1644,9 +1652,11 @@ int64_t SendOperation::next_try_wait(int tries, int64_t* first_failure_ms, bool*
     return -1;
   }
   // A refusal for good, a TLS failure or a login that cannot succeed is
-  // the same on the next try.
+  // the same on the next try; so, as likely as not, is a server this send
+  // has never reached (a wrong name or port), and minutes of waits would
+  // only hide that.
   if (!failure.temporary || message.error_code == 4558 ||
-      smtp_failure == SmtpFailure::kLogin) {
+      smtp_failure == SmtpFailure::kLogin || never_reached(message)) {
     log_.write("\r\n");
     return -1;
   }
@@ -1761,26 +1771,33 @@ void SendOperation::log_not_sent(const String& recipient) {
   log_.write(recipient + "\r\nSend stopped: message not sent\r\n\r\n");
 }
 
-void SendOperation::judge_server(SmtpFailure failure) {
+bool SendOperation::never_reached(const MimeMessage& message) const {
+  return !server_reached_ && !message.direct_delivery && message.error_code == 4515;
+}
+
+void SendOperation::judge_server(SmtpFailure failure, bool unreached) {
+  // The send stopped already (another connection's message): its reason
+  // was given.
+  if (stopped_) return;
+  const String where = host_and_port(route_.host, route_.port);
   String reason;
-  String where = host_and_port(route_.host, route_.port);
-  switch (failure) {
-    case SmtpFailure::kNone:
-    case SmtpFailure::kMessage:
-      server_failures_ = 0;
-      return;
-    case SmtpFailure::kLogin:
-      reason = "The SMTP server " + where +
-               " did not take the login, so the send stops here: the messages after this one "
-               "are not sent.";
-      break;
-    case SmtpFailure::kServer:
-      if (++server_failures_ < kServerFailureLimit) return;
-      reason = String::formatted("The SMTP server %s could not be reached or used for %d messages "
-                                 "in a row, so the send stops here: the messages after this one "
-                                 "are not sent.",
-                                 where.c_str(), kServerFailureLimit);
-      break;
+  if (unreached) {
+    reason = "The SMTP server " + where +
+             " could not be reached, so the send stops here: the messages after this one are "
+             "not sent.";
+  } else if (failure == SmtpFailure::kLogin) {
+    reason = "The SMTP server " + where +
+             " did not take the login, so the send stops here: the messages after this one "
+             "are not sent.";
+  } else if (failure == SmtpFailure::kServer) {
+    if (++server_failures_ < kServerFailureLimit) return;
+    reason = String::formatted("The SMTP server %s could not be reached or used for %d messages "
+                               "in a row, so the send stops here: the messages after this one "
+                               "are not sent.",
+                               where.c_str(), kServerFailureLimit);
+  } else {  // delivered, or this message's own failure
+    server_failures_ = 0;
+    return;
   }
   stopped_ = true;
   log_.write(reason + "\r\n\r\n");

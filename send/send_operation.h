@@ -101,7 +101,9 @@
 // makes send() return false before anything is sent; a message that fails
 // is counted, logged with the SMTP error and kept in the queue, and makes
 // send() return false at the end. When the configured server refuses the
-// login, or cannot be reached or used for kServerFailureLimit messages in a
+// login, cannot be reached at all (no connection of the operation has
+// been greeted yet: a wrong name or port, no network; not tried again),
+// or cannot be reached or used for kServerFailureLimit messages in a
 // row (refused or timed-out connections, TLS, a login refused for now),
 // the send stops there: the reason is shown and logged once, and every
 // message not attempted is logged as not sent. So it does when the server
@@ -291,10 +293,10 @@ class SendOperation {
   // The connections this batch goes over: 1 unless more are asked for
   // and the batch can use them.
   int lanes_for(bool identical) const;
-  // Hands the message to a free lane (waiting for one) and starts it: to
-  // the lane that sent its commands ahead, if one did.
-  void dispatch(const Message& record, const String& shown, char* delivered);
-  // The lane for the next message, waiting for one to be free.
+  // Hands the message to the free lane that lane_for() gave and starts it.
+  void dispatch(Lane& lane, const Message& record, const String& shown, char* delivered);
+  // The lane for the next message, waiting for one to be free: the lane
+  // that sent its commands ahead, if one did.
   Lane& lane_for(const Message& record);
   // A new lane, its connection labelled in the trace.
   Lane& add_lane();
@@ -344,7 +346,12 @@ class SendOperation {
   // After a message went (or failed to go) through the configured server:
   // a login that cannot succeed, or the third failure in a row to reach
   // or use the server, stops the send.
-  void judge_server(SmtpFailure failure);
+  // `unreached`: the message failed to connect to a server this
+  // operation has never reached.
+  void judge_server(SmtpFailure failure, bool unreached);
+  // This message's failure was a connection to the configured server,
+  // which this operation has never reached, that could not be made.
+  bool never_reached(const MimeMessage& message) const;
   void log_not_sent(const String& recipient);
   void give_attachments(MessageQueue& batch);
   void open_log(const String& folder, const String& project);
@@ -399,6 +406,9 @@ class SendOperation {
   bool route_chosen_ = false;
   String route_error_;
   int server_failures_ = 0;  // messages in a row the configured server failed
+  // The configured server greeted one of this operation's connections;
+  // until then a connection that cannot be made is not tried again.
+  bool server_reached_ = false;
   int exhausted_in_row_ = 0;  // messages in a row that failed for now on every try
   int retry_pauses_ = 0;      // pauses since a message was last delivered
   bool pause_pending_ = false;  // the next message waits for the server first

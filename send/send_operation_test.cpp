@@ -1360,62 +1360,50 @@ namespace {
 
 // --- a server that cannot be used ----------------------------------------------------
 
-std::string stop_text(int port) {
+std::string unreached_text(int port) {
   return "The SMTP server 127.0.0.1:" + std::to_string(port) +
-         " could not be reached or used for 3 messages in a row, so the send stops here: the "
-         "messages after this one are not sent.";
+         " could not be reached, so the send stops here: the messages after this one are not "
+         "sent.";
 }
 
-TEST_F(SendTest, AClosedPortStopsTheSendAfterThreeMessages) {
+// A server the send never reached (a wrong port, a wrong name, no network)
+// is not tried again for minutes, message after message: the first
+// connection that cannot be made stops the send, with the reason.
+TEST_F(SendTest, AServerNeverReachedStopsTheSendAtTheFirstMessageWithoutWaiting) {
   testing::HeldPort closed(testing::HeldPort::kRefusing);
   env_.command_line = true;
   mode(SendOperation::kNoPreview);
   project().set(kFieldSmtpPort, String::formatted("%d", closed.port()));
-  recipients("a@example.com\nb@example.com\nc@example.com\nd@example.com\ne@example.com");
+  recipients("a@example.com\nb@example.com\nc@example.com");
   EXPECT_FALSE(send_.send());
-  std::string refused = "SMTP Error 4515\nUnable to connect to server 127.0.0.1:" +
-                        std::to_string(closed.port()) + ": Connection refused\r\n";
-  // Each message is tried as often as the settings allow (the waits
-  // between are the test environment's, which return at once), and only
-  // then counts as a failure of the server.
-  std::string log = heading();
-  for (const char* r : {"a", "b", "c"}) {
-    std::string to = std::string(r) + "@example.com";
-    log += to + ": accepted\r\nSending " + to + " :\r\n" + refused +
-           "Failed for now (try 1 of 4): trying again in 23 s\r\n\r\n"
-           "Sending " + to + " (try 2 of 4) :\r\n" + refused +
-           "Failed for now (try 2 of 4): trying again in 45 s\r\n\r\n"
-           "Sending " + to + " (try 3 of 4) :\r\n" + refused +
-           "Failed for now (try 3 of 4): trying again in 1 min 30 s\r\n\r\n"
-           "Sending " + to + " (try 4 of 4) :\r\n" + refused +
-           "Failed for now on each of its 4 tries: message not sent\r\n\r\n";
-  }
-  log += stop_text(closed.port()) + "\r\n\r\n";
-  for (const char* r : {"d", "e"}) {
+  std::string log = heading() + "a@example.com: accepted\r\nSending a@example.com :\r\n" +
+                    "SMTP Error 4515\nUnable to connect to server 127.0.0.1:" +
+                    std::to_string(closed.port()) + ": Connection refused\r\n\r\n" +
+                    unreached_text(closed.port()) + "\r\n\r\n";
+  for (const char* r : {"b", "c"}) {
     log += std::string(r) + "@example.com: accepted\r\n" + r +
            "@example.com\r\nSend stopped: message not sent\r\n\r\n";
   }
-  log += "5 recipients, 0 rejected\r\n\r\n0 sent successfully, 3 errors\r\n";
-  // The elapsed time holds the waits.
+  log += "3 recipients, 0 rejected\r\n\r\n0 sent successfully, 1 errors\r\n";
   EXPECT_EQ(env_.log().substr(0, log.size()), log);
-  EXPECT_EQ(send_.counters().attempted, 3);
-  // An unattended run names each failed message, then why it stopped.
+  EXPECT_EQ(send_.counters().attempted, 1);
+  EXPECT_TRUE(env_.slept_ms.empty());
+  // An unattended run names the failed message, then why it stopped.
   const RecordingUi::Event* stop = ui().last(Kind::kError);
   ASSERT_NE(stop, nullptr);
-  EXPECT_EQ(stop->message.std_string(), stop_text(closed.port()));
+  EXPECT_EQ(stop->message.std_string(), unreached_text(closed.port()));
   int named = 0;
   for (const auto& e : ui().events) {
     if (e.kind == Kind::kInformation && e.caption.starts_with("Not sent to ")) ++named;
   }
-  EXPECT_EQ(named, 3);
+  EXPECT_EQ(named, 1);
 }
 
-TEST_F(SendTest, ASilentServerCostsTheTimeLimitThreeTimesNotOncePerRecipient) {
+// A server that takes the connection and never greets was never reached
+// either: it costs the time limit once, not once per try or recipient.
+TEST_F(SendTest, ASilentServerCostsTheTimeLimitOnce) {
   testing::HeldPort silent(testing::HeldPort::kSilent);
   set_smtp_timeout(1);
-  // One try per message: the tries of each are the retry tests' subject,
-  // and each would cost the time limit again.
-  env_.settings.retry.tries = 1;
   mode(SendOperation::kNormal);
   project().set(kFieldSmtpPort, String::formatted("%d", silent.port()));
   recipients("a@example.com\nb@example.com\nc@example.com\nd@example.com");
@@ -1430,11 +1418,12 @@ TEST_F(SendTest, ASilentServerCostsTheTimeLimitThreeTimesNotOncePerRecipient) {
   for (size_t at = log.find(silence); at != std::string::npos; at = log.find(silence, at + 1)) {
     ++timeouts;
   }
-  EXPECT_EQ(timeouts, 3) << log;
-  EXPECT_NE(log.find(stop_text(silent.port()) + "\r\n\r\nd@example.com\r\nSend stopped: message "
-                                                "not sent\r\n\r\n"),
+  EXPECT_EQ(timeouts, 1) << log;
+  EXPECT_NE(log.find(unreached_text(silent.port()) + "\r\n\r\nb@example.com\r\nSend stopped: "
+                                                     "message not sent\r\n\r\n"),
             std::string::npos)
       << log;
+  EXPECT_EQ(log.find("try 2 of"), std::string::npos) << log;
   // The messages not sent stay in the queue, as failed ones do.
   EXPECT_EQ(send_.queue().count(), 4);
 }

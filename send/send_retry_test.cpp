@@ -285,6 +285,44 @@ TEST_F(RetryTest, AMessageIsTriedAsOftenAsTheSettingsAllow) {
   }
 }
 
+// A server that goes away in the middle of a send (it delivered the first
+// message) is waited for: each message is tried as often as usual, and
+// only three messages in a row that could not reach it stop the send.
+// (One never reached at all stops it at the first message.)
+TEST_F(RetryTest, AServerLostDuringTheSendIsTriedAgainBeforeTheSendStops) {
+  start({});
+  const int port = server_.port();
+  env_.settings.message_pause_ms = 1;
+  env_.during_sleep = [&](int64_t) { server_.stop(); };  // after the first message
+  recipients("ann@example.com\nbob@example.com\ncarol@example.com\ndave@example.com\n"
+             "erin@example.com");
+  EXPECT_FALSE(send_.send());
+  env_.during_sleep = nullptr;
+  std::string log = env_.log();
+  EXPECT_NE(log.find("Sending ann@example.com : success\r\n"), std::string::npos) << log;
+  const std::string refused = "SMTP Error 4515\nUnable to connect to server 127.0.0.1:" +
+                              std::to_string(port) + ": Connection refused\r\n";
+  for (const char* r : {"bob", "carol", "dave"}) {
+    EXPECT_NE(log.find("Sending " + std::string(r) + "@example.com (try 4 of 4) :\r\n" + refused +
+                       "Failed for now on each of its 4 tries: message not sent\r\n"),
+              std::string::npos)
+        << r << "\n" << log;
+  }
+  EXPECT_NE(log.find("The SMTP server 127.0.0.1:" + std::to_string(port) +
+                     " could not be reached or used for 3 messages in a row, so the send stops "
+                     "here: the messages after this one are not sent.\r\n\r\nerin@example.com: "
+                     "accepted\r\nerin@example.com\r\nSend stopped: message not sent\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find(" could not be reached, so"), std::string::npos) << log;
+  JournalState state = journal();
+  ASSERT_EQ(state.entries.count(), 5);
+  EXPECT_EQ(state.entries[0].outcome, JournalOutcome::kDelivered);
+  EXPECT_EQ(state.entries[1].outcome, JournalOutcome::kFailed);
+  EXPECT_EQ(state.entries[1].tries, 4);
+  EXPECT_EQ(state.entries[4].outcome, JournalOutcome::kNone);
+}
+
 // A server that refuses every message for now: after three messages that
 // used up their tries the send pauses for twice the longest wait, twice,
 // and then stops, leaving the rest to a resume.

@@ -186,22 +186,24 @@ TEST_F(ProviderRun, TheCommandLinesServerWinsAndAClosedPortStopsTheSend) {
   make_project("bob@example.test\ncarol@example.test\ndave@example.test\nerin@example.test", false);
   testing::HeldPort refusing(testing::HeldPort::kRefusing);
   int closed = refusing.port();
-  // Each message is tried as often as usual, without the waits between.
-  ASSERT_TRUE(home_.put("registry.reg",
-                        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Tessaline\\Loomwork]\r\n"
-                        "\"RetryFirstWait\"=dword:00000000\r\n"));
+  // A server never reached is not waited for: the send stops at once.
   ProgramResult r = run({"-s", "news", String::formatted("--server=127.0.0.1:%d", closed)});
   EXPECT_EQ(r.status, 3);
   String log = home_.get("Trenk.LOG");
-  EXPECT_TRUE(log.contains("Sending carol@example.test (try 4 of 4) :")) << log.c_str();
-  EXPECT_TRUE(log.contains("Failed for now on each of its 4 tries: message not sent"))
-      << log.c_str();
   String refused = String::formatted("Unable to connect to server 127.0.0.1:%d: Connection refused",
                                      closed);
+  String stop = String::formatted("The SMTP server 127.0.0.1:%d could not be reached, so the send "
+                                  "stops here: the messages after this one are not sent.",
+                                  closed);
   EXPECT_TRUE(log.contains(refused.c_str())) << log.c_str();
+  EXPECT_TRUE(log.contains(stop.c_str())) << log.c_str();
+  EXPECT_FALSE(log.contains("try 2 of")) << log.c_str();
+  EXPECT_TRUE(log.contains("carol@example.test\r\nSend stopped: message not sent\r\n"))
+      << log.c_str();
   EXPECT_TRUE(log.contains("erin@example.test\r\nSend stopped: message not sent\r\n"))
       << log.c_str();
   EXPECT_TRUE(r.err.contains(refused.c_str())) << r.err.c_str();
+  EXPECT_TRUE(r.err.contains(stop.c_str())) << r.err.c_str();
 
   ProgramResult bad = run({"-s", "news", "--server", "[::1]:25"});
   EXPECT_EQ(bad.status, 1);
