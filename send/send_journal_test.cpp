@@ -324,11 +324,13 @@ TEST(SendJournal, AWindowBoundsTheOutcomesOffTheDiskAtEachAttempt) {
     const String path = dir / "news.journal";
     JournalWriter writer;
     writer.set_sync_window(window);
-    auto records = [&] { return read_journal(TestDirectory::read(path).view()).valid_length; };
+    // Where the records end, kept from their lengths (as in the test of
+    // fibers below).
+    std::atomic<int64_t> records_end{0};
     std::atomic<int> syncs{0};
     std::atomic<int64_t> covered{0};  // bytes of the records known to be on the disk
     writer.set_sync_call([&](int fd) {
-      const int64_t before = records();
+      const int64_t before = records_end.load();
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       int result = fdatasync(fd);
       ++syncs;
@@ -338,16 +340,20 @@ TEST(SendJournal, AWindowBoundsTheOutcomesOffTheDiskAtEachAttempt) {
     Vector<String> recipients;
     for (int i = 0; i < kMessages; ++i) recipients.append(String::formatted("r%d@example.com", i));
     ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"), recipients));
+    records_end = read_journal(TestDirectory::read(path).view()).valid_length;
     std::vector<int64_t> ends;  // where each outcome record ends
     int most_off_disk = 0;
     for (int i = 0; i < kMessages; ++i) {
       ASSERT_TRUE(writer.attempt(i));
+      records_end += journal_attempt_record(i).length();
       int off_disk = 0;
       for (int64_t end : ends) off_disk += end > covered.load();
       most_off_disk = std::max(most_off_disk, off_disk);
       std::this_thread::sleep_for(std::chrono::microseconds(300));  // the server's answer
+      // Counted as it is written: a sync from then on covers it.
+      ends.push_back(records_end += journal_outcome_record(i, JournalOutcome::kDelivered, 1, 250,
+                                                           0, i).length());
       ASSERT_TRUE(writer.outcome(i, JournalOutcome::kDelivered, 1, 250, 0, i));
-      ends.push_back(records());
     }
     ASSERT_TRUE(writer.close());
     EXPECT_LE(most_off_disk, window);
@@ -376,10 +382,12 @@ TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
     if (per_connection) writer.set_connections(kFibers);
     std::atomic<int> syncs{0};
     std::atomic<int64_t> covered{0};  // bytes of the records known to be on the disk
-    // Where the records end (the writer's room after them aside).
-    auto records_end = [&] { return read_journal(TestDirectory::read(path).view()).valid_length; };
+    // Where the records end (the writer's room after them aside), kept
+    // from the records' lengths: reading the file each time would take
+    // long enough on a slow build to keep the fibers from overlapping.
+    std::atomic<int64_t> records_end{0};
     writer.set_sync_call([&](int fd) {
-      const int64_t before = records_end();
+      const int64_t before = records_end.load();
       std::this_thread::sleep_for(std::chrono::milliseconds(3));
       int result = fdatasync(fd);
       ++syncs;
@@ -391,6 +399,7 @@ TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
       recipients.append(String::formatted("r%d@example.com", i));
     }
     ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"), recipients));
+    records_end = read_journal(TestDirectory::read(path).view()).valid_length;
     std::vector<int64_t> ends;  // where each outcome record written so far ends
     int early = 0;  // attempts written with more outcomes off the disk than allowed
     FiberLoop loop;
@@ -400,6 +409,9 @@ TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
         for (int k = 0; k < kEach; ++k) {
           const int index = f * kEach + k;
           ASSERT_TRUE(writer.attempt(index, per_connection ? own : -1));
+          // Counted once written: a sync that starts meanwhile is not
+          // taken for covering it.
+          records_end += journal_attempt_record(index).length();
           int off_disk = 0;
           for (int64_t end : ends) off_disk += end > covered.load();
           if (per_connection ? covered.load() < own_end || off_disk > kFibers - 1 : off_disk > 0) {
@@ -407,11 +419,10 @@ TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
           }
           sleep_until(FiberClock::now() + std::chrono::milliseconds(2));  // the server's answer
           // The record goes out at once, before any wait.
-          const int64_t at = records_end();
-          ASSERT_TRUE(writer.outcome(index, JournalOutcome::kDelivered, 1, 250, 0, index, &own));
-          own_end =
-              at + journal_outcome_record(index, JournalOutcome::kDelivered, 1, 250, 0, index).length();
+          own_end = records_end +=
+              journal_outcome_record(index, JournalOutcome::kDelivered, 1, 250, 0, index).length();
           ends.push_back(own_end);
+          ASSERT_TRUE(writer.outcome(index, JournalOutcome::kDelivered, 1, 250, 0, index, &own));
         }
       }));
     }
