@@ -728,6 +728,7 @@ bool SendOperation::connect_now() {
   bool connected = smtp_connect(String(), &error);
   close_progress();
   if (!connected) show_error(ui_, error);
+  server_reached_ = connected;
   return connected;
 }
 
@@ -1499,7 +1500,8 @@ bool SendOperation::deliver(Message& record, bool identical, const String& shown
     }
     sent = try_once(&written);
     smtp_failure = last_smtp_failure();
-    if (!message.direct_delivery && !dry_run_active_ && (sent || message.error_code != 4515)) {
+    // Any reply at all says the server is there.
+    if (!message.direct_delivery && !dry_run_active_ && (sent || message.reply_code != 0)) {
       server_reached_ = true;
     }
     if (sent) break;

@@ -323,6 +323,26 @@ TEST_F(RetryTest, AServerLostDuringTheSendIsTriedAgainBeforeTheSendStops) {
   EXPECT_EQ(state.entries[4].outcome, JournalOutcome::kNone);
 }
 
+// A kept connection is opened before the messages are made: a server
+// that answered it and is gone by the first message was reached, and is
+// tried again like one lost later.
+TEST_F(RetryTest, AServerThatAnsweredTheKeptConnectionIsTriedAgain) {
+  start({});
+  project().set(kFieldSendMode, String::formatted("%d", SendOperation::kNormal));
+  env_.review_answers = {true};
+  env_.during_review = [&](SendOperation&) { server_.stop(); };
+  recipients("ann@example.com\nbob@example.com");
+  EXPECT_FALSE(send_.send());
+  std::string log = env_.log();
+  for (const char* r : {"ann", "bob"}) {
+    EXPECT_NE(log.find("Sending " + std::string(r) + "@example.com (try 4 of 4) :"),
+              std::string::npos)
+        << r << "\n" << log;
+  }
+  EXPECT_EQ(log.find(" could not be reached, so"), std::string::npos) << log;
+  EXPECT_TRUE(delivered_to().empty());
+}
+
 // A server that refuses every message for now: after three messages that
 // used up their tries the send pauses for twice the longest wait, twice,
 // and then stops, leaving the rest to a resume.
