@@ -314,6 +314,33 @@ TEST(SendJournal, AnAttemptWaitsUntilTheOutcomesBeforeItAreOnTheDisk) {
   EXPECT_EQ(state.count(JournalOutcome::kDelivered), 12);
 }
 
+// A slow disk under a writer: each sync sleeps first. Where the records
+// end is kept from their lengths (the test adds each record it writes):
+// reading the file at every step would take long enough on a slow build to
+// keep fibers from overlapping. Made before the writer, which syncs once
+// more as it goes.
+struct SlowDisk {
+  void attach(JournalWriter& writer, int sleep_ms) {
+    writer.set_sync_call([this, sleep_ms](int fd) {
+      const int64_t before = records_end.load();
+      std::this_thread::sleep_for(std::chrono::milliseconds(sleep_ms));
+      int result = fdatasync(fd);
+      ++syncs;
+      covered = before;
+      return result;
+    });
+  }
+  // How many of the outcome records ending at `ends` a sync has not covered.
+  int off_disk(const std::vector<int64_t>& ends) const {
+    int n = 0;
+    for (int64_t end : ends) n += end > covered.load();
+    return n;
+  }
+  std::atomic<int64_t> records_end{0};
+  std::atomic<int64_t> covered{0};  // bytes of the records known to be on the disk
+  std::atomic<int> syncs{0};
+};
+
 // With a window, the disk catches up in batches, in the background, and
 // no end of data goes out with more than the window's outcomes off it.
 TEST(SendJournal, AWindowBoundsTheOutcomesOffTheDiskAtEachAttempt) {
@@ -322,43 +349,30 @@ TEST(SendJournal, AWindowBoundsTheOutcomesOffTheDiskAtEachAttempt) {
     SCOPED_TRACE(window);
     TestDirectory dir;
     const String path = dir / "news.journal";
+    SlowDisk disk;
     JournalWriter writer;
     writer.set_sync_window(window);
-    // Where the records end, kept from their lengths (as in the test of
-    // fibers below).
-    std::atomic<int64_t> records_end{0};
-    std::atomic<int> syncs{0};
-    std::atomic<int64_t> covered{0};  // bytes of the records known to be on the disk
-    writer.set_sync_call([&](int fd) {
-      const int64_t before = records_end.load();
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      int result = fdatasync(fd);
-      ++syncs;
-      covered = before;
-      return result;
-    });
+    disk.attach(writer, 2);
     Vector<String> recipients;
     for (int i = 0; i < kMessages; ++i) recipients.append(String::formatted("r%d@example.com", i));
     ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"), recipients));
-    records_end = read_journal(TestDirectory::read(path).view()).valid_length;
+    disk.records_end = read_journal(TestDirectory::read(path).view()).valid_length;
     std::vector<int64_t> ends;  // where each outcome record ends
     int most_off_disk = 0;
     for (int i = 0; i < kMessages; ++i) {
       ASSERT_TRUE(writer.attempt(i));
-      records_end += journal_attempt_record(i).length();
-      int off_disk = 0;
-      for (int64_t end : ends) off_disk += end > covered.load();
-      most_off_disk = std::max(most_off_disk, off_disk);
+      disk.records_end += journal_attempt_record(i).length();
+      most_off_disk = std::max(most_off_disk, disk.off_disk(ends));
       std::this_thread::sleep_for(std::chrono::microseconds(300));  // the server's answer
       // Counted as it is written: a sync from then on covers it.
-      ends.push_back(records_end += journal_outcome_record(i, JournalOutcome::kDelivered, 1, 250,
-                                                           0, i).length());
+      ends.push_back(disk.records_end += journal_outcome_record(i, JournalOutcome::kDelivered, 1,
+                                                                250, 0, i).length());
       ASSERT_TRUE(writer.outcome(i, JournalOutcome::kDelivered, 1, 250, 0, i));
     }
     ASSERT_TRUE(writer.close());
     EXPECT_LE(most_off_disk, window);
     if (window > 1) {
-      EXPECT_LT(syncs.load(), kMessages / 2) << "outcomes were not gathered for a sync";
+      EXPECT_LT(disk.syncs.load(), kMessages / 2) << "outcomes were not gathered for a sync";
     }
     EXPECT_EQ(read_journal(TestDirectory::read(path).view()).count(JournalOutcome::kDelivered),
               kMessages);
@@ -378,28 +392,16 @@ TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
     SCOPED_TRACE(per_connection ? "each waits for its own" : "each waits for all");
     TestDirectory dir;
     const String path = dir / "news.journal";
+    SlowDisk disk;
     JournalWriter writer;
     if (per_connection) writer.set_connections(kFibers);
-    std::atomic<int> syncs{0};
-    std::atomic<int64_t> covered{0};  // bytes of the records known to be on the disk
-    // Where the records end (the writer's room after them aside), kept
-    // from the records' lengths: reading the file each time would take
-    // long enough on a slow build to keep the fibers from overlapping.
-    std::atomic<int64_t> records_end{0};
-    writer.set_sync_call([&](int fd) {
-      const int64_t before = records_end.load();
-      std::this_thread::sleep_for(std::chrono::milliseconds(3));
-      int result = fdatasync(fd);
-      ++syncs;
-      covered = before;
-      return result;
-    });
+    disk.attach(writer, 3);
     Vector<String> recipients;
     for (int i = 0; i < kFibers * kEach; ++i) {
       recipients.append(String::formatted("r%d@example.com", i));
     }
     ASSERT_TRUE(writer.create(path, identity(), run(false, "a.LOG"), recipients));
-    records_end = read_journal(TestDirectory::read(path).view()).valid_length;
+    disk.records_end = read_journal(TestDirectory::read(path).view()).valid_length;
     std::vector<int64_t> ends;  // where each outcome record written so far ends
     int early = 0;  // attempts written with more outcomes off the disk than allowed
     FiberLoop loop;
@@ -411,15 +413,15 @@ TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
           ASSERT_TRUE(writer.attempt(index, per_connection ? own : -1));
           // Counted once written: a sync that starts meanwhile is not
           // taken for covering it.
-          records_end += journal_attempt_record(index).length();
-          int off_disk = 0;
-          for (int64_t end : ends) off_disk += end > covered.load();
-          if (per_connection ? covered.load() < own_end || off_disk > kFibers - 1 : off_disk > 0) {
+          disk.records_end += journal_attempt_record(index).length();
+          const int off_disk = disk.off_disk(ends);
+          if (per_connection ? disk.covered.load() < own_end || off_disk > kFibers - 1
+                             : off_disk > 0) {
             ++early;
           }
           sleep_until(FiberClock::now() + std::chrono::milliseconds(2));  // the server's answer
           // The record goes out at once, before any wait.
-          own_end = records_end +=
+          own_end = disk.records_end +=
               journal_outcome_record(index, JournalOutcome::kDelivered, 1, 250, 0, index).length();
           ends.push_back(own_end);
           ASSERT_TRUE(writer.outcome(index, JournalOutcome::kDelivered, 1, 250, 0, index, &own));
@@ -429,7 +431,7 @@ TEST(SendJournal, OnFibersTheOutcomesOfSeveralMessagesShareASync) {
     loop.run_until(nullptr);
     ASSERT_TRUE(writer.close());
     EXPECT_EQ(early, 0);
-    EXPECT_LT(syncs.load(), kFibers * kEach) << "no two outcomes shared a sync";
+    EXPECT_LT(disk.syncs.load(), kFibers * kEach) << "no two outcomes shared a sync";
     JournalState state = read_journal(TestDirectory::read(path).view());
     EXPECT_EQ(state.count(JournalOutcome::kDelivered), kFibers * kEach);
   }
